@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Reading and writing one job file "<stem>.scr".
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class TAuftrag;
+
+/**
+ * Fills every stored field of job from its file. A missing file (or a folder of that name)
+ * gives all defaults. When the file exists but cannot be read, the job keeps the defaults,
+ * *errorMessage gets "Fehler beim Laden des Auftrages <Name> aufgetreten." and the result is false.
+ */
+bool loadJob(TAuftrag &job, QString *errorMessage = nullptr);
+
+/**
+ * Writes the whole job file. The file is replaced in one step, so a failure (full disk,
+ * no permission) leaves the previous file whole; then *errorMessage gets
+ * "Fehler beim Speichern des Auftrages <Name> aufgetreten." and the result is false.
+ * The file is readable by its owner only.
+ */
+bool saveJob(TAuftrag &job, QString *errorMessage = nullptr);
+
+struct JobFileEntry {
+    QString section;
+    QString key;
+    QString value;
+};
+
+/// The job file's lines in write order; passwords encoded, or shown as "*****" when masked.
+QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords);
+
+/// The bytes saveJob writes (Windows-1252 or UTF-8 with byte-order mark, CRLF).
+QByteArray jobFileBytes(const TAuftrag &job);
+
+/// Status := 1, then saveJob.
+bool markStarted(TAuftrag &job, QString *errorMessage = nullptr);
+
+/// letzte_meldung := text, then saveJob.
+bool setLastMessage(TAuftrag &job, const QString &text, QString *errorMessage = nullptr);
+
+/**
+ * End-of-run bookkeeping. handOver (may be empty) gets the job's file stem first, so that
+ * the scheduler can move it from its running list to its hold-off list; then saveJob.
+ */
+bool finishJob(TAuftrag &job,
+               const std::function<void(const QString &fileStem)> &handOver = {},
+               QString *errorMessage = nullptr);

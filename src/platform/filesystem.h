@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// File system services whose form differs between Windows and Linux.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace Platform {
+
+/// What one lstat-like look at a path tells; cheap enough to be taken once per file.
+struct FileStat {
+    enum Kind { Missing, File, Directory, Symlink, Other };
+    Kind kind = Missing;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 mtimeNs = 0; ///< modification time, nanoseconds since 1970 (UTC)
+    qint64 ctimeNs = 0; ///< change time (metadata), nanoseconds since 1970 (UTC)
+    uint mode = 0;      ///< permission bits
+
+    bool exists() const
+    {
+        return kind != Missing;
+    }
+};
+
+/// Looks at path itself; a symbolic link is reported as Symlink, never followed.
+FileStat statPath(const QString &path);
+
+/// The attributes that the Windows side keeps per file.
+struct FileAttributes {
+    bool readOnly = false;
+    bool hidden = false;
+    bool system = false;
+};
+
+/// Read-only: no write permission bit set. Hidden: the name begins with '.'. System: never.
+FileAttributes fileAttributes(const QString &path);
+FileAttributes fileAttributes(const QString &path, const FileStat &st);
+
+/// Makes the file writable (or read-only) for everybody who may write it now.
+bool setReadOnly(const QString &path, bool readOnly, QString *error = nullptr);
+
+/// The system temporary folder, ending with a separator.
+QString systemTempFolder();
+
+/// The user's profile folder (%USERPROFILE% on Windows, $HOME on Linux).
+QString userProfileFolder();
+
+/**
+ * The "drive" of a path: the mount point of the file system that holds it, or that would
+ * hold it when it does not exist yet (nearest existing parent). Empty when nothing can
+ * be found.
+ */
+QString driveOf(const QString &path);
+
+/// Bytes available to this user on the file system of path (nearest existing parent); -1 when unknown.
+qint64 freeSpace(const QString &path);
+
+/// True when path names a place without depending on the current folder.
+bool isAbsolutePath(const QString &path);
+
+/// The separator shown to users and appended to folder names.
+QChar separator();
+
+/// path with a separator at its end (an empty path stays empty).
+QString withTrailingSeparator(const QString &path);
+
+} // namespace Platform

@@ -5,6 +5,7 @@
 #include "jobs/password.h"
 #include "jobs/tauftrag.h"
 #include "platform/clock.h"
+#include "platform/filesystem.h"
 #include "platform/inifile.h"
 #include "platform/odbcsources.h"
 #include "platform/textcodec.h"
@@ -195,8 +196,8 @@ bool loadJob(TAuftrag &job, QString *errorMessage)
 {
     QByteArray bytes;
     bool readable = true;
-    const QFileInfo info(job.filePath());
-    if (info.exists() && !info.isDir()) {
+    // Only a regular file is read: a pipe would block the program, a folder has nothing to read.
+    if (Platform::statPath(job.filePath()).kind == Platform::FileStat::File) {
         QFile file(job.filePath());
         readable = file.open(QIODevice::ReadOnly);
         if (readable) {
@@ -291,8 +292,10 @@ bool saveJob(TAuftrag &job, QString *errorMessage)
         computeNextStart(job);
     const QByteArray bytes = jobFileBytes(job);
 
+    // Unbuffered, so that a full disk fails the write itself: a buffered QSaveFile can lose
+    // the error at commit and put an empty file in place of the old one.
     QSaveFile file(job.filePath());
-    bool ok = file.open(QIODevice::WriteOnly);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     if (ok) {
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         ok = file.write(bytes) == bytes.size() && file.commit();

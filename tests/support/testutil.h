@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Small helpers shared by the test programs.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace TestUtil {
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(path.section(u'/', 0, -2));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+/// True when the test must not skip what it cannot set up (CI sets TREVALO_TEST_REQUIRE).
+inline bool required(const char *what)
+{
+    return qEnvironmentVariable("TREVALO_TEST_REQUIRE").split(u',').contains(QString::fromLatin1(what));
+}
+
+/**
+ * A tmpfs mounted for the lifetime of the object (needs root). Used for a full disk and
+ * for a read-only folder, which root's permission bypass would otherwise defeat.
+ */
+class TmpfsMount
+{
+public:
+    TmpfsMount(const QString &dir, const QString &options)
+        : m_dir(dir)
+    {
+        QDir().mkpath(dir);
+        m_mounted = QProcess::execute(QStringLiteral("mount"),
+                                      {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options,
+                                       QStringLiteral("tmpfs"), dir})
+            == 0;
+    }
+    ~TmpfsMount()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_dir});
+    }
+    bool isMounted() const
+    {
+        return m_mounted;
+    }
+
+private:
+    QString m_dir;
+    bool m_mounted = false;
+};
+
+} // namespace TestUtil
+
+/// Skips (or, where required, fails) a test whose tmpfs could not be mounted.
+#define REQUIRE_MOUNT(mount)                                                                                           \
+    do {                                                                                                               \
+        if (!(mount).isMounted()) {                                                                                    \
+            if (TestUtil::required("mount"))                                                                           \
+                QFAIL("cannot mount a tmpfs");                                                                         \
+            QSKIP("cannot mount a tmpfs (needs root)");                                                                \
+        }                                                                                                              \
+    } while (0)

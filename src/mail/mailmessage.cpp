@@ -26,6 +26,33 @@ bool isPlainAscii(const QString &text)
     return true;
 }
 
+// SMTP servers refuse lines of more than 998 bytes; such a body goes out quoted-printable.
+constexpr qsizetype s_maxLineBytes = 998;
+
+// One body line as quoted-printable lines of at most 76 characters ("=" ends all but the last).
+QList<QByteArray> quotedPrintable(const QByteArray &line)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QList<QByteArray> lines;
+    QByteArray current;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const uchar c = uchar(line.at(i));
+        const bool last = i == line.size() - 1;
+        QByteArray piece;
+        if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last))
+            piece = QByteArray(1, char(c));
+        else
+            piece = QByteArray("=") + hex[c >> 4] + hex[c & 15];
+        if (current.size() + piece.size() > 75) {
+            lines << current + '=';
+            current.clear();
+        }
+        current += piece;
+    }
+    lines << current;
+    return lines;
+}
+
 bool isUtf8(const QByteArray &charset)
 {
     return charset.compare("UTF-8", Qt::CaseInsensitive) == 0 || charset.compare("UTF8", Qt::CaseInsensitive) == 0;
@@ -264,14 +291,24 @@ QList<QByteArray> T_Mail::message(const QDateTime &now) const
         lines << headerLine("References: ", references());
     if (!replyTo().isEmpty())
         lines << headerLine("Reply-To: ", replyTo());
+    QList<QByteArray> encodedBody;
+    bool tooLong = false;
+    for (const QString &line : std::as_const(bodyLines)) {
+        encodedBody << encode(line, charset);
+        tooLong = tooLong || encodedBody.last().size() > s_maxLineBytes;
+    }
     lines << "MIME-Version: 1.0";
     lines << "Content-Type: text/plain; charset=" + charset;
-    lines << "Content-Transfer-Encoding: 8bit";
+    lines << (tooLong ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 8bit");
     for (const QString &line : header())
         lines << encode(oneLine(line), charset);
     lines << QByteArray();
-    for (const QString &line : std::as_const(bodyLines))
-        lines << encode(line, charset);
+    for (const QByteArray &line : std::as_const(encodedBody)) {
+        if (tooLong)
+            lines += quotedPrintable(line);
+        else
+            lines << line;
+    }
     return lines;
 }
 

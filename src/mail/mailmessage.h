@@ -13,7 +13,8 @@ class T_SMTP;
 /**
  * Header fields and body of a plain-text message. The body is sent as 8-bit text in the
  * character set given by charset() ("UTF-8" by default, or "windows-1252", which falls back
- * to UTF-8 when a character does not fit); a subject with non-ASCII characters goes out as
+ * to UTF-8 when a character does not fit); a body with a line longer than SMTP allows (998
+ * bytes) is sent quoted-printable instead. A subject with non-ASCII characters goes out as
  * RFC 2047 encoded words.
  */
 class T_MailNews

@@ -54,6 +54,22 @@ QByteArray body(const QByteArray &message)
     return message.mid(message.indexOf("\r\n\r\n") + 4);
 }
 
+QByteArray decodeQuotedPrintable(const QByteArray &text)
+{
+    QByteArray result;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != '=') {
+            result += text.at(i);
+        } else if (text.mid(i + 1, 2) == "\r\n") {
+            i += 2; // soft line break
+        } else {
+            result += char(QByteArray::fromHex(text.mid(i + 1, 2)).at(0));
+            i += 2;
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 class TestMailClient : public QObject
@@ -74,6 +90,7 @@ private slots:
     void testReceivedMessage();
     void testEnvelope_data();
     void testEnvelope();
+    void testOverlongLine();
     void testRefusals_data();
     void testRefusals();
     void testNothingToSend();
@@ -336,6 +353,25 @@ void TestMailClient::testEnvelope()
     QVERIFY(head.startsWith("From: " + from.toUtf8() + "\r\n"));
 }
 
+void TestMailClient::testOverlongLine()
+{
+    REQUIRE_SMTP();
+    // Servers refuse lines over 998 bytes; a log line with a long path must still arrive intact.
+    const QString longLine = QStringLiteral("Kopiere /daten/Ärger mit = Zeichen/").repeated(60) + QStringLiteral(" ");
+    const QStringList lines{QStringLiteral("kurz"), longLine, QStringLiteral(".")};
+    T_SMTP smtp;
+    prepare(smtp, QStringLiteral("plain"));
+    QCOMPARE(sendMail(smtp, QStringLiteral("backup@example.org"), {QStringLiteral("a@example.org")}, lines).message,
+             QString());
+    const QList<SmtpServer::Message> received = m_smtp.messages();
+    QCOMPARE(received.size(), 1);
+    QVERIFY(received.first().data.contains("\r\nContent-Transfer-Encoding: quoted-printable\r\n"));
+    const QByteArray encoded = body(received.first().data);
+    for (const QByteArray &line : encoded.split('\n'))
+        QVERIFY(line.size() <= 77);
+    QCOMPARE(QString::fromUtf8(decodeQuotedPrintable(encoded)), lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+}
+
 void TestMailClient::testRefusals_data()
 {
     QTest::addColumn<QStringList>("to");
@@ -576,8 +612,13 @@ void TestMailClient::testConnectionFailures()
         mail.setFrom(QStringLiteral("backup@example.org"));
         mail.setRecipients({QStringLiteral("hangup@example.org")});
         mail.setBody({QStringLiteral("x")});
+        int idleCalls = 0;
+        smtp.setIdleHandler([&idleCalls] { ++idleCalls; });
         outcome = attempt([&mail] { mail.send(); });
         QVERIFY(!smtp.isConnected());
+        // While waiting, the caller gets its turns (to keep a window painted).
+        if (situation == QLatin1String("silent server"))
+            QVERIFY(idleCalls > 0);
     } else {
         T_Pop3 pop;
         pop.setHostname(host);

@@ -86,6 +86,8 @@ private slots:
     void testDateText_data();
     void testDateText();
     void testLongSubjectIsFolded();
+    void testCharset_data();
+    void testCharset();
 
     void testReceivedMessage();
     void testEnvelope_data();
@@ -243,6 +245,38 @@ void TestMailClient::testLongSubjectIsFolded()
         decoded += part;
     }
     QCOMPARE(QString::fromUtf8(decoded), subject);
+}
+
+void TestMailClient::testCharset_data()
+{
+    QTest::addColumn<QByteArray>("charset");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("declared");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("UTF-8") << "UTF-8"_ba << u"Größe 5 €"_s << "UTF-8"_ba << "Gr\xc3\xb6\xc3\x9f" "e 5 \xe2\x82\xac"_ba;
+    QTest::newRow("windows-1252") << "windows-1252"_ba << u"Größe 5 €"_s << "windows-1252"_ba
+                                  << "Gr\xf6\xdf" "e 5 \x80"_ba;
+    // A character without a Windows-1252 code sends the whole message as UTF-8, declared so.
+    QTest::newRow("windows-1252, does not fit") << "windows-1252"_ba << u"Größe Ω"_s << "UTF-8"_ba
+                                                << "Gr\xc3\xb6\xc3\x9f" "e \xce\xa9"_ba;
+}
+
+void TestMailClient::testCharset()
+{
+    QFETCH(QByteArray, charset);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, declared);
+    QFETCH(QByteArray, bytes);
+
+    T_Mail mail;
+    mail.setFrom(QStringLiteral("backup@example.org"));
+    mail.setRecipients({QStringLiteral("a@example.org")});
+    mail.setCharset(charset);
+    mail.setBody({line});
+    const QList<QByteArray> lines = mail.message(QDateTime::currentDateTime());
+    QVERIFY(lines.contains("Content-Type: text/plain; charset=" + declared));
+    QCOMPARE(lines.last(), bytes);
 }
 
 void TestMailClient::testReceivedMessage()

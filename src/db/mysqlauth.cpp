@@ -13,7 +13,8 @@
 #include <cmath>
 #include <memory>
 
-namespace MySqlAuth {
+namespace MySqlAuth
+{
 
 static QByteArray xorBytes(const QByteArray &a, const QByteArray &b)
 {
@@ -93,11 +94,11 @@ static QString opensslError(const char *what)
     return QLatin1String(what) + (code ? QStringLiteral(": ") + QString::fromLatin1(text) : QString());
 }
 
-QByteArray rsaEncryptPassword(const QByteArray &password, const QByteArray &nonce, const QByteArray &publicKeyPem,
-                              QString *error)
+QByteArray rsaEncryptPassword(
+    const QByteArray &password, const QByteArray &nonce, const QByteArray &publicKeyPem, QString *error)
 {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(publicKeyPem.constData(), int(publicKeyPem.size())),
-                                                   &BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+        BIO_new_mem_buf(publicKeyPem.constData(), int(publicKeyPem.size())), &BIO_free);
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
     if (!key) {
@@ -105,24 +106,30 @@ QByteArray rsaEncryptPassword(const QByteArray &password, const QByteArray &nonc
             *error = opensslError("invalid public key");
         return {};
     }
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
-                                                                     &EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(key.get(), nullptr), &EVP_PKEY_CTX_free);
     QByteArray plain = password;
     plain.append('\0');
     plain = xorBytes(plain, nonce.left(20));
     size_t outLength = 0;
     if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) <= 0
         || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_OAEP_PADDING) <= 0
-        || EVP_PKEY_encrypt(ctx.get(), nullptr, &outLength, reinterpret_cast<const unsigned char *>(plain.constData()),
-                            size_t(plain.size()))
+        || EVP_PKEY_encrypt(ctx.get(),
+               nullptr,
+               &outLength,
+               reinterpret_cast<const unsigned char *>(plain.constData()),
+               size_t(plain.size()))
             <= 0) {
         if (error)
             *error = opensslError("RSA encryption failed");
         return {};
     }
     QByteArray out(qsizetype(outLength), '\0');
-    if (EVP_PKEY_encrypt(ctx.get(), reinterpret_cast<unsigned char *>(out.data()), &outLength,
-                         reinterpret_cast<const unsigned char *>(plain.constData()), size_t(plain.size()))
+    if (EVP_PKEY_encrypt(ctx.get(),
+            reinterpret_cast<unsigned char *>(out.data()),
+            &outLength,
+            reinterpret_cast<const unsigned char *>(plain.constData()),
+            size_t(plain.size()))
         <= 0) {
         if (error)
             *error = opensslError("RSA encryption failed");

@@ -9,7 +9,8 @@
  * the password as the bytes the server hashed (UTF-8) and the seed ("scramble") the server
  * sent; an empty password always gives an empty answer. Called by MySqlWire's login loop.
  */
-namespace MySqlAuth {
+namespace MySqlAuth
+{
 
 /// mysql_native_password: SHA1(pw) XOR SHA1(seed ‖ SHA1(SHA1(pw))), 20 bytes.
 QByteArray nativeScramble(const QByteArray &password, const QByteArray &seed);
@@ -28,7 +29,7 @@ QByteArray cachingSha2Scramble(const QByteArray &password, const QByteArray &non
  * encrypted with the server's RSA public key (PEM) and OAEP padding. Returns an empty array
  * and sets *error when the key cannot be read or the encryption fails.
  */
-QByteArray rsaEncryptPassword(const QByteArray &password, const QByteArray &nonce, const QByteArray &publicKeyPem,
-                              QString *error);
+QByteArray rsaEncryptPassword(
+    const QByteArray &password, const QByteArray &nonce, const QByteArray &publicKeyPem, QString *error);
 
 } // namespace MySqlAuth

@@ -12,7 +12,8 @@
 
 #include <zlib.h>
 
-namespace {
+namespace
+{
 
 enum Capability : quint32 {
     LongPassword = 1,
@@ -165,7 +166,7 @@ QString MySqlClientError::text(int code)
 
 struct MySqlWire::Private {
     std::unique_ptr<QTcpSocket> socket;
-    QByteArray in;  // the packet stream (decompressed when compression is on)
+    QByteArray in; // the packet stream (decompressed when compression is on)
     qsizetype inPos = 0;
     QByteArray raw; // compressed frames as read from the socket
     qsizetype rawPos = 0;
@@ -268,8 +269,10 @@ struct MySqlWire::Private {
             const qsizetype old = in.size();
             in.resize(old + plainLength);
             uLongf length = uLongf(plainLength);
-            const int rc = uncompress(reinterpret_cast<Bytef *>(in.data() + old), &length,
-                                      reinterpret_cast<const Bytef *>(raw.constData() + rawPos), uLong(compressedLength));
+            const int rc = uncompress(reinterpret_cast<Bytef *>(in.data() + old),
+                &length,
+                reinterpret_cast<const Bytef *>(raw.constData() + rawPos),
+                uLong(compressedLength));
             if (rc != Z_OK || length != uLongf(plainLength)) {
                 in.resize(old);
                 return false;
@@ -331,8 +334,11 @@ struct MySqlWire::Private {
             if (n >= 50) {
                 uLongf bound = compressBound(uLong(n));
                 body.resize(qsizetype(bound));
-                if (compress2(reinterpret_cast<Bytef *>(body.data()), &bound,
-                              reinterpret_cast<const Bytef *>(bytes.constData() + pos), uLong(n), Z_DEFAULT_COMPRESSION)
+                if (compress2(reinterpret_cast<Bytef *>(body.data()),
+                        &bound,
+                        reinterpret_cast<const Bytef *>(bytes.constData() + pos),
+                        uLong(n),
+                        Z_DEFAULT_COMPRESSION)
                         == Z_OK
                     && qsizetype(bound) < n) {
                     body.resize(qsizetype(bound));
@@ -385,7 +391,7 @@ struct MySqlWire::Private {
     }
     bool parseOk(const QByteArray &p)
     {
-        PacketReader r{p, 1};
+        PacketReader r { p, 1 };
         affectedRows = r.lengthEncoded();
         insertId = r.lengthEncoded();
         if (clientCaps & (Protocol41 | Transactions))
@@ -398,7 +404,7 @@ struct MySqlWire::Private {
     // ERR packets end the command but not the session.
     bool parseErr(const QByteArray &p)
     {
-        PacketReader r{p, 1};
+        PacketReader r { p, 1 };
         const int code = int(r.integer(2));
         QString state;
         if (r.has(6) && p[r.pos] == '#') {
@@ -421,7 +427,7 @@ struct MySqlWire::Private {
     }
     bool parseColumn(const QByteArray &p, MySqlColumn *column)
     {
-        PacketReader r{p};
+        PacketReader r { p };
         if (clientCaps & Protocol41) {
             r.lengthEncodedString(); // catalog
             r.lengthEncodedString(); // schema
@@ -429,7 +435,7 @@ struct MySqlWire::Private {
             r.lengthEncodedString(); // original table
             column->name = r.lengthEncodedString();
             r.lengthEncodedString(); // original name
-            r.lengthEncoded();       // length of the fixed fields
+            r.lengthEncoded(); // length of the fixed fields
             column->charset = quint16(r.integer(2));
             column->length = quint32(r.integer(4));
             column->type = quint8(r.integer(1));
@@ -475,7 +481,7 @@ struct MySqlWire::Private {
                 return false;
             return readResultHead(hasResult);
         }
-        PacketReader r{p};
+        PacketReader r { p };
         const quint64 count = r.lengthEncoded();
         if (r.bad || count == 0 || count > 4096)
             return fatal(MySqlClientError::MalformedPacket);
@@ -514,14 +520,15 @@ static int versionNumber(const QString &version)
 
 bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
 {
-    PacketReader r{greeting};
+    PacketReader r { greeting };
     const int protocol = int(r.integer(1));
     if (protocol == 0xff)
         return parseErr(greeting), closeSocket(), false;
     if (protocol != 10 && protocol != 9) {
-        setError(MySqlClientError::VersionError, QStringLiteral("Protocol mismatch. Server Version = %1 Client Version = %2")
-                                                     .arg(protocol)
-                                                     .arg(kClientProtocol));
+        setError(MySqlClientError::VersionError,
+            QStringLiteral("Protocol mismatch. Server Version = %1 Client Version = %2")
+                .arg(protocol)
+                .arg(kClientProtocol));
         closeSocket();
         return false;
     }
@@ -570,8 +577,8 @@ bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
             clientCaps |= ConnectWithDb;
         if (s.compress && (serverCaps & Compress))
             clientCaps |= Compress;
-        if (!(clientCaps & PluginAuth) || (pluginName != kNativePlugin && pluginName != kOldPlugin
-                                           && pluginName != kSha2Plugin))
+        if (!(clientCaps & PluginAuth)
+            || (pluginName != kNativePlugin && pluginName != kOldPlugin && pluginName != kSha2Plugin))
             pluginName = (clientCaps & SecureConnection) ? kNativePlugin : kOldPlugin;
         const QByteArray auth = pluginName == kSha2Plugin ? MySqlAuth::cachingSha2Scramble(s.password, seed)
             : pluginName == kOldPlugin                    ? MySqlAuth::oldScramble(s.password, seed)
@@ -649,7 +656,7 @@ bool MySqlWire::Private::loginLoop(const Settings &s, QByteArray seed, QByteArra
             pluginName = kOldPlugin;
             answer = MySqlAuth::oldScramble(s.password, greetingSeed) + '\0';
         } else if (head == 0xfe) {
-            PacketReader r{p, 1};
+            PacketReader r { p, 1 };
             pluginName = r.nulString();
             seed = r.rest();
             if ((pluginName == kNativePlugin || pluginName == kOldPlugin) && seed.endsWith('\0'))
@@ -667,7 +674,7 @@ bool MySqlWire::Private::loginLoop(const Settings &s, QByteArray seed, QByteArra
                 answer = MySqlAuth::rsaEncryptPassword(s.password, seed, p.mid(1), &why);
                 if (answer.isEmpty()) {
                     setError(MySqlClientError::AuthPluginError,
-                             QStringLiteral("Authentication plugin 'caching_sha2_password' reported error: %1").arg(why));
+                        QStringLiteral("Authentication plugin 'caching_sha2_password' reported error: %1").arg(why));
                     closeSocket();
                     return false;
                 }
@@ -687,8 +694,8 @@ bool MySqlWire::Private::loginLoop(const Settings &s, QByteArray seed, QByteArra
             return false;
     }
     setError(MySqlClientError::AuthPluginError,
-             QStringLiteral("Authentication plugin '%1' reported error: too many requests")
-                 .arg(QString::fromLatin1(pluginName)));
+        QStringLiteral("Authentication plugin '%1' reported error: too many requests")
+            .arg(QString::fromLatin1(pluginName)));
     closeSocket();
     return false;
 }
@@ -724,9 +731,8 @@ bool MySqlWire::connectToServer(const Settings &s)
         const QHostInfo info = QHostInfo::fromName(s.host);
         addresses = info.addresses();
         if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-            d->setError(MySqlClientError::UnknownHost, QStringLiteral("Unknown MySQL Server Host '%1' (%2)")
-                                                           .arg(shownHost)
-                                                           .arg(int(info.error())));
+            d->setError(MySqlClientError::UnknownHost,
+                QStringLiteral("Unknown MySQL Server Host '%1' (%2)").arg(shownHost).arg(int(info.error())));
             return false;
         }
     }
@@ -754,7 +760,7 @@ bool MySqlWire::connectToServer(const Settings &s)
         case QAbstractSocket::SocketResourceError:
         case QAbstractSocket::UnsupportedSocketOperationError:
             d->setError(MySqlClientError::SocketCreateError,
-                        QStringLiteral("Can't create TCP/IP socket (%1)").arg(int(socket->error())));
+                QStringLiteral("Can't create TCP/IP socket (%1)").arg(int(socket->error())));
             return false;
         default:
             lastErrno = socket->state() == QAbstractSocket::ConnectedState ? 0 : 110;
@@ -767,7 +773,7 @@ bool MySqlWire::connectToServer(const Settings &s)
     const auto cannotConnect = [&](int code) {
         d->closeSocket();
         d->setError(MySqlClientError::ConnectionError,
-                    QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
+            QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
         return false;
     };
     if (!d->socket)

@@ -11,7 +11,8 @@
 class QTcpSocket;
 
 /// Client-side error codes and their texts (the server's own errors keep their codes and texts).
-namespace MySqlClientError {
+namespace MySqlClientError
+{
 enum Code {
     Unknown = 2000,
     ConnectionError = 2003, // "Can't connect to MySQL server on '%-.64s' (%d)"
@@ -30,13 +31,13 @@ QString text(int code);
 
 /// One column of a result as the server describes it.
 struct MySqlColumn {
-    QByteArray name;      // UTF-8 on connections with utf8mb4, as sent
+    QByteArray name; // UTF-8 on connections with utf8mb4, as sent
     QByteArray table;
-    quint32 length = 0;   // display length in bytes of the column's character set
-    quint8 type = 0;      // MySQL type code
-    quint16 flags = 0;    // NOT_NULL 1, PRI_KEY 2, BLOB 16, UNSIGNED 32, BINARY 128, ENUM 256, SET 2048
+    quint32 length = 0; // display length in bytes of the column's character set
+    quint8 type = 0; // MySQL type code
+    quint16 flags = 0; // NOT_NULL 1, PRI_KEY 2, BLOB 16, UNSIGNED 32, BINARY 128, ENUM 256, SET 2048
     quint8 decimals = 0;
-    quint16 charset = 0;  // collation id; 0 from servers before 4.1
+    quint16 charset = 0; // collation id; 0 from servers before 4.1
 };
 
 /// One row of a text result: the packet as read, and where each value lies in it.
@@ -59,13 +60,13 @@ class MySqlWire
 {
 public:
     struct Settings {
-        QString host;            // name or IPv4/IPv6 address
+        QString host; // name or IPv4/IPv6 address
         quint16 port = 3306;
         QByteArray user;
         QByteArray password;
-        QByteArray database;     // empty: none
+        QByteArray database; // empty: none
         int connectTimeoutMs = 30000;
-        bool compress = false;   // only used when the server offers it
+        bool compress = false; // only used when the server offers it
     };
 
     MySqlWire();
@@ -107,13 +108,13 @@ public:
     QString errorString() const;
     QString sqlState() const;
 
-    QString serverVersion() const;       // as in the greeting, MariaDB's "5.5.5-" removed
-    int serverVersionNumber() const;     // major*10000 + minor*100 + patch
+    QString serverVersion() const; // as in the greeting, MariaDB's "5.5.5-" removed
+    int serverVersionNumber() const; // major*10000 + minor*100 + patch
     quint32 serverCapabilities() const;
-    quint32 clientCapabilities() const;  // the flags agreed at login
+    quint32 clientCapabilities() const; // the flags agreed at login
     bool compressionActive() const;
     quint32 threadId() const;
-    QString authPlugin() const;          // the plugin that logged in
+    QString authPlugin() const; // the plugin that logged in
 
     /// Lengths of the wire format, exposed for the row parser of the data sets.
     static bool readLengthEncoded(const QByteArray &data, qsizetype *pos, quint64 *value, bool *isNull);

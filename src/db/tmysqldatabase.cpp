@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tmysqldatabase.h"
 
-namespace {
+namespace
+{
 
 const QString kDatabaseName = QStringLiteral("DatabaseName");
 const QString kHost = QStringLiteral("Host");

@@ -14,7 +14,8 @@
 #include <memory>
 
 /// Texts of the login dialog that a user interface shows for TmySQLDatabase::LoginPrompt.
-namespace MySqlLoginTexts {
+namespace MySqlLoginTexts
+{
 inline QString caption()
 {
     return QStringLiteral("Datenbank-Login");
@@ -65,8 +66,7 @@ public:
         coCompress = 0x1,
     };
     /// Asks for user and password (texts in MySqlLoginTexts); false means "Abbrechen".
-    using LoginPromptHandler =
-        std::function<bool(const QString &databaseName, QString *userName, QString *password)>;
+    using LoginPromptHandler = std::function<bool(const QString &databaseName, QString *userName, QString *password)>;
 
     TmySQLDatabase();
     ~TmySQLDatabase();
@@ -144,19 +144,19 @@ private:
 
 /// What the layer makes of a column's MySQL type and flags.
 enum class FieldKind {
-    Float,    // DECIMAL, FLOAT, DOUBLE
+    Float, // DECIMAL, FLOAT, DOUBLE
     SmallInt, // TINYINT, SMALLINT
-    Word,     // the same, UNSIGNED
-    Integer,  // INT, MEDIUMINT, YEAR
+    Word, // the same, UNSIGNED
+    Integer, // INT, MEDIUMINT, YEAR
     LongWord, // the same, UNSIGNED
     LargeInt, // BIGINT
     DateTime, // DATETIME, TIMESTAMP
     Date,
     Time,
-    Boolean,  // never produced: two-valued ENUM columns stay text
+    Boolean, // never produced: two-valued ENUM columns stay text
     String,
-    Memo,     // long text
-    Blob,     // binary large object
+    Memo, // long text
+    Blob, // binary large object
 };
 
 /// The kind of a column (type code, UNSIGNED, BINARY, ENUM and SET flags, length per character).

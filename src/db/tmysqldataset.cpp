@@ -5,7 +5,8 @@
 #include <QDateTime>
 #include <QTime>
 
-namespace {
+namespace
+{
 
 enum TypeCode : quint8 {
     TypeDecimal = 0,
@@ -56,8 +57,8 @@ int bytesPerCharacter(quint16 id)
     if (id == 54 || id == 55 || id == 56 || id == 62 || (id >= 101 && id <= 124) || id == 60 || id == 61
         || (id >= 160 && id <= 183))
         return 4;
-    if (id == 35 || id == 90 || (id >= 128 && id <= 159) || id == 1 || id == 28 || id == 24 || id == 19
-        || id == 13 || id == 95 || id == 84 || id == 87 || id == 86 || id == 85 || id == 88)
+    if (id == 35 || id == 90 || (id >= 128 && id <= 159) || id == 1 || id == 28 || id == 24 || id == 19 || id == 13
+        || id == 95 || id == 84 || id == 87 || id == 86 || id == 85 || id == 88)
         return 2;
     return 1;
 }
@@ -148,8 +149,7 @@ FieldKind fieldKindOf(const MySqlColumn &column)
     case TypeString:
         if (column.flags & (FlagEnum | FlagSet))
             return FieldKind::String;
-        return column.length / quint32(bytesPerCharacter(column.charset)) >= 256 ? FieldKind::Memo
-                                                                                 : FieldKind::String;
+        return column.length / quint32(bytesPerCharacter(column.charset)) >= 256 ? FieldKind::Memo : FieldKind::String;
     default:
         return FieldKind::String;
     }
@@ -443,7 +443,7 @@ void TmySQLQuery::addSql(const QString &line)
 
 void TmySQLQuery::setSql(const QString &text)
 {
-    m_sql = QStringList{text};
+    m_sql = QStringList { text };
     m_useBytes = false;
 }
 
@@ -528,8 +528,8 @@ bool TmySQLTable::open()
             const QString column = field(4) ? field(4)->asString() : QString();
             const bool ascending = field(5) && field(5)->asString() == QLatin1String("A");
             if (indexes.isEmpty() || indexes.last().first != keyName)
-                indexes.append({keyName, {}});
-            indexes.last().second.append({column, ascending});
+                indexes.append({ keyName, {} });
+            indexes.last().second.append({ column, ascending });
             if (!next())
                 break;
         }
@@ -552,7 +552,7 @@ bool TmySQLTable::open()
     if (key) {
         for (const auto &column : *key)
             order.append((quoted ? quoteIdentifier(column.first) : column.first)
-                         + (column.second ? QString() : QStringLiteral(" DESC")));
+                + (column.second ? QString() : QStringLiteral(" DESC")));
     }
     m_orderBy = order.join(QLatin1Char(','));
     QString sql = select;

@@ -18,7 +18,8 @@
 #include <future>
 #include <thread>
 
-namespace {
+namespace
+{
 
 // ---- A scripted server for exchanges no local server can produce (MySQL 8, 4.0).
 
@@ -189,8 +190,9 @@ QByteArray okPacket41()
 void sendSelectOne41(FakeConnection &c)
 {
     c.send(1, QByteArray(1, '\x01'));
-    c.send(2, lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("1") + lenenc("") + char(0x0c)
-                  + le(63, 2) + le(1, 4) + char(8) + le(0x81, 2) + char(0) + le(0, 2));
+    c.send(2,
+        lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("1") + lenenc("") + char(0x0c) + le(63, 2)
+            + le(1, 4) + char(8) + le(0x81, 2) + char(0) + le(0, 2));
     c.send(3, QByteArray::fromHex("fe00000200"));
     c.send(4, lenenc("1"));
     c.send(5, QByteArray::fromHex("fe00000200"));
@@ -340,9 +342,12 @@ void TestMySqlClient::cachingSha2FastPath()
         c.expect(c.read() == QByteArray(1, '\x01'), QStringLiteral("COM_QUIT"));
     });
     TmySQLDatabase db;
-    db.setParams({QStringLiteral("Host=127.0.0.1"), QStringLiteral("Port=%1").arg(server.port()),
-                  QStringLiteral("UID=u8"), QStringLiteral("PWD=secret"), QStringLiteral("DatabaseName=shop"),
-                  QStringLiteral("TIMEOUT=5")});
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=u8"),
+        QStringLiteral("PWD=secret"),
+        QStringLiteral("DatabaseName=shop"),
+        QStringLiteral("TIMEOUT=5") });
     QVERIFY2(db.open(), qPrintable(db.errorString()));
     QCOMPARE(db.serverVersionNumber(), 80036);
     TmySQLQuery query(&db);
@@ -393,14 +398,15 @@ void TestMySqlClient::preProtocol41Server()
     FakeServer server([&seed](FakeConnection &c) {
         // 4.0: no PROTOCOL_41, no SECURE_CONNECTION, 8-byte seed followed by 13 zero bytes.
         const quint16 caps = 0x1 | 0x4 | 0x8 | 0x2000;
-        c.send(0, QByteArray(1, '\x0a') + "4.0.18-log" + '\0' + le(7, 4) + seed + '\0' + le(caps, 2) + char(8)
-                      + le(2, 2) + QByteArray(13, '\0'));
+        c.send(0,
+            QByteArray(1, '\x0a') + "4.0.18-log" + '\0' + le(7, 4) + seed + '\0' + le(caps, 2) + char(8) + le(2, 2)
+                + QByteArray(13, '\0'));
         quint8 seq = 0;
         const QByteArray p = c.read(&seq);
         const quint16 flags = quint8(p[0]) | quint8(p[1]) << 8;
         c.expect(!(flags & 0x200) && !(flags & 0x8000) && (flags & 0x8), QStringLiteral("pre-4.1 flags"));
         c.expect(p.mid(5) == QByteArray("old\0", 4) + MySqlAuth::oldScramble("oldpw", seed) + '\0' + "legacy" + '\0',
-                 QStringLiteral("user, old scramble and database"));
+            QStringLiteral("user, old scramble and database"));
         c.send(2, QByteArray::fromHex("0000000200"));
         c.expect(c.read() == QByteArray("\x03SELECT 1 AS one"), QStringLiteral("first query"));
         // Column definitions of this age wrap every number in a length-encoded string.
@@ -414,8 +420,11 @@ void TestMySqlClient::preProtocol41Server()
         c.read(); // COM_QUIT
     });
     TmySQLDatabase db;
-    db.setParams({QStringLiteral("Host=127.0.0.1"), QStringLiteral("Port=%1").arg(server.port()),
-                  QStringLiteral("UID=old"), QStringLiteral("PWD=oldpw"), QStringLiteral("DatabaseName=legacy")});
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=old"),
+        QStringLiteral("PWD=oldpw"),
+        QStringLiteral("DatabaseName=legacy") });
     QVERIFY2(db.open(), qPrintable(db.errorString()));
     QCOMPARE(db.serverVersionNumber(), 40018);
     TmySQLQuery query(&db);
@@ -441,8 +450,9 @@ void TestMySqlClient::silentServerTimesOut()
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     TmySQLDatabase db;
-    db.setParams({QStringLiteral("Host=127.0.0.1"), QStringLiteral("Port=%1").arg(silent.serverPort()),
-                  QStringLiteral("TIMEOUT=1")});
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(silent.serverPort()),
+        QStringLiteral("TIMEOUT=1") });
     QVERIFY(!db.open());
     QCOMPARE(db.errorCode(), 2003);
     QCOMPARE(db.errorString(), QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (110)"));
@@ -458,12 +468,24 @@ void TestMySqlClient::connectsWithEachAccount_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("compress");
 
-    QTest::newRow("native") << "127.0.0.1" << "test_native" << "nativepw" << false;
-    QTest::newRow("empty password") << "127.0.0.1" << "test_nopw" << "" << false;
-    QTest::newRow("old password") << "127.0.0.1" << "test_old" << "oldpw" << false;
-    QTest::newRow("native, compressed") << "127.0.0.1" << "test_native" << "nativepw" << true;
-    QTest::newRow("old password, compressed") << "127.0.0.1" << "test_old" << "oldpw" << true;
-    QTest::newRow("empty host is localhost") << "" << "test_native" << "nativepw" << false;
+    QTest::newRow("native") << "127.0.0.1"
+                            << "test_native"
+                            << "nativepw" << false;
+    QTest::newRow("empty password") << "127.0.0.1"
+                                    << "test_nopw"
+                                    << "" << false;
+    QTest::newRow("old password") << "127.0.0.1"
+                                  << "test_old"
+                                  << "oldpw" << false;
+    QTest::newRow("native, compressed") << "127.0.0.1"
+                                        << "test_native"
+                                        << "nativepw" << true;
+    QTest::newRow("old password, compressed") << "127.0.0.1"
+                                              << "test_old"
+                                              << "oldpw" << true;
+    QTest::newRow("empty host is localhost") << ""
+                                             << "test_native"
+                                             << "nativepw" << false;
 }
 
 void TestMySqlClient::connectsWithEachAccount()
@@ -507,16 +529,19 @@ void TestMySqlClient::connectFailures_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("wrong password") << "127.0.0.1" << -1 << "test_native" << "wrong" << 1045
+    QTest::newRow("wrong password") << "127.0.0.1" << -1 << "test_native"
+                                    << "wrong" << 1045
                                     << "Access denied for user 'test_native'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("wrong old password") << "127.0.0.1" << -1 << "test_old" << "wrong" << 1045
+    QTest::newRow("wrong old password") << "127.0.0.1" << -1 << "test_old"
+                                        << "wrong" << 1045
                                         << "Access denied for user 'test_old'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("unsupported plugin") << "127.0.0.1" << -1 << "test_ed" << "edpw" << 1045
+    QTest::newRow("unsupported plugin") << "127.0.0.1" << -1 << "test_ed"
+                                        << "edpw" << 1045
                                         << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("unknown host") << "no-such-host.invalid" << -1 << "test_native" << "nativepw" << 2005
-                                  << "Unknown MySQL Server Host 'no-such-host.invalid' (1)";
-    QTest::newRow("closed port") << "127.0.0.1" << -2 << "test_native" << "nativepw" << 2003
-                                 << "Can't connect to MySQL server on '127.0.0.1' (111)";
+    QTest::newRow("unknown host") << "no-such-host.invalid" << -1 << "test_native"
+                                  << "nativepw" << 2005 << "Unknown MySQL Server Host 'no-such-host.invalid' (1)";
+    QTest::newRow("closed port") << "127.0.0.1" << -2 << "test_native"
+                                 << "nativepw" << 2003 << "Can't connect to MySQL server on '127.0.0.1' (111)";
 }
 
 void TestMySqlClient::connectFailures()
@@ -539,9 +564,11 @@ void TestMySqlClient::connectFailures()
         port = m_server.port();
     }
     TmySQLDatabase db;
-    QVERIFY(db.setParams({QStringLiteral("Host=") + host, QStringLiteral("Port=%1").arg(port),
-                          QStringLiteral("UID=") + user, QStringLiteral("PWD=") + password,
-                          QStringLiteral("TIMEOUT=10")}));
+    QVERIFY(db.setParams({ QStringLiteral("Host=") + host,
+        QStringLiteral("Port=%1").arg(port),
+        QStringLiteral("UID=") + user,
+        QStringLiteral("PWD=") + password,
+        QStringLiteral("TIMEOUT=10") }));
     QVERIFY(!db.open());
     QCOMPARE(db.errorCode(), code);
     QCOMPARE(db.errorString(), text);
@@ -618,9 +645,9 @@ void TestMySqlClient::listsTables()
     QVERIFY(db.connected());
     QVERIFY(names.contains(QStringLiteral("list_a")) && names.contains(QStringLiteral("list_b")));
     QVERIFY2(db.tableNames(&names, QStringLiteral("list_%")), qPrintable(db.errorString()));
-    QCOMPARE(names, (QStringList{QStringLiteral("list'quote"), QStringLiteral("list_a"), QStringLiteral("list_b")}));
+    QCOMPARE(names, (QStringList { QStringLiteral("list'quote"), QStringLiteral("list_a"), QStringLiteral("list_b") }));
     QVERIFY2(db.tableNames(&names, QStringLiteral("list'%")), qPrintable(db.errorString()));
-    QCOMPARE(names, QStringList{QStringLiteral("list'quote")});
+    QCOMPARE(names, QStringList { QStringLiteral("list'quote") });
 }
 
 void TestMySqlClient::readsTablesInKeyOrder()
@@ -641,24 +668,24 @@ void TestMySqlClient::readsTablesInKeyOrder()
         t.setTableName(table);
         QStringList values;
         if (!t.open())
-            return QStringList{t.errorString()};
+            return QStringList { t.errorString() };
         *orderBy = t.orderBy();
         while (!t.eof()) {
             values.append(t.field(column)->asString());
             if (!t.next())
-                return QStringList{t.errorString()};
+                return QStringList { t.errorString() };
         }
         return values;
     };
     QString orderBy;
     QCOMPARE(readColumn(QStringLiteral("pk2"), 2, &orderBy),
-             (QStringList{QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("1")}));
+        (QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("1") }));
     QCOMPARE(orderBy, QStringLiteral("`a`,`b`"));
     QCOMPARE(readColumn(QStringLiteral("order"), 0, &orderBy),
-             (QStringList{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1")}));
+        (QStringList { QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1") }));
     QCOMPARE(orderBy, QStringLiteral("`my-col` DESC"));
     QCOMPARE(readColumn(QStringLiteral("my-table"), 0, &orderBy),
-             (QStringList{QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("2")}));
+        (QStringList { QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("2") }));
     QCOMPARE(orderBy, QString());
 
     TmySQLTable missing(&db);
@@ -675,40 +702,49 @@ void TestMySqlClient::columnKindsAndTexts()
         const char *type;
         const char *literal;
         FieldKind kind;
-        const char *text;     // asString()
-        const char *bytes;    // asBytes(), nullptr: same as text
+        const char *text; // asString()
+        const char *bytes; // asBytes(), nullptr: same as text
     };
     const Case cases[] = {
-        {"TINYINT", "-5", FieldKind::SmallInt, "-5", nullptr},
-        {"TINYINT UNSIGNED", "200", FieldKind::Word, "200", nullptr},
-        {"SMALLINT", "-32768", FieldKind::SmallInt, "-32768", nullptr},
-        {"MEDIUMINT", "8388607", FieldKind::Integer, "8388607", nullptr},
-        {"INT", "-2147483648", FieldKind::Integer, "-2147483648", nullptr},
-        {"INT UNSIGNED", "4294967295", FieldKind::LongWord, "4294967295", nullptr},
-        {"YEAR", "2024", FieldKind::LongWord, "2024", nullptr}, // sent with the UNSIGNED flag
-        {"BIGINT", "-9223372036854775808", FieldKind::LargeInt, "-9223372036854775808", nullptr},
-        {"BIGINT UNSIGNED", "18446744073709551615", FieldKind::LargeInt, "18446744073709551615", nullptr},
-        {"DECIMAL(30,10)", "12345678901234567890.0123456789", FieldKind::Float, "1,23456789012346E19",
-         "12345678901234567890.0123456789"},
-        {"DOUBLE", "-1.5e300", FieldKind::Float, "-1,5E300", "-1.5e300"},
-        {"FLOAT", "0.5", FieldKind::Float, "0,5", "0.5"},
-        {"DATE", "'2024-02-29'", FieldKind::Date, "29.02.2024", "2024-02-29"},
-        {"DATETIME", "'2024-02-29 13:14:15'", FieldKind::DateTime, "29.02.2024 13:14:15", "2024-02-29 13:14:15"},
-        {"DATETIME", "'2024-03-01 00:00:00'", FieldKind::DateTime, "01.03.2024", "2024-03-01 00:00:00"},
-        {"DATETIME(6)", "'2024-03-01 10:00:00.123456'", FieldKind::DateTime, "01.03.2024 10:00:00",
-         "2024-03-01 10:00:00.123456"},
-        {"TIMESTAMP NULL", "'2001-02-03 04:05:06'", FieldKind::DateTime, "03.02.2001 04:05:06",
-         "2001-02-03 04:05:06"},
-        {"TIME", "'-838:59:59'", FieldKind::Time, "-838:59:59", nullptr},
-        {"ENUM('Y','N')", "'Y'", FieldKind::String, "Y", nullptr},
-        {"ENUM('yes','no')", "'no'", FieldKind::String, "no", nullptr},
-        {"SET('a','b')", "'a,b'", FieldKind::String, "a,b", nullptr},
-        {"CHAR(10)", "'ä'", FieldKind::String, "ä", nullptr},
-        {"VARCHAR(255)", "'😀'", FieldKind::String, "😀", nullptr},
-        {"VARCHAR(256)", "'x'", FieldKind::Memo, "x", nullptr},
-        {"TEXT", "'line\\r\\nnext'", FieldKind::Memo, "line\r\nnext", nullptr},
-        {"BLOB", "0x00FF41", FieldKind::Blob, "\x00\xff\x41", nullptr},
-        {"VARBINARY(10)", "0x4142", FieldKind::String, "AB", nullptr},
+        { "TINYINT", "-5", FieldKind::SmallInt, "-5", nullptr },
+        { "TINYINT UNSIGNED", "200", FieldKind::Word, "200", nullptr },
+        { "SMALLINT", "-32768", FieldKind::SmallInt, "-32768", nullptr },
+        { "MEDIUMINT", "8388607", FieldKind::Integer, "8388607", nullptr },
+        { "INT", "-2147483648", FieldKind::Integer, "-2147483648", nullptr },
+        { "INT UNSIGNED", "4294967295", FieldKind::LongWord, "4294967295", nullptr },
+        { "YEAR", "2024", FieldKind::LongWord, "2024", nullptr }, // sent with the UNSIGNED flag
+        { "BIGINT", "-9223372036854775808", FieldKind::LargeInt, "-9223372036854775808", nullptr },
+        { "BIGINT UNSIGNED", "18446744073709551615", FieldKind::LargeInt, "18446744073709551615", nullptr },
+        { "DECIMAL(30,10)",
+            "12345678901234567890.0123456789",
+            FieldKind::Float,
+            "1,23456789012346E19",
+            "12345678901234567890.0123456789" },
+        { "DOUBLE", "-1.5e300", FieldKind::Float, "-1,5E300", "-1.5e300" },
+        { "FLOAT", "0.5", FieldKind::Float, "0,5", "0.5" },
+        { "DATE", "'2024-02-29'", FieldKind::Date, "29.02.2024", "2024-02-29" },
+        { "DATETIME", "'2024-02-29 13:14:15'", FieldKind::DateTime, "29.02.2024 13:14:15", "2024-02-29 13:14:15" },
+        { "DATETIME", "'2024-03-01 00:00:00'", FieldKind::DateTime, "01.03.2024", "2024-03-01 00:00:00" },
+        { "DATETIME(6)",
+            "'2024-03-01 10:00:00.123456'",
+            FieldKind::DateTime,
+            "01.03.2024 10:00:00",
+            "2024-03-01 10:00:00.123456" },
+        { "TIMESTAMP NULL",
+            "'2001-02-03 04:05:06'",
+            FieldKind::DateTime,
+            "03.02.2001 04:05:06",
+            "2001-02-03 04:05:06" },
+        { "TIME", "'-838:59:59'", FieldKind::Time, "-838:59:59", nullptr },
+        { "ENUM('Y','N')", "'Y'", FieldKind::String, "Y", nullptr },
+        { "ENUM('yes','no')", "'no'", FieldKind::String, "no", nullptr },
+        { "SET('a','b')", "'a,b'", FieldKind::String, "a,b", nullptr },
+        { "CHAR(10)", "'ä'", FieldKind::String, "ä", nullptr },
+        { "VARCHAR(255)", "'😀'", FieldKind::String, "😀", nullptr },
+        { "VARCHAR(256)", "'x'", FieldKind::Memo, "x", nullptr },
+        { "TEXT", "'line\\r\\nnext'", FieldKind::Memo, "line\r\nnext", nullptr },
+        { "BLOB", "0x00FF41", FieldKind::Blob, "\x00\xff\x41", nullptr },
+        { "VARBINARY(10)", "0x4142", FieldKind::String, "AB", nullptr },
     };
     TmySQLDatabase db;
     QVERIFY2(connectAs(db, QStringLiteral("test_native"), QStringLiteral("nativepw")), qPrintable(db.errorString()));
@@ -718,10 +754,11 @@ void TestMySqlClient::columnKindsAndTexts()
         columns.append(QStringLiteral("c%1 %2").arg(i++).arg(QString::fromUtf8(c.type)));
         values.append(QString::fromUtf8(c.literal));
     }
-    QVERIFY(sql(db, QStringLiteral("CREATE TABLE kinds (id INT PRIMARY KEY, ") + columns.join(QStringLiteral(", "))
-                        + QLatin1Char(')')));
-    QVERIFY(sql(db, QStringLiteral("INSERT INTO kinds VALUES (1, ") + values.join(QStringLiteral(", "))
-                        + QLatin1Char(')')));
+    QVERIFY(sql(db,
+        QStringLiteral("CREATE TABLE kinds (id INT PRIMARY KEY, ") + columns.join(QStringLiteral(", "))
+            + QLatin1Char(')')));
+    QVERIFY(sql(
+        db, QStringLiteral("INSERT INTO kinds VALUES (1, ") + values.join(QStringLiteral(", ")) + QLatin1Char(')')));
     QVERIFY(sql(db, QStringLiteral("INSERT INTO kinds (id) VALUES (2)")));
 
     TmySQLTable table(&db);
@@ -769,7 +806,7 @@ void TestMySqlClient::payloadsOver16MiB()
     QFETCH(bool, compress);
     TmySQLDatabase db;
     QVERIFY2(connectAs(db, QStringLiteral("test_native"), QStringLiteral("nativepw"), compress),
-             qPrintable(db.errorString()));
+        qPrintable(db.errorString()));
     // 17 MiB of letters that do not repeat in a short cycle, so compression cannot hide the size.
     QByteArray data(17 * 1024 * 1024 + 3, 'a');
     quint32 state = 12345;
@@ -845,10 +882,14 @@ void TestMySqlClient::serverKilledMidResult()
     QVERIFY(!db.connected());
     table.close();
 
-    TmySQLQuery query(&db);
-    query.setDatabase(nullptr);
+    // The session is over; a data set would connect anew, and the server is gone.
     QVERIFY(!db.wire().query("SELECT 1", nullptr));
+    QCOMPARE(db.wire().errorCode(), 2006);
     QCOMPARE(db.wire().errorString(), QStringLiteral("MySQL server has gone away"));
+    TmySQLQuery query(&db);
+    query.setSql(QStringLiteral("SELECT 1"));
+    QVERIFY(!query.open());
+    QCOMPARE(query.errorCode(), 2003);
 }
 
 QTEST_GUILESS_MAIN(TestMySqlClient)

@@ -8,12 +8,17 @@
 #include <QTcpServer>
 #include <QThread>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
-namespace {
+namespace
+{
 
-const QStringList kSearchPath = {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
-                                 QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/local/bin")};
+const QStringList kSearchPath = { QStringLiteral("/usr/sbin"),
+    QStringLiteral("/usr/bin"),
+    QStringLiteral("/usr/local/sbin"),
+    QStringLiteral("/usr/local/bin") };
 
 QString findTool(const QString &name)
 {
@@ -99,16 +104,23 @@ bool MariaDbServer::start(QString *error)
     const QString base = m_dir->path();
     QDir(base).mkpath(QStringLiteral("data"));
     QDir(base).mkpath(QStringLiteral("tmp"));
-    // mariadbd refuses to run as root unless told to.
-    const QStringList asUser = geteuid() == 0 ? QStringList{QStringLiteral("--user=root")} : QStringList{};
+// mariadbd refuses to run as root unless told to.
+#ifdef Q_OS_UNIX
+    const QStringList asUser = geteuid() == 0 ? QStringList { QStringLiteral("--user=root") } : QStringList {};
+#else
+    const QStringList asUser;
+#endif
 
     QString output;
     if (!runTool(findTool(QStringLiteral("mariadb-install-db")),
-                 QStringList{QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + base + QStringLiteral("/data"),
-                             QStringLiteral("--auth-root-authentication-method=normal"),
-                             QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve")}
-                     + asUser,
-                 180000, &output)) {
+            QStringList { QStringLiteral("--no-defaults"),
+                QStringLiteral("--datadir=") + base + QStringLiteral("/data"),
+                QStringLiteral("--auth-root-authentication-method=normal"),
+                QStringLiteral("--skip-test-db"),
+                QStringLiteral("--skip-name-resolve") }
+                + asUser,
+            180000,
+            &output)) {
         *error = QStringLiteral("mariadb-install-db failed: ") + output.right(2000);
         return false;
     }
@@ -124,21 +136,21 @@ bool MariaDbServer::start(QString *error)
     }
 
     m_process.setProgram(findTool(QStringLiteral("mariadbd")));
-    m_process.setArguments(QStringList{QStringLiteral("--no-defaults")} + asUser
-                           + QStringList{QStringLiteral("--datadir=") + base + QStringLiteral("/data"),
-                                         QStringLiteral("--tmpdir=") + base + QStringLiteral("/tmp"),
-                                         QStringLiteral("--bind-address=127.0.0.1"),
-                                         QStringLiteral("--port=%1").arg(m_port),
-                                         QStringLiteral("--socket=") + base + QStringLiteral("/mysqld.sock"),
-                                         QStringLiteral("--pid-file=") + base + QStringLiteral("/mysqld.pid"),
-                                         QStringLiteral("--log-error=") + base + QStringLiteral("/error.log"),
-                                         QStringLiteral("--skip-name-resolve"),
-                                         QStringLiteral("--skip-log-bin"),
-                                         QStringLiteral("--secure-auth=0"),
-                                         QStringLiteral("--character-set-server=utf8mb4"),
-                                         QStringLiteral("--collation-server=utf8mb4_general_ci"),
-                                         QStringLiteral("--max-allowed-packet=64M"),
-                                         QStringLiteral("--innodb-flush-log-at-trx-commit=2")});
+    m_process.setArguments(QStringList { QStringLiteral("--no-defaults") } + asUser
+        + QStringList { QStringLiteral("--datadir=") + base + QStringLiteral("/data"),
+            QStringLiteral("--tmpdir=") + base + QStringLiteral("/tmp"),
+            QStringLiteral("--bind-address=127.0.0.1"),
+            QStringLiteral("--port=%1").arg(m_port),
+            QStringLiteral("--socket=") + base + QStringLiteral("/mysqld.sock"),
+            QStringLiteral("--pid-file=") + base + QStringLiteral("/mysqld.pid"),
+            QStringLiteral("--log-error=") + base + QStringLiteral("/error.log"),
+            QStringLiteral("--skip-name-resolve"),
+            QStringLiteral("--skip-log-bin"),
+            QStringLiteral("--secure-auth=0"),
+            QStringLiteral("--character-set-server=utf8mb4"),
+            QStringLiteral("--collation-server=utf8mb4_general_ci"),
+            QStringLiteral("--max-allowed-packet=64M"),
+            QStringLiteral("--innodb-flush-log-at-trx-commit=2") });
     m_process.setStandardOutputFile(base + QStringLiteral("/mariadbd.stdout"));
     m_process.setStandardErrorFile(base + QStringLiteral("/mariadbd.stdout"), QIODevice::Append);
     m_process.start();
@@ -148,9 +160,12 @@ bool MariaDbServer::start(QString *error)
     }
 
     const QString admin = findTool(QStringLiteral("mariadb-admin"));
-    const QStringList ping = {QStringLiteral("--no-defaults"), QStringLiteral("--protocol=socket"),
-                              QStringLiteral("-S"), base + QStringLiteral("/mysqld.sock"), QStringLiteral("-uroot"),
-                              QStringLiteral("ping")};
+    const QStringList ping = { QStringLiteral("--no-defaults"),
+        QStringLiteral("--protocol=socket"),
+        QStringLiteral("-S"),
+        base + QStringLiteral("/mysqld.sock"),
+        QStringLiteral("-uroot"),
+        QStringLiteral("ping") };
     QDeadlineTimer deadline(60000);
     bool ready = false;
     while (!deadline.hasExpired()) {
@@ -168,14 +183,14 @@ bool MariaDbServer::start(QString *error)
         return false;
     }
 
-    const QString accounts = QStringLiteral(
-        "CREATE DATABASE testdb CHARACTER SET utf8mb4;"
-        "CREATE USER 'test_native'@'%' IDENTIFIED BY 'nativepw';"
-        "GRANT ALL ON *.* TO 'test_native'@'%' WITH GRANT OPTION;"
-        "CREATE USER 'test_nopw'@'%';"
-        "GRANT ALL ON testdb.* TO 'test_nopw'@'%';"
-        "CREATE USER 'test_old'@'%' IDENTIFIED VIA mysql_old_password USING '09301740536db389';"
-        "GRANT ALL ON testdb.* TO 'test_old'@'%';");
+    const QString accounts
+        = QStringLiteral("CREATE DATABASE testdb CHARACTER SET utf8mb4;"
+                         "CREATE USER 'test_native'@'%' IDENTIFIED BY 'nativepw';"
+                         "GRANT ALL ON *.* TO 'test_native'@'%' WITH GRANT OPTION;"
+                         "CREATE USER 'test_nopw'@'%';"
+                         "GRANT ALL ON testdb.* TO 'test_nopw'@'%';"
+                         "CREATE USER 'test_old'@'%' IDENTIFIED VIA mysql_old_password USING '09301740536db389';"
+                         "GRANT ALL ON testdb.* TO 'test_old'@'%';");
     if (!execute(accounts, error)) {
         stop();
         return false;
@@ -190,10 +205,15 @@ bool MariaDbServer::execute(const QString &sql, QString *error)
 {
     QString output;
     const bool ok = runTool(findTool(QStringLiteral("mariadb")),
-                            {QStringLiteral("--no-defaults"), QStringLiteral("--protocol=socket"), QStringLiteral("-S"),
-                             m_dir->filePath(QStringLiteral("mysqld.sock")), QStringLiteral("-uroot"),
-                             QStringLiteral("-e"), sql},
-                            300000, &output);
+        { QStringLiteral("--no-defaults"),
+            QStringLiteral("--protocol=socket"),
+            QStringLiteral("-S"),
+            m_dir->filePath(QStringLiteral("mysqld.sock")),
+            QStringLiteral("-uroot"),
+            QStringLiteral("-e"),
+            sql },
+        300000,
+        &output);
     if (!ok && error)
         *error = QStringLiteral("mariadb: ") + output;
     return ok;
@@ -204,9 +224,14 @@ void MariaDbServer::stop()
     if (m_process.state() == QProcess::NotRunning)
         return;
     runTool(findTool(QStringLiteral("mariadb-admin")),
-            {QStringLiteral("--no-defaults"), QStringLiteral("--protocol=socket"), QStringLiteral("-S"),
-             m_dir->filePath(QStringLiteral("mysqld.sock")), QStringLiteral("-uroot"), QStringLiteral("shutdown")},
-            30000, nullptr);
+        { QStringLiteral("--no-defaults"),
+            QStringLiteral("--protocol=socket"),
+            QStringLiteral("-S"),
+            m_dir->filePath(QStringLiteral("mysqld.sock")),
+            QStringLiteral("-uroot"),
+            QStringLiteral("shutdown") },
+        30000,
+        nullptr);
     if (!m_process.waitForFinished(30000)) {
         m_process.terminate();
         if (!m_process.waitForFinished(10000)) {

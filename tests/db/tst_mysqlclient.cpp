@@ -851,6 +851,15 @@ void TestMySqlClient::queryErrorsKeepTheSession()
     query.close();
     QVERIFY2(second.open(), qPrintable(second.errorString()));
     QCOMPARE(second.field(0)->asString(), QStringLiteral("2"));
+    second.close();
+
+    // A server must never get a client file: LOAD DATA LOCAL is refused and nothing is loaded.
+    QVERIFY(sql(db, QStringLiteral("CREATE TABLE local_file (line TEXT)")));
+    query.setSql(QStringLiteral("LOAD DATA LOCAL INFILE '/etc/hostname' INTO TABLE local_file"));
+    QVERIFY(!query.execSql());
+    query.setSql(QStringLiteral("SELECT COUNT(*) FROM local_file"));
+    QVERIFY2(query.open(), qPrintable(query.errorString()));
+    QCOMPARE(query.field(0)->asString(), QStringLiteral("0"));
 }
 
 void TestMySqlClient::serverKilledMidResult()

@@ -2,6 +2,10 @@
 #include "app/cli.h"
 
 #include "app/startup.h"
+#include "app/terminalrunhost.h"
+#include "engine/backuprun.h"
+#include "platform/archivecatalog.h"
+#include "platform/systemactions.h"
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
@@ -15,7 +19,7 @@
 
 namespace {
 
-enum ExitCode { Ok = 0, Refused = 2 };
+enum ExitCode { Ok = 0, WithErrors = 1, Refused = 2 };
 
 const char kUsage[] =
     "Aufruf: trevalo-cli [--scripts-folder ORDNER] BEFEHL [ARGUMENTE]\n"
@@ -23,8 +27,19 @@ const char kUsage[] =
     "Befehle:\n"
     "  list          alle Aufträge mit nächstem Start, letztem Erfolg, letztem Start und Meldung\n"
     "  show NAME     alle Einstellungen eines Auftrages\n"
+    "  run NAME      den Auftrag ausführen wie mit \"Starten\"\n"
     "\n"
-    "  --scripts-folder ORDNER  ORDNER als Basisordner der Aufträge verwenden (Aufträge in ORDNER/Scripts)\n";
+    "Optionen:\n"
+    "  --scripts-folder ORDNER  ORDNER als Basisordner der Aufträge verwenden (Aufträge in ORDNER/Scripts)\n"
+    "  --answer ANTWORT         Antwort auf die nächste Frage: ok, cancel, yes, no, retry, ignore, all\n"
+    "                           (mehrfach möglich, in der Reihenfolge der Fragen)\n"
+    "\n"
+    "Fragen ohne angegebene Antwort werden am Terminal gestellt; ohne Terminal gilt die\n"
+    "vorgegebene Antwort, die nie Daten verwirft: weitermachen (Ja, OK), bei Kopierfehlern\n"
+    "Ignorieren (der Fehler wird gezählt und protokolliert), bei Strg-C: Abbruch bestätigen.\n"
+    "\n"
+    "Rückgabewert von run: 0 fehlerfrei beendet, 1 beendet mit gezählten Fehlern,\n"
+    "2 abgelehnt, abgebrochen oder vorzeitig beendet.\n";
 
 QTextStream &out()
 {
@@ -88,6 +103,28 @@ int showJob(const TAuftraege &jobs, const QString &name)
     return Ok;
 }
 
+int runJob(TAuftraege &jobs, const QString &name, const QList<Answer::Button> &answers)
+{
+    TAuftrag *job = jobs.findJobByName(name);
+    if (!job)
+        return refuse(QStringLiteral("Der Auftrag \"%1\" wurde nicht gefunden.").arg(name));
+
+    ArchiveCatalog catalog;
+    if (!catalog.open())
+        err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
+    TerminalRunHost host(answers, job->Name);
+    TerminalRunHost::installInterruptHandler();
+    BackupRun run(jobs, host, SystemActions::system(), catalog);
+    run.startAuftrag(false);
+
+    switch (run.outcome) {
+    case BackupRun::Outcome::Completed:
+        return run.errorCount == 0 ? Ok : WithErrors;
+    default:
+        return Refused;
+    }
+}
+
 } // namespace
 
 int runCli(const QStringList &arguments)
@@ -95,9 +132,20 @@ int runCli(const QStringList &arguments)
     QString baseFolder;
     bool baseGiven = false;
     QStringList rest;
+    QList<Answer::Button> answers;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
-        if (arg == QLatin1String("--scripts-folder")) {
+        if (arg == QLatin1String("--answer") || arg.startsWith(QLatin1String("--answer="))) {
+            QString word;
+            if (arg.contains(u'='))
+                word = arg.mid(9);
+            else if (i + 1 < arguments.size())
+                word = arguments[++i];
+            const Answer::Button a = TerminalRunHost::parseAnswer(word);
+            if (a == Answer::None)
+                return refuse(QStringLiteral("Unbekannte Antwort \"%1\".").arg(word), true);
+            answers.append(a);
+        } else if (arg == QLatin1String("--scripts-folder")) {
             if (i + 1 >= arguments.size())
                 return refuse(QStringLiteral("Nach --scripts-folder fehlt der Ordner."), true);
             baseFolder = arguments[++i];
@@ -119,11 +167,12 @@ int runCli(const QStringList &arguments)
         return refuse(QStringLiteral("Es wurde kein Befehl angegeben."), true);
 
     const QString command = rest.takeFirst();
-    const bool known = command == QLatin1String("list") || command == QLatin1String("show");
+    const bool known =
+        command == QLatin1String("list") || command == QLatin1String("show") || command == QLatin1String("run");
     if (!known)
         return refuse(QStringLiteral("Unbekannter Befehl \"%1\".").arg(command), true);
-    if (command == QLatin1String("show") && rest.size() != 1)
-        return refuse(QStringLiteral("Der Befehl \"show\" erwartet genau einen Auftragsnamen."), true);
+    if (command != QLatin1String("list") && rest.size() != 1)
+        return refuse(QStringLiteral("Der Befehl \"%1\" erwartet genau einen Auftragsnamen.").arg(command), true);
     if (command == QLatin1String("list") && !rest.isEmpty())
         return refuse(QStringLiteral("Der Befehl \"list\" erwartet keine Argumente."), true);
 
@@ -143,7 +192,13 @@ int runCli(const QStringList &arguments)
         err() << message << '\n';
     err().flush();
 
-    const int code = command == QLatin1String("list") ? listJobs(jobs) : showJob(jobs, rest.first());
+    int code = Ok;
+    if (command == QLatin1String("list"))
+        code = listJobs(jobs);
+    else if (command == QLatin1String("show"))
+        code = showJob(jobs, rest.first());
+    else
+        code = runJob(jobs, rest.first(), answers);
     out().flush();
     return code;
 }

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The engine's user on a terminal: questions on standard error, answers from the command line.
+#pragma once
+
+#include "engine/runhost.h"
+
+#include <QElapsedTimer>
+#include <QList>
+
+/**
+ * Prints every question and message to standard error. A question takes the next answer
+ * given with --answer when it is one of the buttons offered; else, on a terminal, it asks
+ * for one; else it takes the question's unattended answer, which never loses data.
+ * Ctrl-C requests a cancel, as the progress window's button does.
+ */
+class TerminalRunHost : public RunHost
+{
+public:
+    TerminalRunHost(const QList<Answer::Button> &answers, const QString &jobName);
+
+    /// Parses "ok", "cancel", "yes", "no", "retry", "ignore", "all"; None for anything else.
+    static Answer::Button parseAnswer(const QString &word);
+    /// Routes SIGINT and SIGTERM to a cancel request.
+    static void installInterruptHandler();
+
+    Answer::Button ask(const Question &question) override;
+    void showMessage(const QString &text, const QString &caption) override;
+    void setProgressVisible(bool visible) override;
+    void setProgressLine(ProgressLine line, const QString &text) override;
+    void setGauge(int gauge, qint64 progress, qint64 maximum) override;
+    bool cancelRequested() override;
+    void setCancelRequested(bool requested) override;
+    void setStatusText(const QString &) override
+    {
+    }
+    void setJobProgressText(const QString &) override
+    {
+    }
+    void setTrayHint(const QString &) override
+    {
+    }
+    void setJobListHint(const QString &) override
+    {
+    }
+    void refreshJobList(const QString &) override
+    {
+    }
+    QString selectedJobName() override
+    {
+        return m_jobName;
+    }
+    void viewLog(const QString &logFile) override;
+    void printLog(const QString &logFile, const QString &printer) override;
+    void requestClose() override
+    {
+    }
+    void minimizeMainWindow() override
+    {
+    }
+    void processEvents() override;
+
+private:
+    void clearProgressLine();
+    void drawProgress();
+
+    QList<Answer::Button> m_answers;
+    QString m_jobName;
+    bool m_stderrIsTerminal;
+    bool m_stdinIsTerminal;
+    bool m_progressShown = false;
+    QString m_folder;
+    QString m_fileCount;
+    int m_percent = 0;
+    QElapsedTimer m_lastDraw;
+};

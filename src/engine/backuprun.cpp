@@ -1,0 +1,845 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/backuprun.h"
+
+#include "app/startup.h"
+#include "engine/runlog.h"
+#include "engine/setlayout.h"
+#include "engine/ziparchive.h"
+#include "jobs/germanformat.h"
+#include "jobs/jobfile.h"
+#include "jobs/tauftraege.h"
+#include "platform/archivecatalog.h"
+#include "platform/clock.h"
+#include "platform/settingsstore.h"
+#include "platform/systemactions.h"
+#include "schedule/nextstart.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kListHintIdle = QStringLiteral(
+    "Übersicht Ihrer Backup Aufträge. \r\n\r\nKlicken Sie auf Einstellungen, um den Auftrag zu bearbeiten oder doppelt, "
+    "um den Auftrag starten.");
+const QString kCancelled = QStringLiteral("Das Backup wurde abgebrochen ...");
+constexpr int kMaxFilesPerArchive = 32001;
+
+// Paths name the same source folder when they are equal; on a case-sensitive file system
+// two spellings are two folders, and merging them would leave one unsaved.
+bool sameFolder(const QString &a, const QString &b)
+{
+    return a == b;
+}
+
+void setSuccessMarker(const QString &value)
+{
+    auto settings = SettingsStore::successMarkerSettings();
+    settings->setValue(SettingsStore::kSuccessValue, value);
+    settings->sync();
+}
+
+bool canOpenForReading(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+int BackupRun::Gauge::percent() const
+{
+    if (maximum <= 0)
+        return 0;
+    return int(std::min<qint64>(100, progress * 100 / maximum));
+}
+
+BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog)
+    : m_jobs(jobs)
+    , m_host(host)
+    , m_actions(actions)
+    , m_catalog(catalog)
+{
+}
+
+void BackupRun::writeLog(const QString &text)
+{
+    if (currentAuftrag)
+        RunLog::writeLogLine(*currentAuftrag, text, &m_host);
+}
+
+void BackupRun::setLastMessage(const QString &text)
+{
+    QString error;
+    if (!::setLastMessage(*currentAuftrag, text, &error))
+        m_host.showMessage(error);
+}
+
+QString BackupRun::dateStampNow() const
+{
+    return GermanFormat::dateStamp(Clock::now());
+}
+
+// The "drive" of the target as the prompts show it: its mount point.
+QString BackupRun::driveText() const
+{
+    const QString drive = Platform::driveOf(currentAuftrag->Ziel);
+    return drive.isEmpty() ? currentAuftrag->Ziel.left(1) : drive;
+}
+
+void BackupRun::startAuftrag(bool byScheduler)
+{
+    if (jobRunning) {
+        m_host.showMessage(QStringLiteral("Zur Zeit läuft bereits ein Backupauftrag"));
+        outcome = Outcome::Refused;
+        return;
+    }
+    jobRunning = true;
+    outcome = Outcome::None;
+
+    if (!byScheduler && !closeAfterRun) {
+        currentAuftrag = m_jobs.findJobByName(m_host.selectedJobName());
+        m_host.setJobProgressText(QStringLiteral("wird ausgeführt"));
+    }
+    if (!currentAuftrag) {
+        jobRunning = false;
+        outcome = Outcome::Refused;
+        return;
+    }
+    TAuftrag &job = *currentAuftrag;
+    m_host.setJobListHint(job.hintergrundBackup
+                              ? QStringLiteral("Auftrag wird durchgeführt. \r\n\r\nKlicken Sie auf den aktiven Auftrag "
+                                               "doppelt, um das Statusfenster zu öffnen.")
+                              : QStringLiteral("Auftrag wird durchgeführt."));
+
+    computeNextStart(job);
+    if (!job.start_before_backup.isEmpty())
+        m_actions.startProgram(job.start_before_backup, job.start_before_backup_param, job.start_before_backup_wait);
+
+    QString error;
+    if (!markStarted(job, &error))
+        m_host.showMessage(error);
+    job.letzter_start = dateStampNow();
+    if (!saveJob(job, &error))
+        m_host.showMessage(error);
+    job.logErrorsArmed = true;
+
+    if (!runChecks()) {
+        commandLineStart = false;
+        outcome = Outcome::ChecksFailed;
+        m_host.refreshJobList(job.fileStem);
+        finishStart();
+        return;
+    }
+
+    if (job.Start_Meldung) {
+        Question q;
+        q.text = QStringLiteral("Der Backupauftrag: \"%1\" wird jetzt ausgeführt. Bitte legen Sie ein Medium im "
+                                "Laufwerk %2 ein.")
+                     .arg(job.Name, driveText());
+        q.icon = Icon::Information;
+        q.buttons = Answer::Ok | Answer::Cancel;
+        q.unattended = Answer::Ok;
+        if (m_host.ask(q) != Answer::Ok) {
+            setLastMessage(QStringLiteral("Backup nicht gestartet. Durch Benutzer abgebrochen."));
+            outcome = Outcome::PromptCancelled;
+            m_host.refreshJobList(job.fileStem);
+            finishStart();
+            return;
+        }
+    }
+    m_showSuccess = job.backup_ok_anzeigen;
+
+    prepareAndRun();
+
+    const bool shutDown = job.runterfahren;
+    finishStart();
+    m_host.refreshJobList(job.fileStem);
+    // A command-line start is over; later starts by the user run the selected job again.
+    closeAfterRun = false;
+    if (shutDown)
+        m_actions.shutdown();
+}
+
+// finishJob, the scheduler's countdown, and the run state back to idle.
+void BackupRun::finishStart()
+{
+    QString error;
+    if (!finishJob(*currentAuftrag, m_hooks.handOver, &error))
+        m_host.showMessage(error);
+    m_catalog.flush();
+    if (m_hooks.enableKillTimer)
+        m_hooks.enableKillTimer();
+    abortFlag = false;
+    jobRunning = false;
+}
+
+bool BackupRun::runChecks()
+{
+    TAuftrag &job = *currentAuftrag;
+    abortFlag = false;
+    bool ok = true;
+    const auto fail = [&](const QString &text) {
+        m_host.showMessage(text);
+        setLastMessage(text);
+        ok = false;
+    };
+    if (job.Ziel.isEmpty())
+        fail(QStringLiteral("Kein Zielpfad angegeben."));
+    else if (!Platform::isAbsolutePath(job.Ziel))
+        fail(QStringLiteral("Kein Ziellaufwerk angegeben."));
+    if (job.sources.isEmpty() && job.databases.isEmpty())
+        fail(QStringLiteral("Keine zu sichernden Daten angegeben."));
+    return ok;
+}
+
+void BackupRun::prepareAndRun()
+{
+    TAuftrag &job = *currentAuftrag;
+    errorCount = 0;
+    filesCopied = 0;
+    filesPacked = 0;
+    kbCopied = 0;
+    kbPacked = 0;
+    dbFilesCopied = 0;
+    kbDbCopied = 0;
+    databaseCount = 0;
+    abortFlag = false;
+
+    makeSetFolder();
+    if (job.pruefe_platz && !abortFlag) {
+        checkFreeSpace();
+        if (abortFlag) {
+            outcome = Outcome::SpaceRefused;
+            return;
+        }
+    }
+    if (job.proto_loeschen && job.Proto)
+        QFile::remove(RunLog::logFilePath(job));
+    RunLog::writeLogHeader(job, &m_host);
+    setSuccessMarker(QStringLiteral("0"));
+    m_host.setStatusText(QStringLiteral("Backupvorgang wird durchgeführt ..."));
+    m_host.setTrayHint(QStringLiteral("Backupauftrag wird ausgeführt ..."));
+    setLastMessage(QStringLiteral("Start des Backupauftrages"));
+
+    executeBackup();
+
+    m_host.setStatusText(QString());
+}
+
+void BackupRun::executeBackup()
+{
+    TAuftrag &job = *currentAuftrag;
+    // Stable, so entries of the same folder keep their order.
+    std::stable_sort(job.sources.begin(), job.sources.end(), [](const TQuelle &a, const TQuelle &b) {
+        return upperAscii(a.Verz) < upperAscii(b.Verz);
+    });
+    sourceShare = job.sources.size() <= 60 ? 100 : 10;
+    sourceDirCount = 1;
+    for (qsizetype i = 1; i < job.sources.size(); ++i) {
+        if (!sameFolder(job.sources[i - 1].Verz, job.sources[i].Verz))
+            ++sourceDirCount;
+    }
+    m_gauge2 = {0, qint64(sourceDirCount) * sourceShare};
+    showGauge(2);
+    const QString cell = QStringLiteral("aktiv (Dateien: %1 %)").arg(m_gauge2.percent());
+    m_host.setJobProgressText(cell);
+    m_host.setTrayHint(job.Name + u' ' + cell);
+    if (!job.hintergrundBackup)
+        m_host.setProgressVisible(true);
+
+    runSources();
+    if (!m_host.cancelRequested())
+        endRun();
+
+    if (m_host.cancelRequested()) {
+        m_host.showMessage(QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen."));
+        writeLog(QStringLiteral("Sicherungsvorgang wurde durch den Benutzer abgebrochen."));
+        setLastMessage(QStringLiteral("Abbruch durch Benutzer"));
+        m_host.setCancelRequested(false);
+        outcome = Outcome::Cancelled;
+    }
+    m_host.setProgressVisible(false);
+    jobRunning = false;
+    m_host.setJobListHint(kListHintIdle);
+}
+
+void BackupRun::runSources()
+{
+    TAuftrag &job = *currentAuftrag;
+    kbPacked = 0;
+    sourceIndex = 0;
+    qsizetype i = 0;
+    while (i < job.sources.size()) {
+        const TQuelle &first = job.sources[i];
+        sourceDir = first.Verz;
+        m_host.setProgressLine(ProgressLine::Folder, sourceDir);
+        QStringList masks = FileTree::splitMasks(first.Filter);
+        qsizetype next = i + 1;
+        while (next < job.sources.size() && sameFolder(job.sources[next].Verz, sourceDir)) {
+            masks += FileTree::splitMasks(job.sources[next].Filter);
+            ++next;
+        }
+        const bool includeSubdirs = first.SubDir;
+        i = next;
+
+        m_host.setProgressLine(ProgressLine::FolderCount,
+                               QStringLiteral("Verzeichnis %1 von %2").arg(sourceIndex + 1).arg(sourceDirCount));
+        sourceDir = Platform::withTrailingSeparator(sourceDir);
+
+        if (!abortFlag && !QFileInfo(sourceDir).isDir()) {
+            const QString skipped = QStringLiteral("Verzeichnis \"%1\" existiert nicht mehr. Das Verzeichnis wurde "
+                                                   "übersprungen.")
+                                        .arg(sourceDir);
+            if (job.fehler_anzeigen) {
+                Question q;
+                q.text = QStringLiteral("Das Verzeichnis:\r\r%1\r\rexistiert nicht. Das Verzeichnis wird übersprungen. "
+                                        "Wollen Sie die Datensicherung fortfahren?")
+                             .arg(sourceDir);
+                q.icon = Icon::Error;
+                q.buttons = Answer::Yes | Answer::No;
+                q.unattended = Answer::Yes;
+                if (m_host.ask(q) != Answer::Yes) {
+                    abortFlag = true;
+                    writeLog(kCancelled);
+                    setLastMessage(QStringLiteral("Abbruch durch den Benutzer."));
+                }
+            }
+            ++errorCount;
+            writeLog(skipped);
+        }
+        if (!abortFlag)
+            backupSource(masks, includeSubdirs);
+        if (m_host.cancelRequested())
+            return;
+        ++sourceIndex;
+    }
+}
+
+void BackupRun::endRun()
+{
+    TAuftrag &job = *currentAuftrag;
+    if (!abortFlag) {
+        if (m_hooks.backUpDatabases)
+            m_hooks.backUpDatabases(*this);
+        else
+            databaseCount = int(job.databases.size());
+    }
+    const bool mailWanted = job.email && job.Proto && (!job.email_bei_fehler || errorCount > 0);
+    const QString subject = job.email_subject + QStringLiteral(" - %1 Fehler").arg(errorCount);
+    if (abortFlag) {
+        if (mailWanted && m_hooks.mailLog)
+            m_hooks.mailLog(*this, subject);
+        outcome = Outcome::Aborted;
+        return;
+    }
+
+    if (errorCount == 0) {
+        writeLog(QStringLiteral("Es trat kein Fehler auf."));
+        setLastMessage(QStringLiteral("Erfolgreich. Kein Fehler!"));
+    } else if (errorCount == 1) {
+        writeLog(QStringLiteral("Es trat 1 Fehler auf."));
+        setLastMessage(QStringLiteral("Erfolgreich. 1 nicht kritischer Fehler!"));
+    } else {
+        writeLog(QStringLiteral("Es traten %1 Fehler auf.").arg(errorCount));
+        setLastMessage(QStringLiteral("Erfolgreich. %1 nicht kritische Fehler!").arg(errorCount));
+    }
+    const QString mb = GermanFormat::decimal(kbDbCopied / 1024, 2);
+    const QString dbSentence =
+        databaseCount == 1
+            ? QStringLiteral("\r\n\r\nVon 1 ausgewählten Datenbank wurde %1 gesichert. (Verpackte Größe: %2 MB)")
+                  .arg(dbFilesCopied)
+                  .arg(mb)
+            : QStringLiteral("\r\n\r\nVon %1 ausgewählten Datenbanken wurden %2 gesichert. (Verpackte Größe: %3 MB)")
+                  .arg(databaseCount)
+                  .arg(dbFilesCopied)
+                  .arg(mb);
+    writeLog(QStringLiteral("Backup erfolgreich beendet. "));
+    job.Zuletzt_Ausgefuehrt = dateStampNow();
+    const QString summary =
+        (job.komprimieren ? QStringLiteral("Es wurden %1 Dateien mit %2 MB in %3 komprimierten Archiven mit %4 MB gesichert.")
+                                .arg(filesPacked)
+                                .arg(GermanFormat::decimal(kbPacked / 1024, 2))
+                                .arg(filesCopied)
+                                .arg(GermanFormat::decimal(kbCopied / 1024, 2))
+                          : QStringLiteral("Es wurden %1 Dateien mit %2 MB gesichert.")
+                                .arg(filesCopied)
+                                .arg(GermanFormat::decimal(kbCopied / 1024, 2)))
+        + dbSentence;
+    writeLog(summary);
+    setSuccessMarker(QStringLiteral("1"));
+    writeInfoFile();
+
+    if (m_showSuccess)
+        m_host.showMessage(QStringLiteral("Backup erfolgreich durchgeführt.\r\r") + summary);
+    const QString logFile = RunLog::logFilePath(job);
+    if (job.proto_nach_sicherung_anzeigen && job.Proto)
+        m_host.viewLog(logFile);
+    if (job.proto_drucken && job.Proto)
+        m_host.printLog(logFile, job.Drucker);
+    if (mailWanted && m_hooks.mailLog)
+        m_hooks.mailLog(*this, subject);
+    if (!job.start_after_backup.isEmpty())
+        m_actions.startProgram(job.start_after_backup, job.start_after_backup_param, job.start_after_backup_wait);
+    if (closeAfterRun)
+        m_host.requestClose();
+    if (job.autostart && startedMinimized)
+        m_host.minimizeMainWindow();
+    startedMinimized = false;
+    if (job.cd_auswerfen) {
+        QString reason;
+        if (!m_actions.ejectMedium(job.Ziel, &reason)) {
+            if (job.fehler_anzeigen)
+                m_host.showMessage(QStringLiteral("Konnte Medium nicht auswerfen."));
+            writeLog(QStringLiteral("Konnte Medium %1 nach abgeschlossenem Backup nicht auswerfen.").arg(driveText()));
+        }
+    }
+    job.Status = 0;
+    outcome = Outcome::Completed;
+}
+
+void BackupRun::writeInfoFile()
+{
+    const QString path = setFolder + QStringLiteral("datum.txt");
+    QFile::remove(path);
+    const QByteArray content =
+        (QStringLiteral("Die letzte Sicherung auf diesem Medium ist vom ") + GermanFormat::dateTimeValue(Clock::now()))
+            .toUtf8();
+    QFile file(path);
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(content) == content.size()
+        && file.flush();
+    file.close();
+    if (!ok) {
+        const QString text = QStringLiteral("Fehler beim Erstellen der Info-Datei: \"%1\"").arg(path);
+        if (currentAuftrag->fehler_anzeigen)
+            m_host.showMessage(text);
+        writeLog(text);
+    }
+}
+
+void BackupRun::makeSetFolder()
+{
+    TAuftrag &job = *currentAuftrag;
+    const QString target = Platform::withTrailingSeparator(job.Ziel);
+    QDir().mkpath(target);
+    setFolder = target + SetLayout::setFolderName(job, Clock::now().date()) + u'/';
+    if (job.ueberschreiben) {
+        QDir().mkpath(setFolder);
+        const QString marker = setFolder + SetLayout::kFixedSetMarker;
+        QFile::remove(marker);
+        QFile(marker).open(QIODevice::WriteOnly);
+    }
+}
+
+bool BackupRun::isDue(const QString &path, const Platform::FileStat &st) const
+{
+    return currentAuftrag->Gesamtsicherung || m_catalog.isSet(path, st);
+}
+
+qint64 BackupRun::countFiles(const QString &relPath,
+                             const QList<FileTree::Mask> &masks,
+                             bool includeSubdirs,
+                             bool showStatus)
+{
+    std::vector<FileTree::Entry> entries;
+    if (!FileTree::listDirectory(sourceDir + relPath, &entries))
+        return 0;
+    qint64 count = 0;
+    for (const FileTree::Mask &mask : masks) {
+        for (const FileTree::Entry &e : entries) {
+            if (e.kind == Platform::FileStat::File && mask.matches(e.name)
+                && isDue(sourceDir + relPath + e.name, e.stat)) {
+                ++count;
+                bytesCounted += double(e.stat.size);
+            }
+        }
+    }
+    if (includeSubdirs) {
+        for (const FileTree::Entry &e : entries) {
+            if (e.kind != Platform::FileStat::Directory)
+                continue;
+            if (showStatus)
+                m_host.setStatusText(QStringLiteral("Platz wird geprüft ... ") + relPath + e.name);
+            count += countFiles(relPath + e.name + u'/', masks, includeSubdirs, showStatus);
+        }
+    }
+    return count;
+}
+
+void BackupRun::backupSource(const QStringList &maskList, bool includeSubdirs)
+{
+    QDir().mkdir(setFolder);
+    m_masks.clear();
+    for (const QString &m : maskList)
+        m_masks.append(FileTree::Mask(m));
+    bytesCounted = 0;
+    m_gauge1 = {0, countFiles(QString(), m_masks, includeSubdirs, false)};
+    showGauge(1);
+    backupDirectory(QString(), includeSubdirs);
+}
+
+void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
+{
+    TAuftrag &job = *currentAuftrag;
+    const QString mapped = SetLayout::mappedSource(sourceDir);
+    QDir().mkpath(setFolder + mapped);
+    QStringList archiveList;
+    if (abortFlag)
+        return;
+
+    std::vector<FileTree::Entry> entries;
+    QString listError;
+    if (!FileTree::listDirectory(sourceDir + relPath, &entries, &listError)) {
+        // An unreadable folder would otherwise vanish from the set without a word.
+        ++errorCount;
+        writeLog(QStringLiteral("Verzeichnis \"%1%2\" konnte nicht gelesen werden: %3").arg(sourceDir, relPath, listError));
+        return;
+    }
+
+    for (const FileTree::Mask &mask : std::as_const(m_masks)) {
+        for (const FileTree::Entry &e : entries) {
+            const QString path = sourceDir + relPath + e.name;
+            if (e.kind == Platform::FileStat::Other && mask.matches(e.name)) {
+                writeLog(QStringLiteral("Datei \"%1\" ist keine gewöhnliche Datei und wurde übersprungen.").arg(path));
+            } else if (e.kind == Platform::FileStat::File && mask.matches(e.name) && isDue(path, e.stat)) {
+                if (job.komprimieren) {
+                    addFileForArchive(&archiveList, path);
+                    kbPacked += double(e.stat.size / 1024);
+                } else {
+                    copyFileToTarget(path, setFolder + mapped + relPath + e.name, true);
+                }
+            }
+            if (m_host.cancelRequested() || abortFlag)
+                return;
+        }
+    }
+
+    if (includeSubdirs) {
+        for (const FileTree::Entry &e : entries) {
+            if (e.kind == Platform::FileStat::Symlink) {
+                writeLog(QStringLiteral("Verknüpfung \"%1%2%3\" wurde nicht verfolgt.").arg(sourceDir, relPath, e.name));
+                continue;
+            }
+            if (e.kind != Platform::FileStat::Directory)
+                continue;
+            QDir().mkdir(setFolder + mapped + relPath + e.name);
+            backupDirectory(relPath + e.name + u'/', includeSubdirs);
+            if (abortFlag)
+                return;
+        }
+    }
+
+    if (!job.proto_ausfuehrlich)
+        writeLog(QStringLiteral("Verzeichnis gesichert: ") + sourceDir + relPath);
+    if (job.komprimieren && !archiveList.isEmpty())
+        packDirectory(archiveList, sourceDir + relPath, setFolder + mapped + relPath);
+}
+
+bool BackupRun::addFileForArchive(QStringList *list, const QString &path)
+{
+    TAuftrag &job = *currentAuftrag;
+    const QString skipped =
+        QStringLiteral("Datei \"%1\" konnte nicht geöffnet werden und wurde übersprungen (nicht gesichert)").arg(path);
+    for (;;) {
+        if (canOpenForReading(path)) {
+            list->append(path);
+            return true;
+        }
+        if (!job.fehler_anzeigen) {
+            writeLog(skipped);
+            ++errorCount;
+            return false;
+        }
+        Question q;
+        q.text = QStringLiteral("Die Datei \"%1\" kann nicht geöffnet werden. Wahrscheinlich wird sie zur Zeit benutzt. "
+                                "Bitte schließen sie alle Anwendungen und klicken Sie auf Wiederholen.")
+                     .arg(path);
+        q.icon = Icon::Warning;
+        q.buttons = Answer::Cancel | Answer::Retry | Answer::Ignore;
+        q.unattended = Answer::Ignore;
+        const Answer::Button a = m_host.ask(q);
+        if (a == Answer::Retry)
+            continue;
+        if (a == Answer::Ignore) {
+            writeLog(skipped);
+            ++errorCount;
+            return false;
+        }
+        writeLog(QStringLiteral("Datei \"%1\" konnte nicht geöffnet werden.").arg(path));
+        m_host.setCancelRequested(true);
+        abortFlag = true;
+        return false;
+    }
+}
+
+void BackupRun::packDirectory(const QStringList &files, const QString &sourcePath, const QString &targetFolder)
+{
+    TAuftrag &job = *currentAuftrag;
+    if (files.size() > kMaxFilesPerArchive) {
+        if (job.fehler_anzeigen) {
+            m_host.showMessage(QStringLiteral("Das Verzeichnis %1 hat zu viele Dateien (%2) und kann nicht verpackt werden. "
+                                              "Es sind maximal %3 Dateien erlaubt. Löschen Sie einige Dateien oder sichern "
+                                              "sie \"unkomprimiert\".")
+                                   .arg(sourcePath)
+                                   .arg(files.size())
+                                   .arg(kMaxFilesPerArchive));
+        }
+        writeLog(QStringLiteral("Verzeichnis nicht gesichert (zu viele Dateien zum komprimieren, max. %1): %2")
+                     .arg(kMaxFilesPerArchive)
+                     .arg(sourcePath));
+        ++errorCount;
+        return;
+    }
+
+    // A name of our own in the work folder, so two programs packing at once never share a file.
+    const QString work = Startup::tempFolder(job)
+        + QStringLiteral("Archive-%1-%2.zip").arg(QCoreApplication::applicationPid()).arg(quintptr(this), 0, 16);
+    QFile::remove(work);
+    m_host.setProgressLine(ProgressLine::Target, QString());
+    m_host.setProgressLine(ProgressLine::FileCount,
+                           QStringLiteral("Komprimiere Datei %1 von %2").arg(m_gauge1.progress).arg(m_gauge1.maximum));
+
+    ZipProgress progress;
+    progress.message = [this](const QString &line) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0)
+            return;
+        ++m_gauge1.progress;
+        showGauge(1);
+        m_host.setProgressLine(ProgressLine::Source, QStringLiteral("Verpacke : ") + line.mid(colon + 1));
+    };
+    progress.keepAlive = [this] { m_host.processEvents(); };
+
+    for (;;) {
+        QString error;
+        if (zipFiles(work, files, progress, &error))
+            break;
+        QFile::remove(work);
+        // A failed archive is a failed copy of everything in it: the user decides, nothing is silently lost.
+        const FailureChoice choice = copyFailed(sourcePath + QStringLiteral("Archive.zip"), error);
+        if (choice == FailureChoice::Retry)
+            continue;
+        if (choice == FailureChoice::Cancel)
+            return;
+        progressStep(true);
+        return;
+    }
+    copyWorkFileToTarget(work, targetFolder + QStringLiteral("Archive.zip"), true);
+    QFile::remove(work);
+    if (job.proto_ausfuehrlich) {
+        for (const QString &f : files)
+            writeLog(QStringLiteral("  -> Archive.zip: ") + f);
+    }
+    filesPacked += files.size();
+}
+
+void BackupRun::copyFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+{
+    copyToTarget(source, target, isSourceFile, true);
+}
+
+void BackupRun::copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+{
+    copyToTarget(source, target, isSourceFile, false);
+}
+
+void BackupRun::copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit)
+{
+    TAuftrag &job = *currentAuftrag;
+    m_host.setProgressLine(ProgressLine::Source, source);
+    m_host.setProgressLine(ProgressLine::Target, target);
+
+    bool retry = false;
+    for (;;) {
+        if (retry)
+            QDir().mkpath(QFileInfo(target).path()); // a newly inserted medium gets the folder
+        const QByteArray nativeTarget = QFile::encodeName(target);
+        if (::unlink(nativeTarget.constData()) != 0 && errno != ENOENT) {
+            Platform::setReadOnly(target, false);
+            ::unlink(nativeTarget.constData());
+        }
+        Platform::FileStat st;
+        QString error;
+        const bool ok = FileTree::copyFile(source, target, [this] { m_host.processEvents(); }, &st, &error);
+        if (ok) {
+            if (clearArchiveBit)
+                m_catalog.clear(source, st);
+            if (job.proto_ausfuehrlich)
+                writeLog(QStringLiteral("Gesichert:  ") + source);
+            if (isSourceFile) {
+                ++filesCopied;
+                kbCopied += double(st.size / 1024);
+            } else {
+                ++dbFilesCopied;
+                kbDbCopied += double(st.size / 1024);
+            }
+            break;
+        }
+        const FailureChoice choice = copyFailed(source, error);
+        if (choice == FailureChoice::Retry) {
+            retry = true;
+            continue;
+        }
+        if (choice == FailureChoice::Cancel || !job.fehler_anzeigen)
+            return; // no progress step
+        break;      // ignored: counted, and the gauge moves on
+    }
+    progressStep(isSourceFile);
+    m_host.processEvents();
+    if (m_host.cancelRequested())
+        confirmCancel();
+}
+
+BackupRun::FailureChoice BackupRun::copyFailed(const QString &source, const QString &reason)
+{
+    TAuftrag &job = *currentAuftrag;
+    const QString notSaved = QStringLiteral("Konnte Datei %1 nicht sichern.").arg(source);
+    const QString why = QStringLiteral("  Ursache: ") + reason;
+    if (!job.fehler_anzeigen) {
+        ++errorCount;
+        writeLog(notSaved);
+        writeLog(why);
+        return FailureChoice::Ignore;
+    }
+    Question q;
+    q.text = QStringLiteral("Fehler beim Kopieren der Datei: \"") + source
+        + QStringLiteral("\" Entweder die Datei ist bereits geöffnet,") + QStringLiteral("oder der Zieldatenträger ist voll. Sie können jetzt ein neues ")
+        + QStringLiteral("Medium einlegen. Klicken Sie anschließend auf Wiederholen") + QStringLiteral("\r\r")
+        + QStringLiteral("Wiederholen  --> Das Programm versucht erneut die Datei zu kopieren.") + u'\r'
+        + QStringLiteral("Ignorieren      --> Das Programm überspringt diese Datei.") + u'\r'
+        + QStringLiteral("Abbruch        --> Das Programm wird beendet. Es wurde kein vollständiges Backup durchgeführt");
+    q.icon = Icon::Error;
+    q.buttons = Answer::Cancel | Answer::Retry | Answer::Ignore;
+    q.unattended = Answer::Ignore;
+    const Answer::Button a = m_host.ask(q);
+    if (a == Answer::Retry)
+        return FailureChoice::Retry;
+    if (a == Answer::Ignore) {
+        writeLog(notSaved);
+        writeLog(why);
+        ++errorCount;
+        return FailureChoice::Ignore;
+    }
+    setLastMessage(QStringLiteral("Fehler beim Schreiben auf Ziellaufwerk."));
+    writeLog(kCancelled);
+    abortFlag = true;
+    return FailureChoice::Cancel;
+}
+
+void BackupRun::progressStep(bool isSourceFile)
+{
+    if (!isSourceFile) {
+        m_host.setProgressLine(ProgressLine::Source, QStringLiteral("Alle Tabellen ausgelesen."));
+        m_host.setProgressLine(ProgressLine::Target, QStringLiteral("Datenbank wird jetzt in Sicherungspfad kopiert ..."));
+        return;
+    }
+    ++m_gauge1.progress;
+    showGauge(1);
+    const double share =
+        m_gauge1.maximum > 0 ? std::nearbyint(double(m_gauge1.progress) / double(m_gauge1.maximum) * sourceShare) : 0.0;
+    m_gauge2.progress = qint64(share) + qint64(sourceShare) * sourceIndex;
+    showGauge(2);
+    const QString cell = QStringLiteral("aktiv (Dateien: %1 %)").arg(m_gauge2.percent());
+    m_host.setJobProgressText(cell);
+    m_host.setTrayHint(currentAuftrag->Name + u' ' + cell);
+    m_host.setProgressLine(ProgressLine::FileCount,
+                           QStringLiteral("Datei %1 von %2").arg(m_gauge1.progress).arg(m_gauge1.maximum));
+}
+
+void BackupRun::showGauge(int which)
+{
+    const Gauge &g = which == 1 ? m_gauge1 : m_gauge2;
+    m_host.setGauge(which, g.progress, g.maximum);
+}
+
+void BackupRun::confirmCancel()
+{
+    Question q;
+    q.text = QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?");
+    q.icon = Icon::Warning;
+    q.buttons = Answer::Yes | Answer::No;
+    q.unattended = Answer::Yes;
+    if (m_host.ask(q) != Answer::Yes)
+        m_host.setCancelRequested(false);
+}
+
+namespace {
+// The shortfall as the free-space question shows it: Byte, KB, or MB with two decimals.
+QString shortfallText(double bytes)
+{
+    QString unit = QStringLiteral("Byte");
+    int decimals = 0;
+    double value = bytes;
+    if (value > 1024) {
+        value /= 1024;
+        unit = QStringLiteral("KB");
+        if (value > 1024) {
+            value /= 1024;
+            unit = QStringLiteral("MB");
+            decimals = 2;
+        }
+    }
+    QString number = QString::number(value, 'f', decimals);
+    number.replace(u'.', u',');
+    return number + u' ' + unit;
+}
+} // namespace
+
+bool BackupRun::checkFreeSpace()
+{
+    TAuftrag &job = *currentAuftrag;
+    m_host.setStatusText(QStringLiteral("Platz wird geprüft ..."));
+    double needed = 0;
+    const QString savedSourceDir = sourceDir;
+    for (const TQuelle &q : std::as_const(job.sources)) {
+        sourceDir = Platform::withTrailingSeparator(q.Verz);
+        QList<FileTree::Mask> masks;
+        for (const QString &m : FileTree::splitMasks(q.Filter))
+            masks.append(FileTree::Mask(m));
+        m_host.setStatusText(QStringLiteral("Platz wird geprüft ... ") + sourceDir);
+        bytesCounted = 0;
+        countFiles(QString(), masks, q.SubDir, true);
+        needed += bytesCounted;
+    }
+    sourceDir = savedSourceDir;
+
+    for (;;) {
+        const double free = double(Platform::freeSpace(setFolder));
+        if (free > needed) {
+            m_host.setStatusText(QString());
+            return true;
+        }
+        const double shortfall = needed - double(Platform::freeSpace(setFolder));
+        Question q;
+        q.text = QStringLiteral("Platz auf Zieldatenträger reicht für Backup nicht aus! Wenn Sie einen Wechseldatenträger "
+                                "besitzen, können Sie jetzt das Medium wechseln, und den Test erneut durchführen. Sie "
+                                "bebötigen weitere ")
+            + shortfallText(shortfall) + QStringLiteral(" auf dem Zieldatenträger.") + QStringLiteral("\r\r")
+            + QStringLiteral("Wiederholen --> Erneute Prüfung des freien Platzes") + u'\r'
+            + QStringLiteral("OK                --> Backup trotzdem durchführen (Medium später wechseln)") + u'\r'
+            + QStringLiteral("Abbruch        --> zurück zum Startbildschirm");
+        q.icon = Icon::Warning;
+        q.buttons = Answer::Ok | Answer::Cancel | Answer::Retry;
+        q.unattended = Answer::Ok;
+        const Answer::Button a = m_host.ask(q);
+        if (a == Answer::Retry)
+            continue;
+        if (a == Answer::Ok) {
+            m_host.setStatusText(QString());
+            return true;
+        }
+        abortFlag = true;
+        setLastMessage(QStringLiteral("Nicht genügend Platz auf Ziellaufwerk."));
+        return false;
+    }
+}

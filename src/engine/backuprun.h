@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One backup run, from the request to start a job to its last after-run action.
+#pragma once
+
+#include "engine/filetree.h"
+#include "engine/runhost.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class ArchiveCatalog;
+class SystemActions;
+class TAuftraege;
+class TAuftrag;
+
+/**
+ * The run state and the steps of a run. One object serves the program's whole life (the
+ * main window owns it); startAuftrag() runs one start to its end on the caller's thread.
+ * The user is reached only through the RunHost; processes, eject and shutdown only
+ * through SystemActions; the archive attribute through the ArchiveCatalog.
+ */
+class BackupRun
+{
+public:
+    /// How the last start ended; trevalo-cli turns it into its exit code.
+    enum class Outcome {
+        None,
+        Refused,         ///< another start was in progress
+        ChecksFailed,    ///< no target, no drive, nothing to back up
+        PromptCancelled, ///< the medium prompt was cancelled
+        SpaceRefused,    ///< the free-space check was given up
+        Cancelled,       ///< cancelled on the progress window
+        Aborted,         ///< stopped by the user at an error, or by a failure
+        Completed,       ///< ended normally (errorCount tells how well)
+    };
+
+    /// Seams for the parts of a run that other subsystems provide.
+    struct Hooks {
+        /// The scheduler takes a finished job's key (finishJob's hand-over).
+        std::function<void(const QString &fileStem)> handOver;
+        /// The scheduler's hold-off countdown is started when it is idle.
+        std::function<void()> enableKillTimer;
+        /// Saves the job's databases; sets databaseCount and the db counters, abortFlag on failure.
+        std::function<void(BackupRun &)> backUpDatabases;
+        /// Mails the log with the given subject.
+        std::function<void(BackupRun &, const QString &subject)> mailLog;
+    };
+
+    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog);
+
+    void setHooks(const Hooks &hooks)
+    {
+        m_hooks = hooks;
+    }
+
+    /**
+     * Starts currentAuftrag (byScheduler or closeAfterRun) or the job of the selected row
+     * and returns when the start has ended.
+     */
+    void startAuftrag(bool byScheduler);
+
+    /**
+     * Copies one file into the set: a failure goes to the Retry / Ignore / Cancel dialog or
+     * the log, as the job wants. isSourceFile: files and archives of folders (true) or
+     * database dumps (false), counted apart.
+     */
+    void copyFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+    /// The same for a file made by the run itself (an archive), whose archive attribute means nothing.
+    void copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+
+    /// Appends one entry to the running job's log.
+    void writeLog(const QString &text);
+
+    /// The job's last message, saved at once (a save failure is shown).
+    void setLastMessage(const QString &text);
+
+    // Run state, shared with the steps other subsystems provide.
+    TAuftrag *currentAuftrag = nullptr;
+    bool jobRunning = false;
+    bool abortFlag = false;
+    bool closeAfterRun = false;
+    bool commandLineStart = false;
+    bool startedMinimized = false;
+    int errorCount = 0;
+    qint64 filesCopied = 0;
+    double kbCopied = 0;
+    qint64 filesPacked = 0;
+    double kbPacked = 0;
+    qint64 dbFilesCopied = 0;
+    double kbDbCopied = 0;
+    int databaseCount = 0;
+    QString setFolder; ///< ends with a separator
+    QString sourceDir; ///< ends with a separator
+    int sourceIndex = 0;
+    int sourceShare = 100;
+    int sourceDirCount = 1;
+    double bytesCounted = 0;
+    Outcome outcome = Outcome::None;
+
+    RunHost &host()
+    {
+        return m_host;
+    }
+
+    // Steps, public for the free-space check and for tests.
+    void makeSetFolder();
+    bool checkFreeSpace();
+    qint64 countFiles(const QString &relPath, const QList<FileTree::Mask> &masks, bool includeSubdirs, bool showStatus);
+
+private:
+    struct Gauge {
+        qint64 progress = 0;
+        qint64 maximum = 0;
+        int percent() const;
+    };
+
+    bool runChecks();
+    void prepareAndRun();
+    void executeBackup();
+    void runSources();
+    void endRun();
+    void writeInfoFile();
+    void backupSource(const QStringList &maskList, bool includeSubdirs);
+    void backupDirectory(const QString &relPath, bool includeSubdirs);
+    bool addFileForArchive(QStringList *list, const QString &path);
+    void packDirectory(const QStringList &files, const QString &sourcePath, const QString &targetFolder);
+    void progressStep(bool isSourceFile);
+    void copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
+    enum class FailureChoice { Retry, Ignore, Cancel };
+    FailureChoice copyFailed(const QString &source, const QString &reason);
+    void confirmCancel();
+    void finishStart();
+    bool isDue(const QString &path, const Platform::FileStat &st) const;
+    void showGauge(int which);
+    QString dateStampNow() const;
+    QString driveText() const;
+
+    TAuftraege &m_jobs;
+    RunHost &m_host;
+    SystemActions &m_actions;
+    ArchiveCatalog &m_catalog;
+    Hooks m_hooks;
+    Gauge m_gauge1;
+    Gauge m_gauge2;
+    bool m_showSuccess = false;
+    QList<FileTree::Mask> m_masks;
+};

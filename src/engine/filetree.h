@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Listing source folders, file masks, copying one file.
+#pragma once
+
+#include "platform/filesystem.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace FileTree {
+
+struct Entry {
+    QString name;
+    Platform::FileStat stat;      ///< of the entry itself (a link is a link)
+    Platform::FileStat::Kind kind; ///< what it is, a link to a file counting as a file
+    bool isLink = false;
+};
+
+/**
+ * The entries of a folder without "." and "..", in the order a case-insensitive file
+ * system lists them. A link to a folder is reported as Symlink (never followed); a link to
+ * a file as File. False with the system's reason when the folder cannot be read.
+ */
+bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error = nullptr);
+
+/// The masks of a filter string: split at ';', empty pieces dropped, order kept.
+QStringList splitMasks(const QString &filter);
+
+/// A compiled file mask: '*' any run of characters, '?' one character, letters without regard to case.
+class Mask
+{
+public:
+    explicit Mask(const QString &pattern);
+    bool matches(const QString &name) const;
+
+private:
+    QString m_pattern; // case-folded
+    bool m_all = false;
+};
+
+/**
+ * Copies the content of source to target (created or replaced), then gives the target the
+ * source's permission bits and modification time (and owner when running as root).
+ * keepAlive is called between large chunks. On failure the target is removed, so no
+ * partial file is left under its name, and *error holds the system's reason.
+ * *sourceStat receives the state of the source when it was opened.
+ */
+bool copyFile(const QString &source,
+              const QString &target,
+              const std::function<void()> &keepAlive,
+              Platform::FileStat *sourceStat,
+              QString *error);
+
+} // namespace FileTree

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The one way the backup engine reaches the user.
+#pragma once
+
+#include <QFlags>
+#include <QString>
+
+namespace Answer {
+enum Button {
+    None = 0,
+    Ok = 0x1,
+    Cancel = 0x2,
+    Yes = 0x4,
+    No = 0x8,
+    Retry = 0x10,
+    Ignore = 0x20,
+    All = 0x40,
+};
+Q_DECLARE_FLAGS(Buttons, Button)
+} // namespace Answer
+Q_DECLARE_OPERATORS_FOR_FLAGS(Answer::Buttons)
+
+enum class Icon { None, Information, Warning, Error, Question };
+
+/// A question the engine asks: text, icon, the buttons offered and the answer of an unattended run.
+struct Question {
+    QString text;
+    Icon icon = Icon::None;
+    Answer::Buttons buttons = Answer::Ok;
+    /// What a run without anybody to ask takes: never the answer that loses data.
+    Answer::Button unattended = Answer::Ok;
+    QString caption;
+};
+
+/// The lines of the progress window ("Kopieren").
+enum class ProgressLine {
+    SourceCaption = 1, ///< "Quelldatei:" (Label1)
+    Source = 2,        ///< file being read (Label2)
+    TargetCaption = 3, ///< "Zieldatei:" (Label3)
+    Target = 4,        ///< file being written (Label4)
+    FolderCaption = 5, ///< "Verzeichnis" (Label5)
+    Folder = 6,        ///< directory or database being saved (Label6)
+    FileCount = 7,     ///< "Datei 3 von 12" (Label7)
+    FolderCount = 8,   ///< "Verzeichnis 1 von 2" (Label8)
+};
+
+/**
+ * Implemented by the main window (widgets), trevalo-cli (terminal) and tests (scripted
+ * answers, every call recorded). The engine runs on the caller's thread and calls
+ * processEvents() between files so that a window stays alive and its cancel button works.
+ */
+class RunHost
+{
+public:
+    virtual ~RunHost() = default;
+
+    /// Asks and returns the button pressed (a closed dialog answers Cancel, or No without Cancel).
+    virtual Answer::Button ask(const Question &question) = 0;
+    /// A plain message with an OK button.
+    virtual void showMessage(const QString &text, const QString &caption = QString()) = 0;
+
+    virtual void setProgressVisible(bool visible) = 0;
+    virtual void setProgressLine(ProgressLine line, const QString &text) = 0;
+    /// gauge 1: files of the current folder; gauge 2: the whole run.
+    virtual void setGauge(int gauge, qint64 progress, qint64 maximum) = 0;
+    /// The cancel button of the progress window was pressed.
+    virtual bool cancelRequested() = 0;
+    /// Sets or clears the cancel request (a dialog's Cancel sets it, a No to the confirmation clears it).
+    virtual void setCancelRequested(bool requested) = 0;
+
+    /// First panel of the status bar.
+    virtual void setStatusText(const QString &text) = 0;
+    /// Progress cell ("Erfolgreich am") of the running job's row.
+    virtual void setJobProgressText(const QString &text) = 0;
+    virtual void setTrayHint(const QString &text) = 0;
+    virtual void setJobListHint(const QString &text) = 0;
+    /// The job list shows the job files again, the row of fileStem selected.
+    virtual void refreshJobList(const QString &fileStem) = 0;
+    /// The name of the selected row of the job list (a start by the user runs that job).
+    virtual QString selectedJobName() = 0;
+
+    /// Opens the log in the text viewer; does not wait.
+    virtual void viewLog(const QString &logFile) = 0;
+    /// Prints the log on the named printer (empty: the default one).
+    virtual void printLog(const QString &logFile, const QString &printer) = 0;
+
+    /// The end of a command-line run asks the main window to close.
+    virtual void requestClose() = 0;
+    virtual void minimizeMainWindow() = 0;
+
+    virtual void processEvents() = 0;
+};

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/runlog.h"
+
+#include "engine/runhost.h"
+#include "jobs/germanformat.h"
+#include "jobs/tauftrag.h"
+#include "platform/clock.h"
+#include "platform/filesystem.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace RunLog {
+
+namespace {
+const QString kRule = QString(45, u'#');
+
+bool appendEntry(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            return false;
+        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += n;
+    }
+    return ::close(fd) == 0;
+}
+} // namespace
+
+QString logFilePath(const TAuftrag &job)
+{
+    return Platform::withTrailingSeparator(job.proto_pfad) + QStringLiteral("protokoll.txt");
+}
+
+QByteArray encodeEntry(const QString &text)
+{
+    return text.toUtf8() + "\r\n";
+}
+
+void writeLogLine(TAuftrag &job, const QString &text, RunHost *host)
+{
+    if (!job.Proto)
+        return;
+    const QString path = logFilePath(job);
+    if (Platform::fileAttributes(path).readOnly)
+        Platform::setReadOnly(path, false);
+    if (appendEntry(path, encodeEntry(text)))
+        return;
+    if (job.logErrorsArmed && host) {
+        host->showMessage(
+            QStringLiteral("Fehler beim Schreiben der Protokolldatei. \r\rMögliche Ursachen: Festplatte voll oder keine "
+                           "Schreibberechtigung im angegebenen Protokollordner\rEs werden keine weiteren "
+                           "Protokolldateifehler angezeigt.\r\rBackup wird trotzdem fortgesetzt."),
+            QStringLiteral("Fehler"));
+    }
+    job.logErrorsArmed = false;
+}
+
+void writeLogHeader(TAuftrag &job, RunHost *host)
+{
+    writeLogLine(job, QString(), host);
+    writeLogLine(job, QString(), host);
+    writeLogLine(job, kRule, host);
+    writeLogLine(job, QStringLiteral("   ") + GermanFormat::dateTimeValue(Clock::now()) + QStringLiteral(" Backup gestartet"),
+                 host);
+    writeLogLine(job, QStringLiteral("   Auftragsname: ") + job.Name, host);
+    writeLogLine(job, kRule, host);
+    writeLogLine(job, QString(), host);
+}
+
+} // namespace RunLog

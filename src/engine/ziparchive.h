@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The "Archive.zip" of a compressed set: packing a directory's files, listing and extracting entries.
+#pragma once
+
+#include <QChar>
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+/// One entry of a listed archive.
+struct TZippedFile {
+    quint64 uncompressedSize = 0;
+    quint64 compressedSize = 0;
+    int factor = 0;           ///< percent saved by compression (negative when the entry grew)
+    QDate date;               ///< day, month and year of the entry; its time of day is not kept
+    QChar caseMarker = u' ';  ///< always blank: names are stored as they are
+    QString name;
+    quint32 crc = 0;          ///< CRC-32 of the uncompressed data
+    QChar encryptionMarker = u' '; ///< 'E' for an encrypted entry (this program never writes one)
+};
+
+/**
+ * What zipFiles reports while it packs. Every member may be empty. All of them are called
+ * on the thread that called zipFiles.
+ */
+struct ZipProgress {
+    /// One line per packed file, "  adding: <name>"; the text after the first colon is the name.
+    std::function<void(const QString &line)> message;
+    /// Once per packed file, after its line.
+    std::function<void()> fileDone;
+    /// Called at least every 100 ms while packing, so that a window can repaint and take a cancel click.
+    std::function<void()> keepAlive;
+    /// Asked as often as keepAlive; true stops packing, and zipFiles fails with a "cancelled" text.
+    std::function<bool()> cancelled;
+};
+
+/**
+ * Creates archivePath, replacing a file of that name, from files (full paths) in list order:
+ * deflate level 3, entries under their bare file names, no folder entries, hidden files
+ * like any other, each entry with its modification time and permission bits, ZIP64 where
+ * sizes, offsets or the entry count need it.
+ *
+ * Returns false and sets *error (German, with the file's name and the system's reason)
+ * when a file cannot be read (vanished, no permission, not a regular file), when two
+ * different files have the same name, when the archive cannot be written (disk full) and
+ * when progress.cancelled() answered true. A failure leaves no file at archivePath.
+ * An empty list creates nothing and succeeds.
+ */
+bool zipFiles(const QString &archivePath, const QStringList &files, const ZipProgress &progress, QString *error);
+
+/**
+ * Replaces the content of *entries with one record per entry of the archive, in the
+ * archive's order. Returns false with *error (and an empty list) for a missing or damaged archive.
+ */
+bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
+
+/**
+ * Extracts the entry named entryName into targetDir (which must exist) as targetDir/entryName,
+ * replacing a file of that name, with the entry's modification time and permission bits
+ * (set-user-ID, set-group-ID and sticky bits are not given back).
+ *
+ * Names that could leave targetDir (empty, ".", "..", absolute, or holding "/" or "\\") are
+ * refused. The data is checked against the entry's CRC before the target name is touched,
+ * so a failed extraction leaves an existing file as it was and never a partial one.
+ * Returns false with *error for a refused name, a missing entry, a damaged archive or a
+ * write failure.
+ */
+bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);

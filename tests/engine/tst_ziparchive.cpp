@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/ziparchive.h"
+#include "testutil.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using TestUtil::readFile;
+using TestUtil::writeFile;
+
+namespace {
+
+quint32 crc32Of(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffu;
+    for (char c : data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+struct Stat {
+    qint64 mtime = 0;
+    uint mode = 0;
+};
+
+Stat statOf(const QString &path)
+{
+    struct stat sb;
+    if (::stat(QFile::encodeName(path).constData(), &sb) != 0)
+        return {-1, 0};
+    return {qint64(sb.st_mtim.tv_sec), uint(sb.st_mode & 07777)};
+}
+
+void makeFile(const QString &path, const QByteArray &bytes, qint64 mtime, uint mode)
+{
+    QVERIFY(writeFile(path, bytes));
+    const struct timespec times[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+QByteArray textLike(int size)
+{
+    static const char *words[] = {"Sicherung ", "Datei ", "Verzeichnis ", "Archiv ", "komprimiert ", "\r\n", "2024 ", "ok "};
+    QByteArray out;
+    auto *rng = QRandomGenerator::global();
+    while (out.size() < size)
+        out.append(words[rng->bounded(8)]);
+    out.truncate(size);
+    return out;
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return out;
+}
+
+QString python()
+{
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    return exe;
+}
+
+// Runs a short Python program with the given arguments; the test fails when it does.
+QByteArray runPython(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(python(), QStringList{QStringLiteral("-c"), program} + args);
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) {
+        qWarning() << p.readAllStandardError();
+        return "FAILED";
+    }
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestZipArchive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void testPackListExtractRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.filePath(QStringLiteral("quelle"));
+        struct Source {
+            QString name;
+            QByteArray bytes;
+            qint64 mtime;
+            uint mode;
+        };
+        const qint64 base = QDateTime(QDate(2023, 11, 5), QTime(23, 59, 58)).toSecsSinceEpoch();
+        const QList<Source> sources = {
+            {QStringLiteral("bericht.txt"), textLike(300000), base, 0644},
+            {QStringLiteral(".versteckt"), "geheim", base - 86400 * 400 + 1, 0600},
+            {QStringLiteral("Liste [2024].txt"), textLike(5000), base - 7, 0664},
+            {QStringLiteral("Übersicht äöü ß.txt"), textLike(70), base + 3, 0644},
+            {QStringLiteral("leer"), QByteArray(), base, 0644},
+            {QStringLiteral("zufall.bin"), randomBytes(200000), base, 0755},
+            {QStringLiteral("schreibgeschützt"), "nur lesen", base, 0444},
+        };
+        QStringList files;
+        for (const Source &s : sources) {
+            makeFile(src + u'/' + s.name, s.bytes, s.mtime, s.mode);
+            files << src + u'/' + s.name;
+        }
+
+        const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+        QVERIFY(writeFile(archive, "stale archive of an earlier run"));
+        QStringList lines;
+        int done = 0;
+        ZipProgress progress;
+        progress.message = [&](const QString &line) { lines << line; };
+        progress.fileDone = [&] { ++done; };
+        QString error;
+        QVERIFY2(zipFiles(archive, files, progress, &error), qPrintable(error));
+        QCOMPARE(done, sources.size());
+        QCOMPARE(lines.size(), sources.size());
+        for (int i = 0; i < lines.size(); ++i)
+            QCOMPARE(lines[i].section(u':', 1).trimmed(), sources[i].name);
+
+        QProcess unzip;
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive});
+        QVERIFY(unzip.waitForFinished(30000));
+        QVERIFY2(unzip.exitCode() == 0, unzip.readAllStandardOutput().constData());
+
+        // Another reader sees the names as stored, umlauts included, and no folder entries.
+        if (!python().isEmpty()) {
+            const QByteArray names = runPython(
+                QStringLiteral("import sys, zipfile\n"
+                               "z = zipfile.ZipFile(sys.argv[1])\n"
+                               "sys.stdout.buffer.write('\\n'.join(z.namelist()).encode())\n"
+                               "assert all(i.compress_type == zipfile.ZIP_DEFLATED for i in z.infolist())\n"),
+                {archive});
+            QStringList expected;
+            for (const Source &s : sources)
+                expected << s.name;
+            QCOMPARE(QString::fromUtf8(names), expected.join(u'\n'));
+        }
+
+        QList<TZippedFile> entries;
+        QVERIFY2(listArchive(archive, &entries, &error), qPrintable(error));
+        QCOMPARE(entries.size(), sources.size());
+        for (int i = 0; i < sources.size(); ++i) {
+            const Source &s = sources[i];
+            const TZippedFile &e = entries[i];
+            QCOMPARE(e.name, s.name);
+            QCOMPARE(e.uncompressedSize, quint64(s.bytes.size()));
+            QCOMPARE(e.crc, crc32Of(s.bytes));
+            QCOMPARE(e.date, QDateTime::fromSecsSinceEpoch(s.mtime).date());
+            QCOMPARE(e.encryptionMarker, QChar(u' '));
+        }
+        QVERIFY(entries[0].factor > 50 && entries[0].compressedSize < entries[0].uncompressedSize / 2);
+        QVERIFY(entries[5].factor <= 0);
+
+        // Extraction replaces what is in the way, even a read-only file.
+        const QString out = dir.filePath(QStringLiteral("ziel"));
+        makeFile(out + QStringLiteral("/bericht.txt"), "alter Inhalt, viel kürzer", base - 1000, 0444);
+        for (const Source &s : sources) {
+            QVERIFY2(extractEntry(archive, out, s.name, &error), qPrintable(error));
+            const QString path = out + u'/' + s.name;
+            QCOMPARE(readFile(path), s.bytes);
+            QCOMPARE(statOf(path).mtime, s.mtime);
+            QCOMPARE(statOf(path).mode, s.mode);
+        }
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), sources.size());
+    }
+
+    void testFailureLeavesNoArchive_data()
+    {
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("vanished") << QStringLiteral("vanished");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("fifo") << QStringLiteral("fifo");
+        QTest::newRow("same name twice") << QStringLiteral("same name");
+        QTest::newRow("cancelled") << QStringLiteral("cancel");
+    }
+
+    void testFailureLeavesNoArchive()
+    {
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        QStringList files;
+        for (int i = 0; i < 20; ++i) {
+            files << dir.filePath(QStringLiteral("a/datei%1.txt").arg(i));
+            QVERIFY(writeFile(files.last(), textLike(20000)));
+        }
+        const QString bad = dir.filePath(QStringLiteral("a/problem"));
+        if (problem == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(bad));
+        else if (problem == QLatin1String("fifo"))
+            QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {bad}), 0);
+        else if (problem == QLatin1String("same name"))
+            QVERIFY(writeFile(dir.filePath(QStringLiteral("b/datei3.txt")), "anderer Ordner, gleicher Name"));
+        const QString listed = problem == QLatin1String("same name") ? dir.filePath(QStringLiteral("b/datei3.txt")) : bad;
+        if (problem != QLatin1String("cancel"))
+            files.insert(10, listed);
+
+        const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+        QVERIFY(writeFile(archive, "stale"));
+        ZipProgress progress;
+        int done = 0;
+        progress.fileDone = [&] { ++done; };
+        progress.cancelled = [&] { return problem == QLatin1String("cancel") && done >= 2; };
+        QString error;
+        QVERIFY(!zipFiles(archive, files, progress, &error));
+        if (problem == QLatin1String("cancel"))
+            QVERIFY2(error.contains(QLatin1String("abgebrochen")), qPrintable(error));
+        else
+            QVERIFY2(error.contains(QFileInfo(listed).fileName()), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(archive));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    }
+
+    void testHostileEntryNamesAreRefused()
+    {
+        if (python().isEmpty())
+            QSKIP("python3 is needed to build a hostile archive");
+        QTemporaryDir dir;
+        const QString archive = dir.filePath(QStringLiteral("hostile.zip"));
+        const QString absolute = dir.filePath(QStringLiteral("absolut/x"));
+        const QStringList names = {QStringLiteral("../x"), absolute, QStringLiteral("a/b"), QStringLiteral("..\\x"),
+                                   QStringLiteral(".."), QStringLiteral("/etc/x")};
+        QCOMPARE(runPython(QStringLiteral("import sys, zipfile\n"
+                                          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                          "    for n in sys.argv[2:]:\n"
+                                          "        z.writestr(zipfile.ZipInfo(n), b'boese')\n"
+                                          "    z.writestr('gut.txt', b'harmlos')\n"),
+                           QStringList{archive} + names),
+                 QByteArray());
+
+        QList<TZippedFile> entries;
+        QString error;
+        QVERIFY(listArchive(archive, &entries, &error));
+        QCOMPARE(entries.size(), names.size() + 1);
+
+        const QString target = dir.filePath(QStringLiteral("ziel/tief"));
+        QVERIFY(QDir().mkpath(target));
+        for (const QString &name : names) {
+            error.clear();
+            QVERIFY2(!extractEntry(archive, target, name, &error), qPrintable(name));
+            QVERIFY(!error.isEmpty());
+        }
+        QVERIFY(!QFileInfo::exists(absolute));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("ziel/x"))));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("x"))));
+        QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+        QVERIFY2(extractEntry(archive, target, QStringLiteral("gut.txt"), &error), qPrintable(error));
+        QCOMPARE(readFile(target + QStringLiteral("/gut.txt")), QByteArray("harmlos"));
+        QVERIFY(!extractEntry(archive, target, QStringLiteral("fehlt.txt"), &error));
+    }
+
+    void testDamagedEntryLeavesExistingFileAlone()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("q/daten.txt"));
+        const QByteArray content = textLike(50000);
+        makeFile(file, content, 1700000000, 0644);
+        const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+        QString error;
+        QVERIFY2(zipFiles(archive, {file}, {}, &error), qPrintable(error));
+
+        // Flip one byte in the middle of the compressed data: the CRC no longer matches.
+        QByteArray bytes = readFile(archive);
+        const int middle = 30 + int(strlen("daten.txt")) + 200;
+        bytes[middle] = char(bytes[middle] ^ 0x55);
+        QVERIFY(writeFile(archive, bytes));
+
+        const QString target = dir.filePath(QStringLiteral("ziel"));
+        QVERIFY(writeFile(target + QStringLiteral("/daten.txt"), "die gute alte Fassung"));
+        QVERIFY(!extractEntry(archive, target, QStringLiteral("daten.txt"), &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(readFile(target + QStringLiteral("/daten.txt")), QByteArray("die gute alte Fassung"));
+        QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void testListingReplacesEarlierEntries()
+    {
+        QTemporaryDir dir;
+        QStringList first;
+        for (const char *name : {"eins", "zwei", "drei"}) {
+            first << dir.filePath(QStringLiteral("a/") + QLatin1String(name));
+            QVERIFY(writeFile(first.last(), name));
+        }
+        const QString second = dir.filePath(QStringLiteral("b/vier"));
+        QVERIFY(writeFile(second, "vier"));
+        QString error;
+        QVERIFY(zipFiles(dir.filePath(QStringLiteral("1.zip")), first, {}, &error));
+        QVERIFY(zipFiles(dir.filePath(QStringLiteral("2.zip")), {second}, {}, &error));
+
+        QList<TZippedFile> entries;
+        QVERIFY(listArchive(dir.filePath(QStringLiteral("1.zip")), &entries, &error));
+        QCOMPARE(entries.size(), 3);
+        QVERIFY(listArchive(dir.filePath(QStringLiteral("2.zip")), &entries, &error));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries[0].name, QStringLiteral("vier"));
+
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("kaputt.zip")), "PK\x03\x04 kein Archiv"));
+        for (const char *broken : {"kaputt.zip", "fehlt.zip"}) {
+            error.clear();
+            QVERIFY(!listArchive(dir.filePath(QLatin1String(broken)), &entries, &error));
+            QVERIFY(entries.isEmpty());
+            QVERIFY(!error.isEmpty());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZipArchive)
+#include "tst_ziparchive.moc"

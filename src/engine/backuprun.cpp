@@ -500,6 +500,8 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
     std::vector<FileTree::Entry> entries;
     QString listError;
     if (!FileTree::listDirectory(sourceDir + relPath, &entries, &listError)) {
+        if (!QFileInfo::exists(sourceDir + relPath))
+            return; // a missing source folder was reported already; a vanished subfolder has nothing to save
         // An unreadable folder would otherwise vanish from the set without a word.
         ++errorCount;
         writeLog(QStringLiteral("Verzeichnis \"%1%2\" konnte nicht gelesen werden: %3").arg(sourceDir, relPath, listError));
@@ -773,9 +775,7 @@ void BackupRun::confirmCancel()
         m_host.setCancelRequested(false);
 }
 
-namespace {
-// The shortfall as the free-space question shows it: Byte, KB, or MB with two decimals.
-QString shortfallText(double bytes)
+QString BackupRun::shortfallText(double bytes)
 {
     QString unit = QStringLiteral("Byte");
     int decimals = 0;
@@ -793,7 +793,6 @@ QString shortfallText(double bytes)
     number.replace(u'.', u',');
     return number + u' ' + unit;
 }
-} // namespace
 
 bool BackupRun::checkFreeSpace()
 {

@@ -104,6 +104,9 @@ public:
         return m_host;
     }
 
+    /// The shortfall as the free-space question shows it: "1024 Byte", "1 KB", "1,00 MB".
+    static QString shortfallText(double bytes);
+
     // Steps, public for the free-space check and for tests.
     void makeSetFolder();
     bool checkFreeSpace();

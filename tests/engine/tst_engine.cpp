@@ -1,0 +1,617 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/backuprun.h"
+#include "engine/setlayout.h"
+#include "engine/ziparchive.h"
+#include "jobs/jobfile.h"
+#include "jobs/tauftraege.h"
+#include "platform/archivecatalog.h"
+#include "platform/clock.h"
+#include "scriptedrunhost.h"
+#include "testutil.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+using TestUtil::readFile;
+using TestUtil::writeFile;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
+
+void setMtime(const QString &path, qint64 secs)
+{
+    struct utimbuf t {
+        time_t(secs), time_t(secs)
+    };
+    ::utime(QFile::encodeName(path).constData(), &t);
+}
+
+// Every regular file below dir, relative path -> stat.
+QMap<QString, Platform::FileStat> treeOf(const QString &dir)
+{
+    QMap<QString, Platform::FileStat> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path.mid(dir.size() + 1), Platform::statPath(path));
+    }
+    return files;
+}
+
+} // namespace
+
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TAuftraege> m_jobs;
+    std::unique_ptr<ArchiveCatalog> m_catalog;
+    ScriptedRunHost m_host;
+    RecordingActions m_actions;
+    FixedClock m_clock{kNow};
+
+    QString path(const QString &rel) const
+    {
+        return m_dir->filePath(rel);
+    }
+
+    // A job with one source folder and a target, all in the test's folder; no prompts.
+    TAuftrag &makeJob(const QString &name = QStringLiteral("Test"))
+    {
+        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
+        job->Name = name;
+        job->Ziel = path(QStringLiteral("ziel"));
+        job->proto_pfad = path(QStringLiteral("log"));
+        job->Start_Meldung = false;
+        job->backup_ok_anzeigen = false;
+        job->sources.append({path(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
+        saveJob(*job);
+        return *job;
+    }
+
+    BackupRun::Outcome run(TAuftrag &job, BackupRun *state = nullptr)
+    {
+        BackupRun local(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun &r = state ? *state : local;
+        m_host.selectedName = job.Name;
+        r.startAuftrag(false);
+        return r.outcome;
+    }
+
+    QString setFolder(const QString &code, const QString &name = QStringLiteral("Test")) const
+    {
+        return path(QStringLiteral("ziel/") + code + QStringLiteral("261210-") + name);
+    }
+
+    QString logText() const
+    {
+        return QString::fromUtf8(readFile(path(QStringLiteral("log/protokoll.txt"))));
+    }
+
+    void makeSourceTree()
+    {
+        writeFile(path(QStringLiteral("quelle/brief.doc")), "Sehr geehrte Damen und Herren");
+        writeFile(path(QStringLiteral("quelle/tabelle.xls")), QByteArray(70000, 'x'));
+        writeFile(path(QStringLiteral("quelle/.versteckt")), "h");
+        writeFile(path(QStringLiteral("quelle/Unter/Liste[1].txt")), "eins");
+        writeFile(path(QStringLiteral("quelle/Unter/tief/umlaut-ä.txt")), "zwei");
+        QDir().mkpath(path(QStringLiteral("quelle/leer")));
+        ::chmod(QFile::encodeName(path(QStringLiteral("quelle/brief.doc"))).constData(), 0640);
+        setMtime(path(QStringLiteral("quelle/brief.doc")), 1000000000);
+    }
+
+    void compareCopies(const QString &mappedRoot)
+    {
+        const auto source = treeOf(path(QStringLiteral("quelle")));
+        const auto copy = treeOf(mappedRoot);
+        QCOMPARE(copy.keys(), source.keys());
+        for (auto it = source.begin(); it != source.end(); ++it) {
+            const QString rel = it.key();
+            QCOMPARE(readFile(mappedRoot + u'/' + rel), readFile(path(QStringLiteral("quelle/")) + rel));
+            QCOMPARE(copy[rel].mtimeNs, it->mtimeNs);
+            QCOMPARE(copy[rel].mode, it->mode);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_settingsDir = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+    }
+
+    void init()
+    {
+        Clock::setInstance(&m_clock);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(path(QStringLiteral("Scripts")));
+        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
+        m_catalog = std::make_unique<ArchiveCatalog>();
+        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
+        m_host = ScriptedRunHost();
+        m_actions = RecordingActions();
+    }
+
+    void cleanup()
+    {
+        Clock::setInstance(nullptr);
+    }
+
+    void testSetLayout_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("mapped");
+        QTest::newRow("drive folder") << "C:\\Daten\\Briefe\\" << "C/Daten/Briefe/";
+        QTest::newRow("drive root") << "C:\\" << "C/";
+        QTest::newRow("UNC") << "\\\\srv\\ablage\\Texte\\" << "_srv/ablage/Texte/";
+        QTest::newRow("Linux folder") << "/home/anna/" << "root/home/anna/";
+        QTest::newRow("Linux root") << "/" << "root/";
+    }
+
+    void testSetLayout()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, mapped);
+        QCOMPARE(SetLayout::mappedSource(source), mapped);
+
+        TAuftrag job;
+        job.Name = QStringLiteral("Buchhaltung");
+        const QDate date(2007, 12, 26);
+        const char *codes[] = {"B-T01", "B-T02", "B-T03", "B-T04"};
+        for (int i = 0; i < 4; ++i) {
+            job.Gesamtsicherung = i % 2 == 0;
+            job.komprimieren = i >= 2;
+            job.ueberschreiben = false;
+            const QString dated = SetLayout::setFolderName(job, date);
+            QCOMPARE(dated, QString::fromLatin1(codes[i]) + QStringLiteral("071226-Buchhaltung"));
+            QCOMPARE(dated[11], u'-');
+            job.ueberschreiben = true;
+            QCOMPARE(SetLayout::setFolderName(job, date), QString::fromLatin1(codes[i]) + QStringLiteral("-Buchhaltung"));
+        }
+    }
+
+    void testFullAndIncrementalCopies()
+    {
+        makeSourceTree();
+        TAuftrag &job = makeJob();
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        const QString full = setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle"));
+        compareCopies(full);
+        QVERIFY(QFileInfo(setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle/leer")))
+                    .isDir());
+        QCOMPARE(readFile(setFolder(QStringLiteral("B-T01")) + QStringLiteral("/datum.txt")),
+                 QByteArray("Die letzte Sicherung auf diesem Medium ist vom 10.12.2026 21:30:05"));
+        QCOMPARE(job.Status, 0);
+        QCOMPARE(job.letzte_meldung, QStringLiteral("Erfolgreich. Kein Fehler!"));
+
+        // The full run cleared every archive attribute: an incremental run right after copies nothing.
+        job.Gesamtsicherung = false;
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        const QString incr = setFolder(QStringLiteral("B-T02")) + QStringLiteral("/root") + path(QStringLiteral("quelle"));
+        QVERIFY(treeOf(incr).isEmpty());
+        QVERIFY(QFileInfo(incr + QStringLiteral("/Unter/tief")).isDir()); // folders are made all the same
+
+        // One changed file is the whole next incremental set.
+        writeFile(path(QStringLiteral("quelle/Unter/Liste[1].txt")), "geändert");
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QCOMPARE(treeOf(incr).keys(), QStringList{QStringLiteral("Unter/Liste[1].txt")});
+        QCOMPARE(readFile(incr + QStringLiteral("/Unter/Liste[1].txt")), QByteArray("geändert"));
+    }
+
+    void testCompressedSets()
+    {
+        makeSourceTree();
+        TAuftrag &job = makeJob();
+        job.komprimieren = true;
+        job.proto_ausfuehrlich = true;
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        const QString root = setFolder(QStringLiteral("B-T03")) + QStringLiteral("/root") + path(QStringLiteral("quelle"));
+        // One archive per folder with that folder's files only; restoring them gives the tree back.
+        QTemporaryDir restored;
+        for (const QString &rel : {QString(), QStringLiteral("Unter"), QStringLiteral("Unter/tief")}) {
+            const QString archive = root + u'/' + rel + QStringLiteral("/Archive.zip");
+            QList<TZippedFile> entries;
+            QString error;
+            QVERIFY2(listArchive(archive, &entries, &error), qPrintable(error));
+            for (const TZippedFile &e : entries) {
+                QDir().mkpath(restored.filePath(rel));
+                QVERIFY2(extractEntry(archive, restored.filePath(rel), e.name, &error), qPrintable(error));
+            }
+        }
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/leer/Archive.zip")));
+        const auto source = treeOf(path(QStringLiteral("quelle")));
+        const auto back = treeOf(restored.path());
+        QCOMPARE(back.keys(), source.keys());
+        for (const QString &rel : source.keys())
+            QCOMPARE(readFile(restored.filePath(rel)), readFile(path(QStringLiteral("quelle/")) + rel));
+        QVERIFY(logText().contains(QStringLiteral("  -> Archive.zip: ") + path(QStringLiteral("quelle/Unter/Liste[1].txt"))));
+        QVERIFY(logText().contains(QStringLiteral("Es wurden 5 Dateien mit 0,07 MB in 3 komprimierten Archiven mit ")));
+        QCOMPARE(job.letzte_meldung, QStringLiteral("Erfolgreich. Kein Fehler!"));
+        // No work archive is left in the temporary folder.
+        QVERIFY(QDir(QDir::tempPath()).entryList({QStringLiteral("Archive-*.zip")}).isEmpty());
+    }
+
+    void testExactLogAndMergedFolders()
+    {
+        writeFile(path(QStringLiteral("quelle/a.doc")), "a");
+        writeFile(path(QStringLiteral("quelle/b.xls")), "b");
+        writeFile(path(QStringLiteral("quelle/c.txt")), "c");
+        writeFile(path(QStringLiteral("quelle/sub/d.doc")), "d");
+        TAuftrag &job = makeJob();
+        job.databases.append({QStringLiteral("Kunden"), QStringLiteral("nein"), {}, {}, {}, QStringLiteral("3306"), {}});
+        job.sources = {
+            {path(QStringLiteral("quelle")), QStringLiteral("*.doc;;A.DOC"), true},
+            {path(QStringLiteral("quelle/")), QStringLiteral("*.txt"), false},
+            {path(QStringLiteral("quelle")), QStringLiteral("*.xls"), false},
+        };
+        m_host.onProcessEvents = nullptr;
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QString log = logText();
+        log.replace(QRegularExpression(QStringLiteral("\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d")), QStringLiteral("DATUM"));
+        const QString src = path(QStringLiteral("quelle/"));
+        const QString expected = QStringLiteral("\r\n\r\n") + QString(45, u'#') + QStringLiteral("\r\n   DATUM Backup gestartet\r\n"
+                                                                                                "   Auftragsname: Test\r\n")
+            + QString(45, u'#') + QStringLiteral("\r\n\r\n") + QStringLiteral("Verzeichnis gesichert: ") + src
+            + QStringLiteral("sub/\r\n") + QStringLiteral("Verzeichnis gesichert: ") + src + QStringLiteral("\r\n")
+            + QStringLiteral("Verzeichnis gesichert: ") + src + QStringLiteral("\r\n")
+            + QStringLiteral("Es trat kein Fehler auf.\r\nBackup erfolgreich beendet. \r\n")
+            + QStringLiteral("Es wurden 5 Dateien mit 0,00 MB gesichert.\r\n\r\nVon 1 ausgewählten Datenbank wurde 0 "
+                             "gesichert. (Verpackte Größe: 0,00 MB)\r\n");
+        QCOMPARE(log, expected);
+        // Both entries spelt "quelle" are one pass with all their masks and the first one's subfolder flag;
+        // "quelle/" is a folder of its own.
+        QVERIFY(m_host.progressLines.contains(QStringLiteral("8:Verzeichnis 1 von 2")));
+        QVERIFY(m_host.progressLines.contains(QStringLiteral("8:Verzeichnis 2 von 2")));
+        // a.doc matched two masks and was copied twice.
+        QVERIFY(m_host.progressLines.filter(QStringLiteral("2:") + src + QStringLiteral("a.doc")).size() == 2);
+        QCOMPARE(job.sources[1].Filter, QStringLiteral("*.xls")); // sorted, saved with the job
+    }
+
+    void testMissingFolderQuestion_data()
+    {
+        QTest::addColumn<Answer::Button>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("lastMessage");
+        QTest::newRow("go on") << Answer::Yes << int(BackupRun::Outcome::Completed)
+                               << "Erfolgreich. 1 nicht kritischer Fehler!";
+        QTest::newRow("stop") << Answer::No << int(BackupRun::Outcome::Aborted) << "Abbruch durch den Benutzer.";
+    }
+
+    void testMissingFolderQuestion()
+    {
+        QFETCH(Answer::Button, answer);
+        QFETCH(int, outcome);
+        QFETCH(QString, lastMessage);
+        TAuftrag &job = makeJob();
+        job.runterfahren = true;
+        const QString missing = path(QStringLiteral("quelle/"));
+        m_host.answers = {answer};
+        QCOMPARE(int(run(job)), outcome);
+        QCOMPARE(m_host.questionTexts(),
+                 QStringList{QStringLiteral("Das Verzeichnis:\r\r%1\r\rexistiert nicht. Das Verzeichnis wird übersprungen. "
+                                            "Wollen Sie die Datensicherung fortfahren?")
+                                 .arg(missing)});
+        QCOMPARE(job.letzte_meldung, lastMessage);
+        const QString skipped =
+            QStringLiteral("Verzeichnis \"%1\" existiert nicht mehr. Das Verzeichnis wurde übersprungen.").arg(missing);
+        if (answer == Answer::No) {
+            QVERIFY(logText().endsWith(QStringLiteral("Das Backup wurde abgebrochen ...\r\n") + skipped + QStringLiteral("\r\n")));
+            QCOMPARE(job.Status, 1);
+        }
+        QCOMPARE(m_actions.calls, QStringList{QStringLiteral("shutdown")}); // also after an aborted run
+    }
+
+    void testStartChecksAndPrompt()
+    {
+        TAuftrag &job = makeJob();
+        job.Ziel.clear();
+        job.sources.clear();
+        job.start_before_backup = QStringLiteral("/bin/true");
+        job.runterfahren = true;
+        QCOMPARE(run(job), BackupRun::Outcome::ChecksFailed);
+        QCOMPARE(m_host.messages,
+                 QStringList({QStringLiteral("Kein Zielpfad angegeben."), QStringLiteral("Keine zu sichernden Daten angegeben.")}));
+        QCOMPARE(job.letzte_meldung, QStringLiteral("Keine zu sichernden Daten angegeben."));
+        QCOMPARE(m_actions.calls, QStringList{QStringLiteral("start /bin/true [] wait")}); // no shutdown
+
+        m_host = ScriptedRunHost();
+        job.Ziel = QStringLiteral("relativ/ziel");
+        job.sources.append({path(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
+        QCOMPARE(run(job), BackupRun::Outcome::ChecksFailed);
+        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Kein Ziellaufwerk angegeben.")});
+
+        m_host = ScriptedRunHost();
+        job.Ziel = path(QStringLiteral("ziel"));
+        job.Start_Meldung = true;
+        m_host.answers = {Answer::Cancel};
+        QCOMPARE(run(job), BackupRun::Outcome::PromptCancelled);
+        QVERIFY(m_host.questions[0].text.startsWith(QStringLiteral("Der Backupauftrag: \"Test\" wird jetzt ausgeführt. "
+                                                                   "Bitte legen Sie ein Medium im Laufwerk /")));
+        QCOMPARE(job.letzte_meldung, QStringLiteral("Backup nicht gestartet. Durch Benutzer abgebrochen."));
+        QCOMPARE(job.Status, 1);
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("log/protokoll.txt"))));
+    }
+
+    void testCopyErrorDialog_data()
+    {
+        QTest::addColumn<QList<Answer::Button>>("answers");
+        QTest::addColumn<bool>("showErrors");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("errors");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("retry then works") << QList<Answer::Button>{Answer::Retry} << true
+                                          << int(BackupRun::Outcome::Completed) << 0 << true;
+        QTest::newRow("ignore") << QList<Answer::Button>{Answer::Ignore} << true << int(BackupRun::Outcome::Completed) << 1
+                                << false;
+        QTest::newRow("cancel") << QList<Answer::Button>{Answer::Cancel} << true << int(BackupRun::Outcome::Aborted) << 0
+                                << false;
+        QTest::newRow("only logged") << QList<Answer::Button>{} << false << int(BackupRun::Outcome::Completed) << 1
+                                     << false;
+    }
+
+    void testCopyErrorDialog()
+    {
+        QFETCH(QList<Answer::Button>, answers);
+        QFETCH(bool, showErrors);
+        QFETCH(int, outcome);
+        QFETCH(int, errors);
+        QFETCH(bool, copied);
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob();
+        job.fehler_anzeigen = showErrors;
+        // A folder in the place of the copy makes it fail until the answer removes it.
+        const QString blocker = setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"));
+        writeFile(blocker + QStringLiteral("/inhalt"), "x");
+        m_host.answers = answers;
+        m_host.onAsk = [&](const Question &q) {
+            if (q.text.startsWith(QStringLiteral("Fehler beim Kopieren")) && answers.value(0) == Answer::Retry)
+                QDir(blocker).removeRecursively();
+        };
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(int(run(job, &state)), outcome);
+        QCOMPARE(state.errorCount, errors);
+        QCOMPARE(QFileInfo(blocker).isFile(), copied);
+        QCOMPARE(m_host.questions.size(), showErrors ? 1 : 0);
+        if (showErrors)
+            QVERIFY(m_host.questions[0].text.endsWith(QStringLiteral(
+                "Abbruch        --> Das Programm wird beendet. Es wurde kein vollständiges Backup durchgeführt")));
+        if (outcome == int(BackupRun::Outcome::Aborted))
+            QCOMPARE(job.letzte_meldung, QStringLiteral("Fehler beim Schreiben auf Ziellaufwerk."));
+        if (errors)
+            QVERIFY(logText().contains(QStringLiteral("Konnte Datei %1 nicht sichern.").arg(path(QStringLiteral("quelle/a.txt")))));
+    }
+
+    void testCancelOnTheProgressWindow_data()
+    {
+        QTest::addColumn<Answer::Button>("confirm");
+        QTest::newRow("no, go on") << Answer::No;
+        QTest::newRow("yes, stop") << Answer::Yes;
+    }
+
+    void testCancelOnTheProgressWindow()
+    {
+        QFETCH(Answer::Button, confirm);
+        for (int i = 0; i < 5; ++i)
+            writeFile(path(QStringLiteral("quelle/f%1.txt").arg(i)), "x");
+        TAuftrag &job = makeJob();
+        job.runterfahren = true;
+        job.email = true;
+        int mails = 0;
+        m_host.onProcessEvents = [](ScriptedRunHost &h) {
+            if (h.questions.isEmpty())
+                h.cancel = true; // the button, pressed once while the first file is copied
+        };
+        m_host.answers = {confirm};
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        state.setHooks({{}, {}, {}, [&](BackupRun &, const QString &) { ++mails; }});
+        const BackupRun::Outcome result = run(job, &state);
+        QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")});
+        if (confirm == Answer::No) {
+            QCOMPARE(result, BackupRun::Outcome::Completed);
+            QCOMPARE(state.filesCopied, 5);
+            QCOMPARE(mails, 1);
+        } else {
+            QCOMPARE(result, BackupRun::Outcome::Cancelled);
+            QCOMPARE(state.filesCopied, 1);
+            QCOMPARE(mails, 0);
+            QCOMPARE(job.Status, 1);
+            QCOMPARE(job.letzte_meldung, QStringLiteral("Abbruch durch Benutzer"));
+            QVERIFY(m_host.messages.contains(QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen.")));
+            QVERIFY(logText().endsWith(QStringLiteral("Sicherungsvorgang wurde durch den Benutzer abgebrochen.\r\n")));
+            QVERIFY(!m_host.cancel);
+        }
+        QCOMPARE(m_actions.calls.last(), QStringLiteral("shutdown"));
+    }
+
+    void testFullTargetDisk_data()
+    {
+        QTest::addColumn<bool>("showErrors");
+        QTest::newRow("errors only logged") << false;
+        QTest::newRow("cancel in the dialog") << true;
+    }
+
+    void testFullTargetDisk()
+    {
+        QFETCH(bool, showErrors);
+        const QString target = path(QStringLiteral("medium"));
+        TestUtil::TmpfsMount mount(target, QStringLiteral("size=256k"));
+        REQUIRE_MOUNT(mount);
+        writeFile(path(QStringLiteral("quelle/1-klein.txt")), "klein");
+        writeFile(path(QStringLiteral("quelle/2-gross.bin")), QByteArray(600 * 1024, 'g'));
+        writeFile(path(QStringLiteral("quelle/3-klein.txt")), "auch klein");
+        TAuftrag &job = makeJob();
+        job.Ziel = target;
+        job.fehler_anzeigen = showErrors;
+        m_host.answers = {Answer::Cancel};
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        const BackupRun::Outcome result = run(job, &state);
+        const QString copies = target + QStringLiteral("/B-T01261210-Test/root") + path(QStringLiteral("quelle"));
+        QVERIFY(QFileInfo::exists(copies + QStringLiteral("/1-klein.txt")));
+        QVERIFY(!QFileInfo::exists(copies + QStringLiteral("/2-gross.bin"))); // no partial file under its name
+        if (showErrors) {
+            QCOMPARE(result, BackupRun::Outcome::Aborted);
+            QVERIFY(!QFileInfo::exists(copies + QStringLiteral("/3-klein.txt")));
+        } else {
+            QCOMPARE(result, BackupRun::Outcome::Completed);
+            QCOMPARE(state.errorCount, 1);
+            QVERIFY(QFileInfo::exists(copies + QStringLiteral("/3-klein.txt")));
+            QCOMPARE(job.letzte_meldung, QStringLiteral("Erfolgreich. 1 nicht kritischer Fehler!"));
+        }
+        // The file that was not saved stays due for the next incremental run.
+        QVERIFY(m_catalog->isSet(path(QStringLiteral("quelle/2-gross.bin"))));
+        QVERIFY(!m_catalog->isSet(path(QStringLiteral("quelle/1-klein.txt"))));
+    }
+
+    void testFreeSpaceQuestion_data()
+    {
+        QTest::addColumn<QList<Answer::Button>>("answers");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("cancel") << QList<Answer::Button>{Answer::Cancel} << int(BackupRun::Outcome::SpaceRefused);
+        QTest::newRow("retry, then go ahead") << QList<Answer::Button>{Answer::Retry, Answer::Ok}
+                                              << int(BackupRun::Outcome::Completed);
+    }
+
+    void testFreeSpaceQuestion()
+    {
+        QFETCH(QList<Answer::Button>, answers);
+        QFETCH(int, outcome);
+        const QString target = path(QStringLiteral("medium"));
+        TestUtil::TmpfsMount mount(target, QStringLiteral("size=64k"));
+        REQUIRE_MOUNT(mount);
+        writeFile(path(QStringLiteral("quelle/gross.bin")), QByteArray(3 * 1024 * 1024, 'g'));
+        TAuftrag &job = makeJob();
+        job.Ziel = target;
+        job.pruefe_platz = true;
+        job.fehler_anzeigen = false;
+        m_host.answers = answers;
+        QCOMPARE(int(run(job)), outcome);
+        QCOMPARE(m_host.questions.size(), answers.size());
+        QVERIFY(m_host.questions[0].text.contains(QStringLiteral("Sie bebötigen weitere 2,94 MB auf dem Zieldatenträger.")));
+        QVERIFY(m_host.questions[0].text.contains(QStringLiteral(" MB auf dem Zieldatenträger.\r\rWiederholen --> ")));
+        if (outcome == int(BackupRun::Outcome::SpaceRefused)) {
+            QCOMPARE(job.letzte_meldung, QStringLiteral("Nicht genügend Platz auf Ziellaufwerk."));
+            QVERIFY(!QFileInfo::exists(path(QStringLiteral("log/protokoll.txt")))); // no header: the run never began
+        }
+    }
+
+    void testShortfallFormat_data()
+    {
+        QTest::addColumn<double>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("1024") << 1024.0 << "1024 Byte";
+        QTest::newRow("1025") << 1025.0 << "1 KB";
+        QTest::newRow("1 MiB") << 1048576.0 << "1024 KB";
+        QTest::newRow("1 MiB + 1") << 1048577.0 << "1,00 MB";
+        QTest::newRow("large") << 5.5 * 1024 * 1024 * 1024 << "5632,00 MB";
+    }
+
+    void testShortfallFormat()
+    {
+        QFETCH(double, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(BackupRun::shortfallText(bytes), text);
+    }
+
+    void testUnwritableLogReportedOncePerRun()
+    {
+        const QString logDir = path(QStringLiteral("nurlesen"));
+        TestUtil::TmpfsMount mount(logDir, QStringLiteral("ro,size=64k"));
+        REQUIRE_MOUNT(mount);
+        for (int i = 0; i < 3; ++i)
+            writeFile(path(QStringLiteral("quelle/f%1.txt").arg(i)), "x");
+        TAuftrag &job = makeJob();
+        job.proto_pfad = logDir;
+        job.proto_ausfuehrlich = true;
+        job.backup_ok_anzeigen = true;
+        for (int round = 0; round < 2; ++round) {
+            m_host = ScriptedRunHost();
+            QCOMPARE(run(job), BackupRun::Outcome::Completed);
+            QCOMPARE(m_host.messages.filter(QStringLiteral("Fehler beim Schreiben der Protokolldatei.")).size(), 1);
+            QVERIFY(m_host.messages.last().startsWith(QStringLiteral("Backup erfolgreich durchgeführt.\r\r")));
+        }
+    }
+
+    void testOddEntriesDoNotHang()
+    {
+        writeFile(path(QStringLiteral("quelle/echt.txt")), "echt");
+        QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {path(QStringLiteral("quelle/rohr"))}) == 0);
+        QVERIFY(QFile::link(path(QStringLiteral("quelle")), path(QStringLiteral("quelle/schleife"))));
+        QVERIFY(QFile::link(path(QStringLiteral("quelle/echt.txt")), path(QStringLiteral("quelle/verweis.txt"))));
+        TAuftrag &job = makeJob();
+        job.komprimieren = false;
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        const QString copies = setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle"));
+        QCOMPARE(treeOf(copies).keys(), QStringList({QStringLiteral("echt.txt"), QStringLiteral("verweis.txt")}));
+        QVERIFY(logText().contains(QStringLiteral("ist keine gewöhnliche Datei und wurde übersprungen.")));
+        QVERIFY(logText().contains(QStringLiteral("wurde nicht verfolgt.")));
+    }
+
+    void testArchiveFileLimit()
+    {
+        // 32001 files are packed, 32002 are refused as a whole with one counted error.
+        for (int n : {32001, 32002}) {
+            init();
+            QDir().mkpath(path(QStringLiteral("quelle")));
+            for (int i = 0; i < n; ++i)
+                QFile(path(QStringLiteral("quelle/%1").arg(i))).open(QIODevice::WriteOnly);
+            TAuftrag &job = makeJob();
+            job.komprimieren = true;
+            job.fehler_anzeigen = false;
+            BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+            QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+            const QString archive = setFolder(QStringLiteral("B-T03")) + QStringLiteral("/root")
+                + path(QStringLiteral("quelle/Archive.zip"));
+            QCOMPARE(QFileInfo::exists(archive), n == 32001);
+            QCOMPARE(state.errorCount, n == 32001 ? 0 : 1);
+            if (n == 32002)
+                QVERIFY(logText().contains(
+                    QStringLiteral("Verzeichnis nicht gesichert (zu viele Dateien zum komprimieren, max. 32001): ")
+                    + path(QStringLiteral("quelle/"))));
+        }
+    }
+
+    void testEndOfRunActions()
+    {
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob();
+        job.proto_nach_sicherung_anzeigen = true;
+        job.proto_drucken = true;
+        job.start_after_backup = QStringLiteral("/usr/bin/nachher");
+        job.start_after_backup_param = QStringLiteral("--fertig \"mit Leerzeichen\"");
+        job.start_after_backup_wait = false;
+        job.cd_auswerfen = true;
+        m_actions.ejectSucceeds = false;
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        state.closeAfterRun = true;
+        state.currentAuftrag = &job;
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(m_actions.calls,
+                 QStringList({QStringLiteral("start /usr/bin/nachher [--fertig \"mit Leerzeichen\"] "),
+                              QStringLiteral("eject ") + job.Ziel}));
+        QCOMPARE(m_host.viewedLogs, QStringList{path(QStringLiteral("log/protokoll.txt"))});
+        QCOMPARE(m_host.printedLogs.size(), 1);
+        QCOMPARE(m_host.closeRequests, 1);
+        QVERIFY(!state.closeAfterRun);
+        QVERIFY(m_host.messages.contains(QStringLiteral("Konnte Medium nicht auswerfen.")));
+        QVERIFY(logText().contains(QStringLiteral(" nach abgeschlossenem Backup nicht auswerfen.\r\n")));
+        QCOMPARE(job.Status, 0);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_settingsDir;
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/cli.h"
+#include "app/cli_common.h"
 
 #include "app/startup.h"
 #include "app/terminalrunhost.h"
@@ -17,9 +18,9 @@
 
 #include <cstdio>
 
-namespace {
+namespace Cli {
 
-enum ExitCode { Ok = 0, WithErrors = 1, Refused = 2 };
+namespace {
 
 const char kUsage[] =
     "Aufruf: trevalo-cli [--scripts-folder ORDNER] BEFEHL [ARGUMENTE]\n"
@@ -28,6 +29,13 @@ const char kUsage[] =
     "  list          alle Aufträge mit nächstem Start, letztem Erfolg, letztem Start und Meldung\n"
     "  show NAME     alle Einstellungen eines Auftrages\n"
     "  run NAME      den Auftrag ausführen wie mit \"Starten\"\n"
+    "  sets ORDNER [--job NAME]\n"
+    "                die Sicherungen in ORDNER\n"
+    "  restore ORDNER --set SICHERUNG [--to ZIEL] [PFAD...]\n"
+    "                eine Sicherung (oder die genannten Orte daraus) wiederherstellen\n"
+    "  restore-db ARCHIV --host H [--port P] --user U --password-file DATEI --database D\n"
+    "                eine gesicherte Datenbank wiederherstellen\n"
+    "  scheduler     geplante Aufträge ohne Fenster starten (bis SIGTERM oder Strg-C)\n"
     "\n"
     "Optionen:\n"
     "  --scripts-folder ORDNER  ORDNER als Basisordner der Aufträge verwenden (Aufträge in ORDNER/Scripts)\n"
@@ -41,6 +49,8 @@ const char kUsage[] =
     "Rückgabewert von run: 0 fehlerfrei beendet, 1 beendet mit gezählten Fehlern,\n"
     "2 abgelehnt, abgebrochen oder vorzeitig beendet.\n";
 
+} // namespace
+
 QTextStream &out()
 {
     static QTextStream s(stdout);
@@ -53,7 +63,7 @@ QTextStream &err()
     return s;
 }
 
-int refuse(const QString &message, bool withUsage = false)
+int refuse(const QString &message, bool withUsage)
 {
     err() << message << '\n';
     if (withUsage)
@@ -62,6 +72,7 @@ int refuse(const QString &message, bool withUsage = false)
     return Refused;
 }
 
+namespace {
 // The "Nächster Start" column of the job list.
 QString nextStartText(const TAuftrag &job)
 {
@@ -74,8 +85,15 @@ QString nextStartText(const TAuftrag &job)
     return GermanFormat::dateStamp(job.next_start);
 }
 
-int listJobs(const TAuftraege &jobs)
+} // namespace
+
+int listJobs(Context &ctx)
 {
+    if (!ctx.args.isEmpty())
+        return refuse(QStringLiteral("Der Befehl \"list\" erwartet keine Argumente."), true);
+    if (!loadJobs(ctx))
+        return Refused;
+    const TAuftraege &jobs = *ctx.jobs;
     out() << "Name\tNächster Start\tErfolgreich am\tLetzter Start am\tStatus\n";
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const TAuftrag &job = *jobs.at(i);
@@ -85,9 +103,14 @@ int listJobs(const TAuftraege &jobs)
     return Ok;
 }
 
-int showJob(const TAuftraege &jobs, const QString &name)
+int showJob(Context &ctx)
 {
-    const TAuftrag *job = jobs.findJobByName(name);
+    if (ctx.args.size() != 1)
+        return refuse(QStringLiteral("Der Befehl \"show\" erwartet genau einen Auftragsnamen."), true);
+    if (!loadJobs(ctx))
+        return Refused;
+    const QString name = ctx.args.first();
+    const TAuftrag *job = ctx.jobs->findJobByName(name);
     if (!job)
         return refuse(QStringLiteral("Der Auftrag \"%1\" wurde nicht gefunden.").arg(name));
     out() << "Auftragsdatei: " << QDir::toNativeSeparators(job->filePath()) << '\n';
@@ -103,8 +126,14 @@ int showJob(const TAuftraege &jobs, const QString &name)
     return Ok;
 }
 
-int runJob(TAuftraege &jobs, const QString &name, const QList<Answer::Button> &answers)
+int runJob(Context &ctx)
 {
+    if (ctx.args.size() != 1)
+        return refuse(QStringLiteral("Der Befehl \"run\" erwartet genau einen Auftragsnamen."), true);
+    if (!loadJobs(ctx))
+        return Refused;
+    TAuftraege &jobs = *ctx.jobs;
+    const QString name = ctx.args.first();
     TAuftrag *job = jobs.findJobByName(name);
     if (!job)
         return refuse(QStringLiteral("Der Auftrag \"%1\" wurde nicht gefunden.").arg(name));
@@ -112,7 +141,7 @@ int runJob(TAuftraege &jobs, const QString &name, const QList<Answer::Button> &a
     ArchiveCatalog catalog;
     if (!catalog.open())
         err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
-    TerminalRunHost host(answers, job->Name);
+    TerminalRunHost host(ctx.answers, job->Name);
     TerminalRunHost::installInterruptHandler();
     BackupRun run(jobs, host, SystemActions::system(), catalog);
     run.startAuftrag(false);
@@ -125,14 +154,69 @@ int runJob(TAuftraege &jobs, const QString &name, const QList<Answer::Button> &a
     }
 }
 
-} // namespace
+QString Context::takeOption(const QString &name, bool *present)
+{
+    if (present)
+        *present = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == name && i + 1 < args.size()) {
+            const QString value = args[i + 1];
+            args.remove(i, 2);
+            if (present)
+                *present = true;
+            return value;
+        }
+        if (args[i].startsWith(name + u'=')) {
+            const QString value = args[i].mid(name.size() + 1);
+            args.remove(i);
+            if (present)
+                *present = true;
+            return value;
+        }
+    }
+    return QString();
+}
+
+QStringList Context::takeOptions(const QString &name)
+{
+    QStringList values;
+    bool present = true;
+    for (;;) {
+        const QString v = takeOption(name, &present);
+        if (!present)
+            return values;
+        values.append(v);
+    }
+}
+
+bool loadJobs(Context &ctx)
+{
+    QString base = ctx.baseFolder;
+    if (!ctx.baseGiven) {
+        // As the window program does at its start: find the folder, and make it when it is missing.
+        base = Startup::resolveScriptsBaseFolder();
+        QDir().mkpath(Startup::scriptsFolder(base));
+    }
+    const QString scripts = Startup::scriptsFolder(base);
+    const QFileInfo info(scripts);
+    if (!info.isDir() || !info.isReadable() || !QDir(scripts).isReadable()) {
+        refuse(QStringLiteral("Der Auftragsordner \"%1\" kann nicht gelesen werden.").arg(QDir::toNativeSeparators(scripts)));
+        return false;
+    }
+    ctx.jobs = std::make_unique<TAuftraege>(scripts);
+    for (const QString &message : ctx.jobs->loadAllJobs())
+        err() << message << '\n';
+    err().flush();
+    return true;
+}
+
+} // namespace Cli
 
 int runCli(const QStringList &arguments)
 {
-    QString baseFolder;
-    bool baseGiven = false;
+    using namespace Cli;
+    Context ctx;
     QStringList rest;
-    QList<Answer::Button> answers;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
         if (arg == QLatin1String("--answer") || arg.startsWith(QLatin1String("--answer="))) {
@@ -144,15 +228,15 @@ int runCli(const QStringList &arguments)
             const Answer::Button a = TerminalRunHost::parseAnswer(word);
             if (a == Answer::None)
                 return refuse(QStringLiteral("Unbekannte Antwort \"%1\".").arg(word), true);
-            answers.append(a);
+            ctx.answers.append(a);
         } else if (arg == QLatin1String("--scripts-folder")) {
             if (i + 1 >= arguments.size())
                 return refuse(QStringLiteral("Nach --scripts-folder fehlt der Ordner."), true);
-            baseFolder = arguments[++i];
-            baseGiven = true;
+            ctx.baseFolder = arguments[++i];
+            ctx.baseGiven = true;
         } else if (arg.startsWith(QLatin1String("--scripts-folder="))) {
-            baseFolder = arg.mid(17);
-            baseGiven = true;
+            ctx.baseFolder = arg.mid(17);
+            ctx.baseGiven = true;
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             out() << QString::fromUtf8(kUsage);
             return Ok;
@@ -167,38 +251,27 @@ int runCli(const QStringList &arguments)
         return refuse(QStringLiteral("Es wurde kein Befehl angegeben."), true);
 
     const QString command = rest.takeFirst();
-    const bool known =
-        command == QLatin1String("list") || command == QLatin1String("show") || command == QLatin1String("run");
-    if (!known)
-        return refuse(QStringLiteral("Unbekannter Befehl \"%1\".").arg(command), true);
-    if (command != QLatin1String("list") && rest.size() != 1)
-        return refuse(QStringLiteral("Der Befehl \"%1\" erwartet genau einen Auftragsnamen.").arg(command), true);
-    if (command == QLatin1String("list") && !rest.isEmpty())
-        return refuse(QStringLiteral("Der Befehl \"list\" erwartet keine Argumente."), true);
-
-    if (!baseGiven) {
-        // As the window program does at its start: find the folder, and make it when it is missing.
-        baseFolder = Startup::resolveScriptsBaseFolder();
-        QDir().mkpath(Startup::scriptsFolder(baseFolder));
+    ctx.args = rest;
+    struct Command {
+        const char *name;
+        int (*handler)(Context &);
+    };
+    static const Command commands[] = {
+        {"list", listJobs},
+        {"show", showJob},
+        {"run", runJob},
+        {"sets", listSets},
+        {"restore", restoreSet},
+        {"restore-db", restoreDatabase},
+        {"scheduler", runScheduler},
+    };
+    for (const Command &c : commands) {
+        if (command == QLatin1String(c.name)) {
+            const int code = c.handler(ctx);
+            out().flush();
+            err().flush();
+            return code;
+        }
     }
-    const QString scripts = Startup::scriptsFolder(baseFolder);
-    const QFileInfo info(scripts);
-    if (!info.isDir() || !info.isReadable() || !QDir(scripts).isReadable())
-        return refuse(QStringLiteral("Der Auftragsordner \"%1\" kann nicht gelesen werden.")
-                          .arg(QDir::toNativeSeparators(scripts)));
-
-    TAuftraege jobs(scripts);
-    for (const QString &message : jobs.loadAllJobs())
-        err() << message << '\n';
-    err().flush();
-
-    int code = Ok;
-    if (command == QLatin1String("list"))
-        code = listJobs(jobs);
-    else if (command == QLatin1String("show"))
-        code = showJob(jobs, rest.first());
-    else
-        code = runJob(jobs, rest.first(), answers);
-    out().flush();
-    return code;
+    return refuse(QStringLiteral("Unbekannter Befehl \"%1\".").arg(command), true);
 }

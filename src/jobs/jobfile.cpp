@@ -23,13 +23,15 @@ const QDateTime kNoDate(QDate(1899, 12, 29), QTime(0, 0));
 
 // Fields of section "Einstellungen" in the order they are written.
 struct Field {
-    enum Kind { Text, Flag, OptionalText, StartTime, NextStart, Password };
+    enum Kind { Text, Flag, OptionalText, StartTime, NextStart, Password, Number };
     const char *key;
     Kind kind;
     QString TAuftrag::*text = nullptr;
     bool TAuftrag::*flag = nullptr;
     bool flagDefault = false;
     const char *textDefault = "";
+    int TAuftrag::*number = nullptr;
+    int numberDefault = 0;
 };
 
 const Field kFields[] = {
@@ -85,6 +87,11 @@ const Field kFields[] = {
     {"email_pop3_login", Field::Flag, nullptr, &TAuftrag::email_pop3_login},
     {"email_pop3_user", Field::Text, &TAuftrag::email_pop3_user},
     {"email_pop3_pass", Field::Password, &TAuftrag::email_pop3_pass},
+    // Written after the keys every older reader knows; such a reader skips them.
+    {"email_port", Field::Number, nullptr, nullptr, false, "", &TAuftrag::email_port, 25},
+    {"email_security", Field::Text, &TAuftrag::email_security, nullptr, false, "keine"},
+    {"email_smtp_user", Field::Text, &TAuftrag::email_smtp_user},
+    {"email_smtp_pass", Field::Password, &TAuftrag::email_smtp_pass},
 };
 
 // Delphi's StrToInt: optional blanks and sign, decimal digits, or '$' with hex digits.
@@ -146,6 +153,11 @@ void readFields(TAuftrag &job, const IniDocument &ini)
         case Field::Password:
             job.*f.text = decodePassword(ini.value(kSettings, key, QString()));
             break;
+        case Field::Number: {
+            qint64 n = 0;
+            job.*f.number = parseInteger(ini.value(kSettings, key, QString()), &n) ? int(n) : f.numberDefault;
+            break;
+        }
         }
     }
 
@@ -253,6 +265,9 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords)
             break;
         case Field::Password:
             put(kSettings, key, password(job.*f.text));
+            break;
+        case Field::Number:
+            put(kSettings, key, QString::number(job.*f.number));
             break;
         }
     }

@@ -90,6 +90,11 @@ public:
     bool email_pop3_login = false;
     QString email_pop3_user;
     QString email_pop3_pass;
+    // For mail servers that want a port of their own, encryption and a login (not in old job files).
+    int email_port = 0;
+    QString email_security; ///< "keine", "STARTTLS" or "SSL/TLS"
+    QString email_smtp_user;
+    QString email_smtp_pass; ///< plain in memory, encoded in the job file
 
     /// Folder of the job file (the scripts folder), set when the job is created for a list.
     QString scriptsFolder;

@@ -72,6 +72,8 @@ private slots:
         QCOMPARE(job.databases.size(), 2);
         QCOMPARE(job.databases[1].DB_Port, QStringLiteral("3307"));
         QCOMPARE(job.email_pop3_pass, QStringLiteral("abc"));
+        QCOMPARE(job.email_port, 587);
+        QCOMPARE(job.email_smtp_pass, QStringLiteral("abc"));
         QCOMPARE(job.next_start, QDateTime(QDate(2026, 12, 10), QTime(22, 0, 30)));
 
         QString error;
@@ -128,6 +130,8 @@ private slots:
         QTest::newRow("missing subdir flag is on") << crlf("[Verzeichnisse]\nVerz1=/a\n") << "SubDirs/SubDir1" << "1";
         QTest::newRow("databases end at the first gap")
             << crlf("[DB_Name]\nDB1=a\nDB3=c\n") << "DB_Name/DB2" << "<none>";
+        QTest::newRow("mail port of old files") << QByteArray() << "Einstellungen/email_port" << "25";
+        QTest::newRow("mail security of old files") << QByteArray() << "Einstellungen/email_security" << "keine";
         QTest::newRow("database port default") << crlf("[DB_Name]\nDB1=a\n") << "DB_Port/Port1" << "3306";
         QTest::newRow("UTF-8 with byte-order mark")
             << QByteArray("\xEF\xBB\xBF[Einstellungen]\r\nName=\xC5\x81\xC3\xB3\x64\xC5\xBA\r\n") << "Einstellungen/Name"

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the commands of trevalo-cli share: output, refusals, options, the job list.
+#pragma once
+
+#include "engine/runhost.h"
+#include "jobs/tauftraege.h"
+
+#include <QList>
+#include <QStringList>
+#include <QTextStream>
+
+#include <memory>
+
+namespace Cli {
+
+enum ExitCode { Ok = 0, WithErrors = 1, Refused = 2 };
+
+QTextStream &out();
+QTextStream &err();
+
+/// Prints message (and the usage) to standard error; returns Refused.
+int refuse(const QString &message, bool withUsage = false);
+
+/// One call of the program after the global options were taken out.
+struct Context {
+    QString baseFolder;                ///< --scripts-folder, or empty
+    bool baseGiven = false;
+    QList<Answer::Button> answers;     ///< --answer, in order
+    QStringList args;                  ///< the command's own arguments and options
+    std::unique_ptr<TAuftraege> jobs;  ///< filled by loadJobs()
+
+    /// Takes "--name VALUE" or "--name=VALUE" out of args; *present tells whether it was there.
+    QString takeOption(const QString &name, bool *present = nullptr);
+    /// Takes every "--name VALUE" out of args.
+    QStringList takeOptions(const QString &name);
+};
+
+/**
+ * Loads the jobs of the scripts folder (found and made as the window program does unless
+ * --scripts-folder names one). False after a refusal message when the folder cannot be read.
+ */
+bool loadJobs(Context &ctx);
+
+// Commands, each in its own file.
+int listJobs(Context &ctx);
+int showJob(Context &ctx);
+int runJob(Context &ctx);
+int restoreDatabase(Context &ctx); // cli_db.cpp
+int listSets(Context &ctx);        // cli_restore.cpp
+int restoreSet(Context &ctx);      // cli_restore.cpp
+int runScheduler(Context &ctx);    // cli_scheduler.cpp
+
+} // namespace Cli

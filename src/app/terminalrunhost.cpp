@@ -118,6 +118,40 @@ Answer::Button TerminalRunHost::ask(const Question &question)
     return answer;
 }
 
+bool TerminalRunHost::askCredentials(const QString &caption, const QString &text, QString *user, QString *password)
+{
+    clearProgressLine();
+    err() << "\n" << caption << ": " << forTerminal(text) << "\n";
+    if (!m_stdinIsTerminal) {
+        err() << "-> keine Eingabe möglich (kein Terminal)\n";
+        err().flush();
+        return false;
+    }
+    char line[1024];
+    err() << "Benutzer [" << *user << "]: ";
+    err().flush();
+    if (!std::fgets(line, sizeof line, stdin))
+        return false;
+    const QString typedUser = QString::fromLocal8Bit(line).trimmed();
+    if (!typedUser.isEmpty())
+        *user = typedUser;
+    err() << "Passwort: ";
+    err().flush();
+    // Without echo, so the password does not stay on the screen.
+    QProcess::execute(QStringLiteral("stty"), {QStringLiteral("-echo")});
+    const bool got = std::fgets(line, sizeof line, stdin) != nullptr;
+    QProcess::execute(QStringLiteral("stty"), {QStringLiteral("echo")});
+    err() << "\n";
+    err().flush();
+    if (!got)
+        return false;
+    QString typed = QString::fromLocal8Bit(line);
+    while (typed.endsWith(u'\n') || typed.endsWith(u'\r'))
+        typed.chop(1);
+    *password = typed;
+    return true;
+}
+
 void TerminalRunHost::showMessage(const QString &text, const QString &caption)
 {
     clearProgressLine();

@@ -24,6 +24,7 @@ public:
     static void installInterruptHandler();
 
     Answer::Button ask(const Question &question) override;
+    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
     void showMessage(const QString &text, const QString &caption) override;
     void setProgressVisible(bool visible) override;
     void setProgressLine(ProgressLine line, const QString &text) override;

@@ -56,6 +56,11 @@ public:
 
     /// Asks and returns the button pressed (a closed dialog answers Cancel, or No without Cancel).
     virtual Answer::Button ask(const Question &question) = 0;
+    /**
+     * Asks for a user name and password (fields preset with *user and *password).
+     * False when the user cancels or nobody can be asked.
+     */
+    virtual bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) = 0;
     /// A plain message with an OK button.
     virtual void showMessage(const QString &text, const QString &caption = QString()) = 0;
 

@@ -41,6 +41,19 @@ public:
             onAsk(q);
         return answers.isEmpty() ? q.unattended : answers.takeFirst();
     }
+    /// Credentials handed out in order; none left means the user cancelled.
+    QList<QPair<QString, QString>> credentials;
+    QStringList credentialPrompts;
+    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override
+    {
+        credentialPrompts.append(caption + u'|' + text);
+        if (credentials.isEmpty())
+            return false;
+        const auto c = credentials.takeFirst();
+        *user = c.first;
+        *password = c.second;
+        return true;
+    }
     void showMessage(const QString &text, const QString &) override
     {
         messages.append(text);

@@ -8,12 +8,22 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
+#include <time.h>
 #include <unistd.h>
+#include <vector>
 #include <zip.h>
+#include <zlib.h>
 
 namespace {
 
@@ -31,78 +41,721 @@ void setError(QString *error, const QString &text)
         *error = text;
 }
 
-QString cancelledText()
+QString readError(const QString &path, int err)
 {
-    return QStringLiteral("Das Verpacken wurde abgebrochen.");
+    return QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2").arg(path, systemReason(err));
 }
 
-// The name inside the archive: the file's last path component, in the bytes the file system uses.
-QByteArray entryNameOf(const QString &path)
-{
-    return QFile::encodeName(QFileInfo(path).fileName());
-}
+// ---------------------------------------------------------------------------------------------
+// Writing. The archive is written here on top of zlib rather than through libzip, which spends
+// tens of microseconds of system time per entry and compresses on one core only. Files are
+// cut into pieces of at most kPieceSize; worker threads deflate the pieces while this thread
+// reads the next files and writes finished pieces in list order. A piece after the first of
+// a file is deflated with the previous 32 KiB as its dictionary and ends on a byte boundary
+// (sync flush), so the pieces join into one deflate stream.
 
-struct PackState {
-    const ZipProgress *progress = nullptr;
-    QList<QByteArray> names;
-    qsizetype reported = 0;
-    QElapsedTimer sinceKeepAlive;
-    bool cancelled = false;
+constexpr qsizetype kPieceSize = 1 << 20;
+constexpr qsizetype kDictionarySize = 32768;
+// Bounds what is read ahead of the writer, and so the memory used, whatever the file sizes.
+constexpr qsizetype kMaxBytesInFlight = 12 << 20;
+constexpr int kMaxPiecesInFlight = 512;
+// A file this large gets ZIP64 sizes in its local header: even incompressible data that
+// grows a little under deflate could then pass 4 GiB.
+constexpr quint64 kZip64LocalThreshold = 0xF0000000u;
+constexpr quint64 kMax32 = 0xffffffffu;
+constexpr quint16 kFlagUtf8 = 0x0800;
+constexpr quint16 kMethodStored = 0;
+constexpr quint16 kMethodDeflated = 8;
+constexpr quint16 kMadeByUnix = 3 << 8;
 
-    void keepAlive()
-    {
-        if (sinceKeepAlive.elapsed() < kKeepAliveMs)
-            return;
-        sinceKeepAlive.restart();
-        if (progress->keepAlive)
-            progress->keepAlive();
-        if (progress->cancelled && progress->cancelled())
-            cancelled = true;
-    }
-
-    // libzip reports one fraction for the whole archive, each entry taking an equal share in order.
-    void reportUpTo(qsizetype done)
-    {
-        for (; reported < done && reported < names.size(); ++reported) {
-            if (progress->message)
-                progress->message(QStringLiteral("  adding: ") + QFile::decodeName(names[reported]));
-            if (progress->fileDone)
-                progress->fileDone();
-            // A cancel click is honoured after every file, not only when keepAlive is due.
-            if (progress->cancelled && progress->cancelled())
-                cancelled = true;
-        }
-    }
+struct Piece {
+    qsizetype entry = 0;
+    bool first = true;
+    bool last = true;
+    QByteArray input;
+    QByteArray dictionary;
+    // Filled by a worker.
+    QByteArray output;
+    quint32 crc = 0;
+    bool ok = true;
+    std::atomic<bool> done{false};
 };
 
-void onProgress(zip_t *, double fraction, void *state)
+// One worker's deflate state, kept from piece to piece because setting it up costs more
+// than compressing a small file.
+class Deflater
 {
-    auto *s = static_cast<PackState *>(state);
-    s->reportUpTo(qsizetype(fraction * double(s->names.size()) + 1e-9));
-    s->keepAlive();
+public:
+    Deflater()
+    {
+        std::memset(&m_zs, 0, sizeof m_zs);
+        m_ready = deflateInit2(&m_zs, 3, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~Deflater()
+    {
+        if (m_ready)
+            deflateEnd(&m_zs);
+    }
+    Deflater(const Deflater &) = delete;
+    Deflater &operator=(const Deflater &) = delete;
+
+    void run(Piece &p)
+    {
+        p.crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(p.input.constData()), uInt(p.input.size())));
+        p.ok = m_ready && deflateReset(&m_zs) == Z_OK;
+        if (p.ok && !p.dictionary.isEmpty())
+            p.ok = deflateSetDictionary(&m_zs, reinterpret_cast<const Bytef *>(p.dictionary.constData()),
+                                        uInt(p.dictionary.size()))
+                == Z_OK;
+        if (!p.ok)
+            return;
+        const int flush = p.last ? Z_FINISH : Z_SYNC_FLUSH;
+        p.output.resize(qsizetype(deflateBound(&m_zs, uLong(p.input.size()))) + 64);
+        m_zs.next_in = reinterpret_cast<Bytef *>(p.input.data());
+        m_zs.avail_in = uInt(p.input.size());
+        qsizetype produced = 0;
+        for (;;) {
+            m_zs.next_out = reinterpret_cast<Bytef *>(p.output.data() + produced);
+            m_zs.avail_out = uInt(p.output.size() - produced);
+            const int rc = deflate(&m_zs, flush);
+            produced = p.output.size() - qsizetype(m_zs.avail_out);
+            if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && rc == Z_OK && m_zs.avail_out > 0 && m_zs.avail_in == 0))
+                break;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                p.ok = false;
+                return;
+            }
+            p.output.resize(p.output.size() * 2);
+        }
+        p.output.resize(produced);
+    }
+
+private:
+    z_stream m_zs;
+    bool m_ready = false;
+};
+
+// Pieces waiting for a worker; the writer waits on the same lock for the oldest piece.
+class WorkQueue
+{
+public:
+    void push(Piece *p)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_pending.push_back(p);
+        }
+        m_work.notify_one();
+    }
+
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+    }
+
+    void workerLoop()
+    {
+        Deflater deflater;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            if (m_stopping)
+                return;
+            Piece *p = m_pending.front();
+            m_pending.pop_front();
+            lock.unlock();
+            deflater.run(*p);
+            lock.lock();
+            p->done.store(true, std::memory_order_release);
+            m_finished.notify_all();
+        }
+    }
+
+    // Waits at most timeoutMs for p to be finished.
+    void waitFor(const Piece &p, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&p] { return p.done.load(std::memory_order_acquire); });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_finished;
+    std::deque<Piece *> m_pending;
+    bool m_stopping = false;
+};
+
+void put16(QByteArray &out, quint32 v)
+{
+    const char b[2] = {char(v & 0xff), char((v >> 8) & 0xff)};
+    out.append(b, 2);
 }
 
-int onCancel(zip_t *, void *state)
+void put32(QByteArray &out, quint64 v)
 {
-    auto *s = static_cast<PackState *>(state);
-    s->keepAlive();
-    return s->cancelled ? 1 : 0;
+    const char b[4] = {char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char((v >> 24) & 0xff)};
+    out.append(b, 4);
 }
 
-bool failPacking(zip_t *za, const QString &archivePath, QString *error, const QString &text)
+void put64(QByteArray &out, quint64 v)
 {
-    if (za)
-        zip_discard(za);
-    QFile::remove(archivePath);
-    setError(error, text);
-    return false;
+    put32(out, v & kMax32);
+    put32(out, v >> 32);
 }
 
-void appendLittleEndian(QByteArray &out, quint64 value, int bytes)
+// The archive file, written through a buffer; a header written earlier can be patched.
+class OutputFile
 {
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xff));
+public:
+    ~OutputFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool open(const QString &path)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        m_errno = m_fd < 0 ? errno : 0;
+        m_buffer.reserve(kBufferSize);
+        return m_fd >= 0;
+    }
+
+    quint64 position() const
+    {
+        return m_flushed + quint64(m_buffer.size());
+    }
+
+    bool write(const char *data, qsizetype size)
+    {
+        if (m_buffer.size() + size > kBufferSize && !flush())
+            return false;
+        if (size >= kBufferSize)
+            return writeAll(data, size);
+        m_buffer.append(data, size);
+        return true;
+    }
+
+    bool write(const QByteArray &bytes)
+    {
+        return write(bytes.constData(), bytes.size());
+    }
+
+    bool patch(quint64 at, const QByteArray &bytes)
+    {
+        if (at >= m_flushed) {
+            std::memcpy(m_buffer.data() + (at - m_flushed), bytes.constData(), size_t(bytes.size()));
+            return true;
+        }
+        if (!flush())
+            return false;
+        if (::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(at)) != bytes.size()) {
+            m_errno = errno ? errno : ENOSPC;
+            return false;
+        }
+        return true;
+    }
+
+    bool flush()
+    {
+        if (m_buffer.isEmpty())
+            return true;
+        const bool ok = writeAll(m_buffer.constData(), m_buffer.size());
+        m_buffer.clear();
+        return ok;
+    }
+
+    bool close()
+    {
+        const bool ok = flush();
+        const int rc = ::close(m_fd);
+        m_fd = -1;
+        if (ok && rc != 0)
+            m_errno = errno;
+        return ok && rc == 0;
+    }
+
+    int error() const
+    {
+        return m_errno;
+    }
+
+private:
+    bool writeAll(const char *data, qsizetype size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(m_fd, data, size_t(size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_errno = n < 0 ? errno : ENOSPC;
+                return false;
+            }
+            data += n;
+            size -= n;
+            m_flushed += quint64(n);
+        }
+        return true;
+    }
+
+    static constexpr qsizetype kBufferSize = 1 << 20;
+    int m_fd = -1;
+    int m_errno = 0;
+    quint64 m_flushed = 0;
+    QByteArray m_buffer;
+};
+
+struct Entry {
+    QString path;
+    QByteArray name;
+    bool utf8 = false;
+    // From the file when it is opened.
+    qint64 mtime = 0;
+    uint mode = 0;
+    quint64 statSize = 0;
+    // From writing.
+    quint64 offset = 0;
+    quint32 crc = 0;
+    quint64 compressedSize = 0;
+    quint64 size = 0;
+    quint16 method = kMethodDeflated;
+    bool zip64Local = false;
+};
+
+bool needsUtf8Flag(const QByteArray &name)
+{
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x80; });
+    return !ascii && QString::fromUtf8(name).toUtf8() == name;
 }
+
+// DOS date and time in local time, as other zip tools store them; 1980 is the earliest they hold.
+void dosDateTime(qint64 mtime, quint16 *dosTime, quint16 *dosDate)
+{
+    const time_t t = time_t(mtime);
+    struct tm tm;
+    if (!::localtime_r(&t, &tm) || tm.tm_year < 80) {
+        *dosTime = 0;
+        *dosDate = (1 << 5) | 1;
+        return;
+    }
+    if (tm.tm_year > 207) {
+        *dosTime = (23 << 11) | (59 << 5) | 29;
+        *dosDate = quint16((127 << 9) | (12 << 5) | 31);
+        return;
+    }
+    *dosTime = quint16((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+    *dosDate = quint16(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+}
+
+bool fitsTimestamp(qint64 mtime)
+{
+    return mtime >= 0 && mtime <= 0x7fffffff;
+}
+
+class ZipWriter
+{
+public:
+    ZipWriter(const QString &archivePath, const ZipProgress &progress)
+        : m_archivePath(archivePath)
+        , m_progress(progress)
+    {
+    }
+
+    ~ZipWriter()
+    {
+        stopWorkers();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool run(const QStringList &files, QString *error)
+    {
+        // An archive of an earlier attempt must not survive a failure of this one.
+        QFile::remove(m_archivePath);
+        if (!collectEntries(files, error))
+            return false;
+        if (!m_out.open(m_archivePath)) {
+            setError(error, QStringLiteral("Das Archiv %1 kann nicht angelegt werden: %2")
+                                .arg(m_archivePath, systemReason(m_out.error())));
+            return false;
+        }
+        m_sinceKeepAlive.start();
+        startWorkers();
+        const bool ok = pack() && writeCentralDirectory() && closeOutput();
+        stopWorkers();
+        if (!ok) {
+            m_out.close();
+            QFile::remove(m_archivePath);
+            setError(error, m_error);
+        }
+        return ok;
+    }
+
+private:
+    bool fail(const QString &text)
+    {
+        m_error = text;
+        return false;
+    }
+
+    bool writeFailed()
+    {
+        return fail(QStringLiteral("Das Archiv %1 kann nicht geschrieben werden: %2")
+                        .arg(m_archivePath, systemReason(m_out.error())));
+    }
+
+    bool collectEntries(const QStringList &files, QString *error)
+    {
+        QSet<QString> seenPaths;
+        QSet<QByteArray> seenNames;
+        m_entries.reserve(files.size());
+        for (const QString &path : files) {
+            // The same file listed twice (it matched two masks) is packed once.
+            if (seenPaths.contains(path))
+                continue;
+            seenPaths.insert(path);
+            Entry e;
+            e.path = path;
+            e.name = QFile::encodeName(QFileInfo(path).fileName());
+            if (seenNames.contains(e.name)) {
+                setError(error, QStringLiteral("Zwei Dateien heißen %1; das Archiv kann nur eine davon aufnehmen.")
+                                    .arg(QFile::decodeName(e.name)));
+                return false;
+            }
+            seenNames.insert(e.name);
+            e.utf8 = needsUtf8Flag(e.name);
+            m_entries.push_back(std::move(e));
+        }
+        return true;
+    }
+
+    void startWorkers()
+    {
+        const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+        for (int i = 0; i < workers; ++i)
+            m_workers.emplace_back([this] { m_queue.workerLoop(); });
+    }
+
+    void stopWorkers()
+    {
+        m_queue.stop();
+        for (std::thread &t : m_workers)
+            t.join();
+        m_workers.clear();
+    }
+
+    bool checkIn()
+    {
+        if (m_sinceKeepAlive.elapsed() >= kKeepAliveMs) {
+            m_sinceKeepAlive.restart();
+            if (m_progress.keepAlive)
+                m_progress.keepAlive();
+            if (isCancelled())
+                return false;
+        }
+        return true;
+    }
+
+    bool isCancelled()
+    {
+        if (m_progress.cancelled && m_progress.cancelled())
+            return !fail(QStringLiteral("Das Verpacken wurde abgebrochen."));
+        return false;
+    }
+
+    bool pack()
+    {
+        for (;;) {
+            while (!m_inFlight.empty() && m_inFlight.front()->done.load(std::memory_order_acquire)) {
+                std::unique_ptr<Piece> p = std::move(m_inFlight.front());
+                m_inFlight.pop_front();
+                m_bytesInFlight -= p->input.size();
+                if (!writePiece(*p))
+                    return false;
+            }
+            if (!checkIn())
+                return false;
+            const bool moreInput = m_fd >= 0 || m_nextEntry < qsizetype(m_entries.size());
+            if (moreInput && m_bytesInFlight < kMaxBytesInFlight && m_inFlight.size() < size_t(kMaxPiecesInFlight)) {
+                if (!readPiece())
+                    return false;
+                continue;
+            }
+            if (m_inFlight.empty())
+                return true;
+            m_queue.waitFor(*m_inFlight.front(), kKeepAliveMs);
+        }
+    }
+
+    bool openNextFile()
+    {
+        Entry &e = m_entries[size_t(m_nextEntry)];
+        // Non-blocking, so that a pipe in the list cannot stall the run before it is recognised.
+        m_fd = ::open(QFile::encodeName(e.path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0)
+            return fail(readError(e.path, errno));
+        struct stat sb;
+        if (::fstat(m_fd, &sb) != 0)
+            return fail(readError(e.path, errno));
+        if (!S_ISREG(sb.st_mode))
+            return fail(QStringLiteral("Die Datei %1 ist keine gewöhnliche Datei.").arg(e.path));
+        e.mtime = sb.st_mtim.tv_sec;
+        e.mode = sb.st_mode & 07777;
+        e.statSize = quint64(sb.st_size);
+        m_readSoFar = 0;
+        m_dictionary.clear();
+        return true;
+    }
+
+    bool readPiece()
+    {
+        if (m_fd < 0 && !openNextFile())
+            return false;
+        Entry &e = m_entries[size_t(m_nextEntry)];
+        auto p = std::make_unique<Piece>();
+        p->entry = m_nextEntry;
+        p->first = m_readSoFar == 0;
+        const quint64 expected = e.statSize > m_readSoFar ? e.statSize - m_readSoFar : 0;
+        // One byte more than the size the file should have left shows the end without another read.
+        const qsizetype capacity = qsizetype(std::min<quint64>(quint64(kPieceSize), expected + 1));
+        p->input.resize(capacity);
+        qsizetype got = 0;
+        bool atEnd = false;
+        while (got < capacity) {
+            const ssize_t n = ::read(m_fd, p->input.data() + got, size_t(capacity - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return fail(readError(e.path, errno));
+            if (n == 0) {
+                atEnd = true;
+                break;
+            }
+            got += n;
+            // A short read of a regular file is its end.
+            if (quint64(got) >= expected && got < capacity) {
+                atEnd = true;
+                break;
+            }
+        }
+        p->input.resize(got);
+        p->last = atEnd;
+        if (!p->first)
+            p->dictionary = m_dictionary;
+        m_readSoFar += quint64(got);
+        if (atEnd) {
+            ::close(m_fd);
+            m_fd = -1;
+            ++m_nextEntry;
+        } else {
+            m_dictionary = (m_dictionary + p->input).right(kDictionarySize);
+        }
+        m_bytesInFlight += p->input.size();
+        m_queue.push(p.get());
+        m_inFlight.push_back(std::move(p));
+        return true;
+    }
+
+    QByteArray localHeader(const Entry &e) const
+    {
+        quint16 dosTime = 0;
+        quint16 dosDate = 0;
+        dosDateTime(e.mtime, &dosTime, &dosDate);
+        QByteArray h;
+        h.reserve(30 + e.name.size() + 29);
+        put32(h, 0x04034b50);
+        put16(h, e.zip64Local ? 45 : 20);
+        put16(h, e.utf8 ? kFlagUtf8 : 0);
+        put16(h, e.method);
+        put16(h, dosTime);
+        put16(h, dosDate);
+        put32(h, e.crc);
+        put32(h, e.zip64Local ? kMax32 : e.compressedSize);
+        put32(h, e.zip64Local ? kMax32 : e.size);
+        put16(h, quint32(e.name.size()));
+        put16(h, (e.zip64Local ? 20 : 0) + (fitsTimestamp(e.mtime) ? 9 : 0));
+        h.append(e.name);
+        if (e.zip64Local) {
+            put16(h, 0x0001);
+            put16(h, 16);
+            put64(h, e.size);
+            put64(h, e.compressedSize);
+        }
+        if (fitsTimestamp(e.mtime)) {
+            put16(h, kExtendedTimestampId);
+            put16(h, 5);
+            h.append(char(1));
+            put32(h, quint64(e.mtime));
+        }
+        return h;
+    }
+
+    bool writePiece(Piece &p)
+    {
+        if (!p.ok)
+            return fail(QStringLiteral("Die Datei %1 kann nicht komprimiert werden.").arg(m_entries[size_t(p.entry)].path));
+        Entry &e = m_entries[size_t(p.entry)];
+        if (p.first && p.last) {
+            // A whole file in one piece: everything is known before its header is written.
+            e.offset = m_out.position();
+            e.crc = p.crc;
+            e.size = quint64(p.input.size());
+            const bool store = p.output.size() >= p.input.size();
+            e.method = store ? kMethodStored : kMethodDeflated;
+            const QByteArray &data = store ? p.input : p.output;
+            e.compressedSize = quint64(data.size());
+            if (!m_out.write(localHeader(e)) || !m_out.write(data))
+                return writeFailed();
+            return fileDone(e);
+        }
+        if (p.first) {
+            e.offset = m_out.position();
+            e.method = kMethodDeflated;
+            e.zip64Local = e.statSize >= kZip64LocalThreshold;
+            e.crc = p.crc;
+            e.size = 0;
+            e.compressedSize = 0;
+            if (!m_out.write(localHeader(e)))
+                return writeFailed();
+        } else {
+            e.crc = quint32(crc32_combine(e.crc, p.crc, z_off_t(p.input.size())));
+        }
+        e.size += quint64(p.input.size());
+        e.compressedSize += quint64(p.output.size());
+        if (!m_out.write(p.output))
+            return writeFailed();
+        if (!p.last)
+            return true;
+        if (!e.zip64Local && (e.size >= kMax32 || e.compressedSize >= kMax32))
+            return fail(QStringLiteral("Die Datei %1 ist beim Verpacken über 4 GiB gewachsen.").arg(e.path));
+        if (!m_out.patch(e.offset, localHeader(e)))
+            return writeFailed();
+        return fileDone(e);
+    }
+
+    bool fileDone(const Entry &e)
+    {
+        if (m_progress.message)
+            m_progress.message(QStringLiteral("  adding: ") + QFile::decodeName(e.name));
+        if (m_progress.fileDone)
+            m_progress.fileDone();
+        // A cancel click is honoured after every file, not only when keepAlive is due.
+        return !isCancelled();
+    }
+
+    bool writeCentralDirectory()
+    {
+        const quint64 start = m_out.position();
+        QByteArray h;
+        for (const Entry &e : m_entries) {
+            quint16 dosTime = 0;
+            quint16 dosDate = 0;
+            dosDateTime(e.mtime, &dosTime, &dosDate);
+            QByteArray zip64;
+            if (e.size >= kMax32)
+                put64(zip64, e.size);
+            if (e.compressedSize >= kMax32)
+                put64(zip64, e.compressedSize);
+            if (e.offset >= kMax32)
+                put64(zip64, e.offset);
+            const bool useZip64 = !zip64.isEmpty() || e.zip64Local;
+            h.clear();
+            put32(h, 0x02014b50);
+            put16(h, kMadeByUnix | (useZip64 ? 45 : 20));
+            put16(h, useZip64 ? 45 : 20);
+            put16(h, e.utf8 ? kFlagUtf8 : 0);
+            put16(h, e.method);
+            put16(h, dosTime);
+            put16(h, dosDate);
+            put32(h, e.crc);
+            put32(h, std::min(e.compressedSize, kMax32));
+            put32(h, std::min(e.size, kMax32));
+            put16(h, quint32(e.name.size()));
+            put16(h, (zip64.isEmpty() ? 0 : 4 + zip64.size()) + (fitsTimestamp(e.mtime) ? 9 : 0));
+            put16(h, 0); // comment
+            put16(h, 0); // disk
+            put16(h, 0); // internal attributes
+            // Unix mode in the high half; the low byte carries the DOS read-only bit for other systems.
+            put32(h, (quint64(S_IFREG | e.mode) << 16) | ((e.mode & 0222) == 0 ? 0x01 : 0));
+            put32(h, std::min(e.offset, kMax32));
+            h.append(e.name);
+            if (!zip64.isEmpty()) {
+                put16(h, 0x0001);
+                put16(h, quint32(zip64.size()));
+                h.append(zip64);
+            }
+            if (fitsTimestamp(e.mtime)) {
+                put16(h, kExtendedTimestampId);
+                put16(h, 5);
+                h.append(char(1));
+                put32(h, quint64(e.mtime));
+            }
+            if (!m_out.write(h))
+                return writeFailed();
+            if (!checkIn())
+                return false;
+        }
+        const quint64 size = m_out.position() - start;
+        const quint64 count = m_entries.size();
+        h.clear();
+        if (count >= 0xffff || size >= kMax32 || start >= kMax32) {
+            const quint64 record = m_out.position();
+            put32(h, 0x06064b50);
+            put64(h, 44);
+            put16(h, kMadeByUnix | 45);
+            put16(h, 45);
+            put32(h, 0);
+            put32(h, 0);
+            put64(h, count);
+            put64(h, count);
+            put64(h, size);
+            put64(h, start);
+            put32(h, 0x07064b50);
+            put32(h, 0);
+            put64(h, record);
+            put32(h, 1);
+        }
+        put32(h, 0x06054b50);
+        put16(h, 0);
+        put16(h, 0);
+        put16(h, quint32(std::min<quint64>(count, 0xffff)));
+        put16(h, quint32(std::min<quint64>(count, 0xffff)));
+        put32(h, std::min(size, kMax32));
+        put32(h, std::min(start, kMax32));
+        put16(h, 0);
+        return m_out.write(h) || writeFailed();
+    }
+
+    bool closeOutput()
+    {
+        return m_out.close() || writeFailed();
+    }
+
+    QString m_archivePath;
+    const ZipProgress &m_progress;
+    QString m_error;
+    std::vector<Entry> m_entries;
+    OutputFile m_out;
+    WorkQueue m_queue;
+    std::vector<std::thread> m_workers;
+    std::deque<std::unique_ptr<Piece>> m_inFlight;
+    qsizetype m_bytesInFlight = 0;
+    QElapsedTimer m_sinceKeepAlive;
+    // The file being read.
+    qsizetype m_nextEntry = 0;
+    int m_fd = -1;
+    quint64 m_readSoFar = 0;
+    QByteArray m_dictionary;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading, through libzip.
 
 quint32 readLittleEndian32(const zip_uint8_t *p)
 {
@@ -158,88 +811,8 @@ bool zipFiles(const QString &archivePath, const QStringList &files, const ZipPro
 {
     if (files.isEmpty())
         return true;
-    QFile::remove(archivePath);
-
-    PackState state;
-    state.progress = &progress;
-    state.sinceKeepAlive.start();
-
-    int code = 0;
-    zip_t *za = zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    if (!za) {
-        zip_error_t err;
-        zip_error_init_with_code(&err, code);
-        const QString reason = QString::fromLocal8Bit(zip_error_strerror(&err));
-        zip_error_fini(&err);
-        return failPacking(nullptr, archivePath, error,
-                           QStringLiteral("Das Archiv %1 kann nicht angelegt werden: %2").arg(archivePath, reason));
-    }
-
-    QSet<QString> seenPaths;
-    QSet<QByteArray> seenNames;
-    for (const QString &path : files) {
-        // The same file listed twice (it matched two masks) is packed once.
-        if (seenPaths.contains(path))
-            continue;
-        seenPaths.insert(path);
-        const QByteArray native = QFile::encodeName(path);
-        struct stat sb;
-        if (::stat(native.constData(), &sb) != 0)
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2").arg(path, systemReason(errno)));
-        if (!S_ISREG(sb.st_mode))
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Die Datei %1 ist keine gewöhnliche Datei.").arg(path));
-        const QByteArray name = entryNameOf(path);
-        if (seenNames.contains(name))
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Zwei Dateien heißen %1; das Archiv kann nur eine davon aufnehmen.")
-                                   .arg(QFile::decodeName(name)));
-        seenNames.insert(name);
-
-        zip_source_t *src = zip_source_file(za, native.constData(), 0, -1);
-        if (!src)
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2")
-                                   .arg(path, QString::fromLocal8Bit(zip_strerror(za))));
-        const zip_int64_t index = zip_file_add(za, name.constData(), src, ZIP_FL_ENC_GUESS);
-        if (index < 0) {
-            zip_source_free(src);
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Die Datei %1 kann nicht verpackt werden: %2")
-                                   .arg(path, QString::fromLocal8Bit(zip_strerror(za))));
-        }
-        QByteArray timestamp;
-        timestamp.append(char(1));
-        appendLittleEndian(timestamp, quint32(qint32(sb.st_mtim.tv_sec)), 4);
-        const bool fitsTimestamp = sb.st_mtim.tv_sec >= 0 && sb.st_mtim.tv_sec <= 0x7fffffff;
-        if (zip_set_file_compression(za, index, ZIP_CM_DEFLATE, 3) != 0
-            || zip_file_set_mtime(za, index, sb.st_mtim.tv_sec, 0) != 0
-            || zip_file_set_external_attributes(za, index, 0, ZIP_OPSYS_UNIX, quint32(S_IFREG | (sb.st_mode & 07777)) << 16) != 0
-            || (fitsTimestamp
-                && zip_file_extra_field_set(za, index, kExtendedTimestampId, ZIP_EXTRA_FIELD_NEW,
-                                            reinterpret_cast<const zip_uint8_t *>(timestamp.constData()),
-                                            zip_uint16_t(timestamp.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL)
-                    < 0))
-            return failPacking(za, archivePath, error,
-                               QStringLiteral("Die Datei %1 kann nicht verpackt werden: %2")
-                                   .arg(path, QString::fromLocal8Bit(zip_strerror(za))));
-        state.names.append(name);
-        state.keepAlive();
-        if (state.cancelled)
-            return failPacking(za, archivePath, error, cancelledText());
-    }
-
-    zip_register_progress_callback_with_state(za, 0.0, onProgress, nullptr, &state);
-    zip_register_cancel_callback_with_state(za, onCancel, nullptr, &state);
-    if (zip_close(za) != 0) {
-        const QString reason = state.cancelled ? cancelledText()
-                                               : QStringLiteral("Das Archiv %1 kann nicht geschrieben werden: %2")
-                                                     .arg(archivePath, QString::fromLocal8Bit(zip_strerror(za)));
-        return failPacking(za, archivePath, error, reason);
-    }
-    state.reportUpTo(state.names.size());
-    return true;
+    ZipWriter writer(archivePath, progress);
+    return writer.run(files, error);
 }
 
 bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error)

@@ -27,7 +27,8 @@
 
 namespace {
 
-constexpr int kKeepAliveMs = 50;
+// Well below the 100 ms promised to callers, leaving room for reading or writing one piece.
+constexpr int kKeepAliveMs = 40;
 constexpr zip_uint16_t kExtendedTimestampId = 0x5455;
 
 QString systemReason(int err)
@@ -57,7 +58,7 @@ QString readError(const QString &path, int err)
 constexpr qsizetype kPieceSize = 1 << 20;
 constexpr qsizetype kDictionarySize = 32768;
 // Bounds what is read ahead of the writer, and so the memory used, whatever the file sizes.
-constexpr qsizetype kMaxBytesInFlight = 12 << 20;
+constexpr qsizetype kMaxBytesInFlight = 8 << 20;
 constexpr int kMaxPiecesInFlight = 512;
 // A file this large gets ZIP64 sizes in its local header: even incompressible data that
 // grows a little under deflate could then pass 4 GiB.
@@ -281,6 +282,15 @@ public:
         return ok && rc == 0;
     }
 
+    // Closes without writing what is still buffered, for an archive that is deleted anyway.
+    void discard()
+    {
+        m_buffer.clear();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
     int error() const
     {
         return m_errno;
@@ -390,7 +400,7 @@ public:
         const bool ok = pack() && writeCentralDirectory() && closeOutput();
         stopWorkers();
         if (!ok) {
-            m_out.close();
+            m_out.discard();
             QFile::remove(m_archivePath);
             setError(error, m_error);
         }
@@ -489,7 +499,7 @@ private:
             }
             if (m_inFlight.empty())
                 return true;
-            m_queue.waitFor(*m_inFlight.front(), kKeepAliveMs);
+            m_queue.waitFor(*m_inFlight.front(), int(std::max<qint64>(1, kKeepAliveMs - m_sinceKeepAlive.elapsed())));
         }
     }
 
@@ -522,8 +532,11 @@ private:
         p->entry = m_nextEntry;
         p->first = m_readSoFar == 0;
         const quint64 expected = e.statSize > m_readSoFar ? e.statSize - m_readSoFar : 0;
-        // One byte more than the size the file should have left shows the end without another read.
-        const qsizetype capacity = qsizetype(std::min<quint64>(quint64(kPieceSize), expected + 1));
+        // One byte more than the size the file should have left shows the end without another read;
+        // a file that has grown since it was opened is read on in whole pieces.
+        const qsizetype capacity = expected == 0 && !p->first
+            ? kPieceSize
+            : qsizetype(std::min<quint64>(quint64(kPieceSize), expected + 1));
         p->input.resize(capacity);
         qsizetype got = 0;
         bool atEnd = false;

@@ -232,6 +232,28 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
     }
 
+    void testFullDiskLeavesNothingHalfWritten()
+    {
+        QTemporaryDir dir;
+        TestUtil::TmpfsMount full(dir.filePath(QStringLiteral("voll")), QStringLiteral("size=256k"));
+        REQUIRE_MOUNT(full);
+        const QString big = dir.filePath(QStringLiteral("q/zufall.bin"));
+        makeFile(big, randomBytes(1 << 20), 1700000000, 0644);
+        QString error;
+        const QString archive = dir.filePath(QStringLiteral("voll/Archive.zip"));
+        QVERIFY(!zipFiles(archive, {big}, {}, &error));
+        QVERIFY2(error.contains(archive), qPrintable(error));
+        QVERIFY(QDir(dir.filePath(QStringLiteral("voll"))).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+        // Extracting into the full disk keeps the file that was there.
+        const QString packed = dir.filePath(QStringLiteral("Archive.zip"));
+        QVERIFY2(zipFiles(packed, {big}, {}, &error), qPrintable(error));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("voll/zufall.bin")), "vorher"));
+        QVERIFY(!extractEntry(packed, dir.filePath(QStringLiteral("voll")), QStringLiteral("zufall.bin"), &error));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("voll/zufall.bin"))), QByteArray("vorher"));
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("voll"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
     void testHostileEntryNamesAreRefused()
     {
         if (python().isEmpty())

@@ -2,6 +2,7 @@
 #include "app/cli.h"
 #include "app/cli_common.h"
 
+#include "app/runhooks.h"
 #include "app/startup.h"
 #include "app/terminalrunhost.h"
 #include "engine/backuprun.h"
@@ -144,6 +145,7 @@ int runJob(Context &ctx)
     TerminalRunHost host(ctx.answers, job->Name);
     TerminalRunHost::installInterruptHandler();
     BackupRun run(jobs, host, SystemActions::system(), catalog);
+    run.setHooks(standardRunHooks());
     run.startAuftrag(false);
 
     switch (run.outcome) {

@@ -13,10 +13,12 @@
 namespace {
 
 volatile std::sig_atomic_t s_interrupted = 0;
+volatile std::sig_atomic_t s_quit = 0;
 
 void onInterrupt(int)
 {
     s_interrupted = 1;
+    s_quit = 1;
 }
 
 struct ButtonName {
@@ -180,6 +182,11 @@ void TerminalRunHost::setGauge(int gauge, qint64 progress, qint64 maximum)
 {
     if (gauge == 2)
         m_percent = maximum > 0 ? int(progress * 100 / maximum) : 0;
+}
+
+bool TerminalRunHost::quitRequested()
+{
+    return s_quit != 0;
 }
 
 bool TerminalRunHost::cancelRequested()

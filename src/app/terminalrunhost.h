@@ -22,6 +22,8 @@ public:
     static Answer::Button parseAnswer(const QString &word);
     /// Routes SIGINT and SIGTERM to a cancel request.
     static void installInterruptHandler();
+    /// SIGINT or SIGTERM came since the handler was installed (never cleared: the program is to end).
+    static bool quitRequested();
 
     Answer::Button ask(const Question &question) override;
     bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;

@@ -71,6 +71,16 @@ QString TAuftraege::nextFreeStem() const
     }
 }
 
+void TAuftraege::removeJobByStem(const QString &stem)
+{
+    for (auto it = m_jobs.begin(); it != m_jobs.end(); ++it) {
+        if ((*it)->fileStem.compare(stem, Qt::CaseInsensitive) == 0) {
+            m_jobs.erase(it);
+            return;
+        }
+    }
+}
+
 void TAuftraege::removeJobByName(const QString &name)
 {
     for (auto it = m_jobs.rbegin(); it != m_jobs.rend(); ++it) {

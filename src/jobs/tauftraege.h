@@ -41,6 +41,9 @@ public:
     /// The smallest number n from 0 for which "<n>.scr" does not exist in the scripts folder.
     QString nextFreeStem() const;
 
+    /// Removes the job with this file stem (compared without regard to case).
+    void removeJobByStem(const QString &stem);
+
     /// Removes the last job whose Name equals name exactly; nothing when there is none.
     void removeJobByName(const QString &name);
 

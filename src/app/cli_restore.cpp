@@ -1,16 +1,157 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/cli_common.h"
 
-namespace Cli {
+#include "app/terminalrunhost.h"
+#include "restore/restoremodel.h"
+#include "restore/restorewalk.h"
+#include "restore/setfinder.h"
 
-int listSets(Context &)
+#include <QMap>
+
+namespace Cli
 {
-    return refuse(QStringLiteral("Das Auflisten von Sicherungen ist noch nicht verfügbar."));
+
+namespace
+{
+
+    // Options this file knows; anything else beginning with "--" is a typing error, not a path.
+    bool refuseUnknownOptions(const QStringList &args, const QString &command)
+    {
+        for (const QString &a : args) {
+            if (a.startsWith(QLatin1String("--"))) {
+                refuse(QStringLiteral("Unbekannte Option \"%1\" für \"%2\".").arg(a, command), true);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool isSeparator(QChar c)
+    {
+        return c == u'/' || c == u'\\';
+    }
+
+    // The shown place of every folder of a set that holds files, with its number of files.
+    QMap<QString, int> placesOf(const RestoreModel &model, int set)
+    {
+        QMap<QString, int> places;
+        const QString prefix = model.node(set).relativeFolder;
+        for (const RestoreRecord &r : model.records()) {
+            if (r.relativeFolder.startsWith(prefix))
+                ++places[RestoreModel::placeText(RestoreModel::savedPlace(r.relativeFolder))];
+        }
+        return places;
+    }
+
+    // A path given on the command line names a record's folder (or one above it) or the record itself.
+    bool matches(const QString &path, const QString &place, const QString &name)
+    {
+        if (path.isEmpty())
+            return false;
+        if (path == place)
+            return true;
+        if (place.startsWith(path) && (isSeparator(path.back()) || isSeparator(place.at(path.size()))))
+            return true;
+        return !place.isEmpty() && isSeparator(place.back()) && path == place + name;
+    }
+
+    bool scan(RestoreModel *model, const QString &folder, const QString &job)
+    {
+        QString error;
+        if (!scanBackupFolder(model, folder, job, nullptr, &error)) {
+            refuse(error);
+            return false;
+        }
+        return true;
+    }
+
+} // namespace
+
+int listSets(Context &ctx)
+{
+    const QString job = ctx.takeOption(QStringLiteral("--job"));
+    if (refuseUnknownOptions(ctx.args, QStringLiteral("sets")))
+        return Refused;
+    if (ctx.args.size() != 1)
+        return refuse(QStringLiteral("Der Befehl \"sets\" erwartet genau einen Ordner."), true);
+    RestoreModel model;
+    if (!scan(&model, ctx.args.first(), job))
+        return Refused;
+    if (model.topLevel().isEmpty()) {
+        err() << "Keine Sicherungen gefunden.\n";
+        return Ok;
+    }
+    for (int set : model.topLevel()) {
+        const SetNode &node = model.node(set);
+        out() << node.folderName << '\t' << node.text << '\n';
+        const QMap<QString, int> places = placesOf(model, set);
+        for (auto it = places.begin(); it != places.end(); ++it)
+            out() << "  " << it.key() << '\t' << it.value() << (it.value() == 1 ? " Datei" : " Dateien") << '\n';
+    }
+    return Ok;
 }
 
-int restoreSet(Context &)
+int restoreSet(Context &ctx)
 {
-    return refuse(QStringLiteral("Die Wiederherstellung ist noch nicht verfügbar."));
+    bool setGiven = false;
+    bool toGiven = false;
+    const QString setName = ctx.takeOption(QStringLiteral("--set"), &setGiven);
+    const QString to = ctx.takeOption(QStringLiteral("--to"), &toGiven);
+    if (refuseUnknownOptions(ctx.args, QStringLiteral("restore")))
+        return Refused;
+    if (ctx.args.isEmpty() || !setGiven)
+        return refuse(QStringLiteral("Der Befehl \"restore\" erwartet einen Ordner und --set SICHERUNG."), true);
+    const QString folder = ctx.args.takeFirst();
+    const QStringList paths = ctx.args;
+
+    RestoreModel model;
+    if (!scan(&model, folder, QString()))
+        return Refused;
+    // Only a set the scan found is taken, so a name like "../x" never reaches a path.
+    int set = -1;
+    for (int s : model.topLevel()) {
+        if (model.node(s).folderName == setName || model.node(s).text == setName)
+            set = s;
+    }
+    if (set < 0)
+        return refuse(QStringLiteral("Die Sicherung \"%1\" wurde in %2 nicht gefunden.").arg(setName, folder));
+
+    if (paths.isEmpty()) {
+        model.setNewStatus(set, true);
+    } else {
+        const QString prefix = model.node(set).relativeFolder;
+        for (const QString &path : paths) {
+            bool found = false;
+            for (int i = 0; i < int(model.records().size()); ++i) {
+                const RestoreRecord &r = model.record(i);
+                if (r.relativeFolder.startsWith(prefix)
+                    && matches(path, RestoreModel::placeText(RestoreModel::savedPlace(r.relativeFolder)), r.name)) {
+                    model.setRecordSelected(i, true);
+                    found = true;
+                }
+            }
+            if (!found)
+                return refuse(QStringLiteral("\"%1\" ist in der Sicherung %2 nicht enthalten.").arg(path, setName));
+        }
+    }
+
+    TerminalRunHost host(ctx.answers, QString());
+    TerminalRunHost::installInterruptHandler();
+    RestoreWalk walk(model, host);
+    walk.setRestoreFolder(toGiven, to);
+    walk.setJobName(model.node(set).jobName);
+    switch (walk.run()) {
+    case RestoreWalk::Outcome::NothingSelected:
+        err() << "Die Sicherung enthält keine Dateien.\n";
+        return Ok;
+    case RestoreWalk::Outcome::Completed:
+        out() << "Wiederhergestellt: " << walk.restoredCount << ", übersprungen: " << walk.skippedCount
+              << ", nicht wiederhergestellt: " << walk.failedCount << '\n';
+        // A file left as it was (the overwrite question answered No) was not restored either.
+        return walk.failedCount == 0 && walk.skippedCount == 0 ? Ok : WithErrors;
+    default:
+        return Refused;
+    }
 }
 
 } // namespace Cli

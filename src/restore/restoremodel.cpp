@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "restore/restoremodel.h"
+
+#include "engine/setlayout.h"
+#include "jobs/germanformat.h"
+
+#include <algorithm>
+
+void RestoreModel::clear()
+{
+    m_backupFolder.clear();
+    m_groupCaption.clear();
+    m_setsFound = 0;
+    m_nodes.clear();
+    m_topLevel.clear();
+    m_records.clear();
+}
+
+void RestoreModel::setBackupFolder(const QString &folder)
+{
+    m_backupFolder = folder;
+    if (!m_backupFolder.isEmpty() && !m_backupFolder.endsWith(u'/'))
+        m_backupFolder += u'/';
+}
+
+int RestoreModel::addNode(const SetNode &node)
+{
+    const int index = int(m_nodes.size());
+    m_nodes.push_back(node);
+    if (node.parent < 0)
+        m_topLevel.append(index);
+    else
+        m_nodes[size_t(node.parent)].children.append(index);
+    return index;
+}
+
+int RestoreModel::addRecord(const RestoreRecord &record)
+{
+    const int index = int(m_records.size());
+    m_records.push_back(record);
+    m_nodes[size_t(record.node)].records.append(index);
+    return index;
+}
+
+void RestoreModel::toggleNode(int node)
+{
+    setNewStatus(node, m_nodes[size_t(node)].state == SetNode::NoneSelected);
+    setNewUpperNodeStatus(node);
+    updateStatusBar();
+}
+
+void RestoreModel::toggleRecord(int record)
+{
+    setRecordSelected(record, !m_records[size_t(record)].selected);
+    updateStatusBar();
+}
+
+void RestoreModel::setRecordSelected(int record, bool selected)
+{
+    RestoreRecord &r = m_records[size_t(record)];
+    r.selected = selected;
+    checknodes(r.node);
+    setNewUpperNodeStatus(r.node);
+}
+
+void RestoreModel::setNewStatus(int node, bool selected)
+{
+    const QList<int> children = m_nodes[size_t(node)].children;
+    for (int child : children)
+        setNewStatus(child, selected);
+    for (int r : m_nodes[size_t(node)].records)
+        m_records[size_t(r)].selected = selected;
+    checknodes(node);
+}
+
+void RestoreModel::checknodes(int node)
+{
+    SetNode &n = m_nodes[size_t(node)];
+    bool anySelected = false;
+    bool anyUnselected = false;
+    for (int r : n.records) {
+        if (m_records[size_t(r)].selected)
+            anySelected = true;
+        else
+            anyUnselected = true;
+    }
+    for (int child : n.children) {
+        switch (m_nodes[size_t(child)].state) {
+        case SetNode::NoneSelected:
+            anyUnselected = true;
+            break;
+        case SetNode::AllSelected:
+            anySelected = true;
+            break;
+        case SetNode::PartlySelected:
+            anySelected = anyUnselected = true;
+            break;
+        default:
+            break;
+        }
+    }
+    if (anySelected && anyUnselected)
+        n.state = SetNode::PartlySelected;
+    else if (anySelected)
+        n.state = SetNode::AllSelected;
+    else if (anyUnselected)
+        n.state = SetNode::NoneSelected;
+    else
+        n.state = SetNode::NothingToSelect;
+}
+
+void RestoreModel::setNewUpperNodeStatus(int node)
+{
+    // Each ancestor counts its own files too: a folder that holds files besides its subfolders
+    // must not show "everything selected" while its own files would be left out of the restore.
+    for (int up = m_nodes[size_t(node)].parent; up >= 0; up = m_nodes[size_t(up)].parent)
+        checknodes(up);
+}
+
+QString RestoreModel::updateStatusBar()
+{
+    int count = 0;
+    qint64 bytes = 0;
+    for (const RestoreRecord &r : m_records) {
+        if (r.selected) {
+            ++count;
+            bytes += r.size;
+        }
+    }
+    m_selectedCount = count;
+    return QStringLiteral(" gewählte Dateien: ") + QString::number(count) + QStringLiteral(" Dateien entsprechen ")
+        + GermanFormat::decimal(double(bytes) / 1000.0, 0) + QStringLiteral(" kB.");
+}
+
+QList<RestoreRow> RestoreModel::rows(int node) const
+{
+    QList<RestoreRow> rows;
+    for (int index : m_nodes[size_t(node)].records) {
+        const RestoreRecord &r = m_records[size_t(index)];
+        RestoreRow row;
+        row.record = index;
+        row.name = r.name;
+        row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
+                                  : QString::number(r.size) + QStringLiteral(" Byte");
+        row.date = GermanFormat::shortDate(r.date.date());
+        row.image = r.selected ? 1 : 0;
+        rows.append(row);
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const RestoreRow &a, const RestoreRow &b) {
+        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    return rows;
+}
+
+QString RestoreModel::savedPlace(const QString &relativeFolder)
+{
+    const qsizetype slash = relativeFolder.indexOf(u'/');
+    return slash < 0 ? QString() : relativeFolder.mid(slash + 1);
+}
+
+QString RestoreModel::placeText(const QString &savedPlace)
+{
+    const qsizetype slash = savedPlace.indexOf(u'/');
+    const QString first = slash < 0 ? savedPlace : savedPlace.left(slash);
+    const QString rest = slash < 0 ? QString() : savedPlace.mid(slash + 1);
+    if (first.isEmpty())
+        return QString();
+    if (first == SetLayout::kRootFolder)
+        return u'/' + rest;
+    if (first.startsWith(u'-'))
+        return QStringLiteral("Datenbank: ") + first.mid(1) + (rest.isEmpty() ? QString() : u'/' + rest);
+    QString windows;
+    if (first.startsWith(u'_'))
+        windows = QStringLiteral("\\\\") + first.mid(1) + u'\\' + rest;
+    else if (first.size() == 1)
+        windows = first + QStringLiteral(":\\") + rest;
+    else
+        windows = first + u'\\' + rest;
+    windows.replace(u'/', u'\\');
+    return windows;
+}

@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "restore/setfinder.h"
+
+#include "engine/filetree.h"
+#include "engine/setlayout.h"
+#include "engine/ziparchive.h"
+#include "jobs/germanformat.h"
+#include "platform/clock.h"
+#include "restore/restoremodel.h"
+
+#include <QDir>
+
+void ScanProgress::setFolderLine(const QString &)
+{
+}
+
+void ScanProgress::setFoundText(const QString &)
+{
+}
+
+void ScanProgress::appendLine(const QString &)
+{
+}
+
+void ScanProgress::appendToLastLine(const QString &)
+{
+}
+
+void ScanProgress::processEvents()
+{
+}
+
+namespace
+{
+
+ScanProgress s_silent;
+
+QDateTime fromNs(qint64 ns)
+{
+    return QDateTime::fromMSecsSinceEpoch(ns / 1000000);
+}
+
+// Two-digit years fall into the hundred years that begin fifty years ago.
+int fullYear(int yy)
+{
+    const int pivot = Clock::now().date().year() - 50;
+    int year = pivot / 100 * 100 + yy;
+    if (year < pivot)
+        year += 100;
+    return year;
+}
+
+bool allDigits(const QString &text)
+{
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return !text.isEmpty();
+}
+
+struct SetName {
+    int type = 0;
+    QString jobName;
+    QDateTime date;
+};
+
+// Reads a set folder name; false for a folder that is no set.
+bool parseSetName(const QString &dir, const QString &name, SetName *set)
+{
+    if (name.size() < 6 || !allDigits(name.mid(3, 2)))
+        return false;
+    set->type = name.mid(3, 2).toInt();
+    // Only the four set types are read; anything else would be listed with the wrong layout.
+    if (set->type < 1 || set->type > 4)
+        return false;
+    if (name.size() > 12 && name[11] == u'-') {
+        const QString yymmdd = name.mid(5, 6);
+        if (!allDigits(yymmdd))
+            return false;
+        const QDate date(fullYear(yymmdd.left(2).toInt()), yymmdd.mid(2, 2).toInt(), yymmdd.mid(4, 2).toInt());
+        if (!date.isValid())
+            return false;
+        set->date = QDateTime(date, QTime(0, 0));
+        set->jobName = name.mid(12);
+        return true;
+    }
+    const Platform::FileStat marker = Platform::statPath(dir + u'/' + SetLayout::kFixedSetMarker);
+    if (marker.kind != Platform::FileStat::File)
+        return false;
+    set->date = fromNs(marker.mtimeNs);
+    set->jobName = name.mid(6);
+    return true;
+}
+
+QString typeSuffix(int type)
+{
+    switch (type) {
+    case 1:
+        return QStringLiteral(" (Gesamtsicherung)");
+    case 2:
+        return QStringLiteral(" (inkrementelle Sicherung)");
+    case 3:
+        return QStringLiteral(" (Komprimierte Gesamtsicherung)");
+    case 4:
+        return QStringLiteral(" (Komprimierte inkrementelle Sicherung)");
+    default:
+        return QString();
+    }
+}
+
+QString levelOneText(const QString &name)
+{
+    if (name.startsWith(u'_'))
+        return QStringLiteral("Netzwerkumgebung: ") + name.mid(1);
+    if (name.startsWith(u'-'))
+        return QStringLiteral("Datenbank: ") + name.mid(1);
+    if (name == SetLayout::kRootFolder)
+        return QStringLiteral("/");
+    return name.left(1) + QStringLiteral(":\\");
+}
+
+class Scanner
+{
+public:
+    Scanner(RestoreModel &model, ScanProgress &progress)
+        : m_model(model)
+        , m_progress(progress)
+    {
+    }
+
+    void scanFolder(const QString &relativeFolder, int level, int parent, int setType)
+    {
+        std::vector<FileTree::Entry> entries;
+        if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder, &entries))
+            return;
+        for (const FileTree::Entry &e : entries) {
+            // Sets hold no links; one found there is not followed, so a walk cannot leave the set or loop.
+            if (e.isLink)
+                continue;
+            if (e.kind == Platform::FileStat::Directory) {
+                ++m_folders;
+                m_progress.setFolderLine(e.name);
+                SetNode node;
+                node.text = level == 1 ? levelOneText(e.name) : e.name;
+                node.folderName = e.name;
+                node.relativeFolder = relativeFolder + e.name + u'/';
+                node.parent = parent;
+                node.level = level;
+                const int index = m_model.addNode(node);
+                scanFolder(node.relativeFolder, level + 1, index, setType);
+            } else if (e.kind == Platform::FileStat::File && level >= 2) {
+                addFile(relativeFolder, parent, setType, e);
+            }
+        }
+    }
+
+private:
+    void addFile(const QString &relativeFolder, int node, int setType, const FileTree::Entry &e)
+    {
+        RestoreRecord r;
+        r.node = node;
+        r.relativeFolder = relativeFolder;
+        r.mode = e.stat.mode;
+        if (setType == 3 || setType == 4) {
+            QList<TZippedFile> entries;
+            if (!listArchive(m_model.backupFolder() + relativeFolder + e.name, &entries, nullptr))
+                return;
+            r.fromArchive = true;
+            r.archiveName = e.name;
+            for (const TZippedFile &z : entries) {
+                r.name = z.name;
+                r.date = QDateTime(z.date, QTime(0, 0));
+                r.size = qint64(z.uncompressedSize);
+                m_model.addRecord(r);
+            }
+            return;
+        }
+        r.name = e.name;
+        r.date = fromNs(e.stat.mtimeNs);
+        r.size = e.stat.size;
+        m_model.addRecord(r);
+    }
+
+    RestoreModel &m_model;
+    ScanProgress &m_progress;
+    int m_folders = 0;
+};
+
+} // namespace
+
+bool scanBackupFolder(
+    RestoreModel *model, const QString &backupFolder, const QString &jobFilter, ScanProgress *progress, QString *error)
+{
+    ScanProgress &show = progress ? *progress : s_silent;
+    model->clear();
+    model->setBackupFolder(QDir::fromNativeSeparators(backupFolder));
+    model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen "));
+
+    std::vector<FileTree::Entry> entries;
+    QString reason;
+    if (!FileTree::listDirectory(model->backupFolder(), &entries, &reason)) {
+        if (error)
+            *error = QStringLiteral("Der Ordner %1 kann nicht gelesen werden: %2")
+                         .arg(QDir::toNativeSeparators(backupFolder), reason);
+        return false;
+    }
+    Scanner scanner(*model, show);
+    for (const FileTree::Entry &e : entries) {
+        if (e.isLink || e.kind != Platform::FileStat::Directory)
+            continue;
+        SetName set;
+        if (!parseSetName(model->backupFolder() + e.name, e.name, &set))
+            continue;
+        if (!jobFilter.isEmpty() && set.jobName != jobFilter)
+            continue;
+
+        model->countSet();
+        SetNode node;
+        node.text = set.jobName + QStringLiteral(" vom ") + GermanFormat::shortDate(set.date.date());
+        node.folderName = e.name;
+        node.relativeFolder = e.name + u'/';
+        node.setType = set.type;
+        node.jobName = set.jobName;
+        node.setDate = set.date;
+        show.setFoundText(QStringLiteral("Gefundene Datensicherungen: ") + QString::number(model->setsFound()));
+        show.appendLine(node.text + QStringLiteral(" .."));
+        node.text += typeSuffix(set.type);
+        const int index = model->addNode(node);
+        model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen - ") + jobFilter + u' ');
+        scanner.scanFolder(node.relativeFolder, 1, index, set.type);
+        show.setFolderLine(node.text);
+        show.appendToLastLine(QStringLiteral("ok"));
+        show.processEvents();
+    }
+    return true;
+}

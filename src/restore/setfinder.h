@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Finding the backup sets in a folder and listing what they hold.
+#pragma once
+
+#include <QString>
+
+class RestoreModel;
+
+/**
+ * What the scan shows while it works ("Verzeichnisliste erstellen"). The restore dialog
+ * implements it with its progress window; every member does nothing by default.
+ */
+class ScanProgress
+{
+public:
+    virtual ~ScanProgress() = default;
+    /// The folder line: the folder being listed, or the text of the set just finished.
+    virtual void setFolderLine(const QString &text);
+    /// "Gefundene Datensicherungen: " + count.
+    virtual void setFoundText(const QString &text);
+    /// Appends a line to the memo.
+    virtual void appendLine(const QString &text);
+    /// Appends text to the memo's last line.
+    virtual void appendToLastLine(const QString &text);
+    /// Lets the window repaint; called after every set.
+    virtual void processEvents();
+};
+
+/**
+ * Empties model and fills it with the sets directly below backupFolder:
+ * dated set folders ("B-T02071226-Buchhaltung") and fixed-name ones ("B-T01-Buchhaltung",
+ * only with their "file" marker, which dates them). With a jobFilter only sets of that
+ * job name count. Each set becomes a top-level node with its folders below it; the files
+ * of folders below the drive, server, database and root folders become records, and in
+ * compressed sets (types 3 and 4) every file there is read as an archive whose entries
+ * become records.
+ *
+ * Folders that look like dated sets without a valid date or type are skipped silently, as
+ * are unreadable folders, unreadable archives and symbolic links. False with *error only
+ * when backupFolder itself cannot be read.
+ */
+bool scanBackupFolder(RestoreModel *model,
+    const QString &backupFolder,
+    const QString &jobFilter,
+    ScanProgress *progress = nullptr,
+    QString *error = nullptr);

@@ -609,6 +609,53 @@ private slots:
         QCOMPARE(job.Status, 0);
     }
 
+    void testCliRun_data()
+    {
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<bool>("blocked");
+        QTest::addColumn<bool>("prompt");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("clean run") << QStringList() << false << false << 0 << "Backup erfolgreich durchgeführt.";
+        QTest::newRow("failed copy, default answer") << QStringList() << true << false << 1 << "-> Ignorieren";
+        QTest::newRow("failed copy, cancelled") << QStringList{"--answer", "cancel"} << true << false << 2
+                                                << "-> Abbrechen";
+        QTest::newRow("medium prompt cancelled") << QStringList{"--answer=cancel"} << false << true << 2
+                                                 << "Bitte legen Sie ein Medium im Laufwerk";
+        QTest::newRow("answer that does not fit") << QStringList{"--answer", "all"} << false << true << 0
+                                                  << "passt nicht zu dieser Frage";
+    }
+
+    void testCliRun()
+    {
+        QFETCH(QStringList, answers);
+        QFETCH(bool, blocked);
+        QFETCH(bool, prompt);
+        QFETCH(int, exitCode);
+        QFETCH(QString, shown);
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob(QStringLiteral("Kommandozeile"));
+        job.Start_Meldung = prompt;
+        job.backup_ok_anzeigen = true;
+        QVERIFY(saveJob(job));
+        if (blocked)
+            writeFile(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))
+                          + QStringLiteral("/inhalt"),
+                      "x");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TREVALO_CLI),
+                QStringList{QStringLiteral("--scripts-folder"), m_dir->path(), QStringLiteral("run"), job.Name} + answers);
+        QVERIFY(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(shown), qPrintable(err));
+        QCOMPARE(p.exitCode(), exitCode);
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_settingsDir;
 };

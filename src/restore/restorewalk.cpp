@@ -11,6 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -270,25 +275,24 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             break;
         }
     }
-    const bool skip = existing.exists() && !replace;
-
-    if (replace) {
-        QFile::remove(dest);
-        if (Platform::statPath(dest).exists()) {
-            Platform::setReadOnly(dest, false);
-            QFile::remove(dest);
-        }
-    }
     // The folder is made even for a skipped file, as a restore of its folder would.
     if (!QDir().mkpath(destFolder)) {
         fail(dest, QStringLiteral("Der Ordner %1 kann nicht angelegt werden.").arg(native(destFolder)));
         return false;
     }
-    if (skip) {
+    if (existing.exists() && !replace) {
         ++skippedCount;
         return true;
     }
 
+    // The file is made complete beside its place first: the copy in the way is given up only
+    // for a whole restored file, never for a failed copy or a damaged archive.
+    QTemporaryDir work(destFolder + QStringLiteral(".trevalo-restore-XXXXXX"));
+    if (!work.isValid()) {
+        fail(dest, work.errorString());
+        return false;
+    }
+    const QString made = work.path() + u'/' + record.name;
     QString error;
     if (record.fromArchive) {
         const QString archive
@@ -297,13 +301,26 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             fail(dest, QStringLiteral("Das Archiv Archive.zip fehlt im Ordner %1.").arg(native(sourceFolder)));
             return false;
         }
-        if (!extractEntry(archive, destFolder, record.name, &error)) {
+        if (!extractEntry(archive, work.path(), record.name, &error)) {
             fail(dest, error);
             return false;
         }
     } else if (!FileTree::copyFile(
-                   sourceFolder + record.name, dest, [this] { m_host.processEvents(); }, nullptr, &error)) {
+                   sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
         fail(dest, error);
+        return false;
+    }
+
+    if (replace) {
+        QFile::remove(dest);
+        if (Platform::statPath(dest).exists()) {
+            // A read-only file in the way.
+            Platform::setReadOnly(dest, false);
+            QFile::remove(dest);
+        }
+    }
+    if (::rename(QFile::encodeName(made).constData(), QFile::encodeName(dest).constData()) != 0) {
+        fail(dest, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     ++restoredCount;

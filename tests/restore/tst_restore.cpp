@@ -614,11 +614,16 @@ private slots:
         };
         const QString dest = path(QStringLiteral("wieder"));
         walk.setRestoreFolder(true, dest);
+        // The file in the way is to be replaced, but stays as it was when no whole copy takes its place.
+        writeFile(dest + QStringLiteral("/C/y.txt"), "meins");
+        host.answers = { Answer::Yes };
         QCOMPARE(walk.run(), RestoreWalk::Outcome::Completed);
         QCOMPARE(walk.restoredCount, 1);
         QCOMPARE(walk.failedCount, 2);
         QCOMPARE(readFile(dest + QStringLiteral("/C/x.txt")), QByteArray("x"));
-        QVERIFY(!QFileInfo::exists(dest + QStringLiteral("/C/y.txt")));
+        QCOMPARE(readFile(dest + QStringLiteral("/C/y.txt")), QByteArray("meins"));
+        QCOMPARE(QDir(dest + QStringLiteral("/C")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList({ QStringLiteral("x.txt"), QStringLiteral("y.txt") }));
         QVERIFY(!QFileInfo::exists(dest + QStringLiteral("/-kunden"))); // the restore folder is not for databases
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests[0].databaseName, QStringLiteral("kunden"));

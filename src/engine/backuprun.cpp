@@ -479,9 +479,7 @@ qint64 BackupRun::countFiles(const QString &relPath,
 void BackupRun::backupSource(const QStringList &maskList, bool includeSubdirs)
 {
     QDir().mkdir(setFolder);
-    m_masks.clear();
-    for (const QString &m : maskList)
-        m_masks.append(FileTree::Mask(m));
+    m_masks = FileTree::compileMasks(maskList);
     bytesCounted = 0;
     m_gauge1 = {0, countFiles(QString(), m_masks, includeSubdirs, false)};
     showGauge(1);
@@ -802,9 +800,7 @@ bool BackupRun::checkFreeSpace()
     const QString savedSourceDir = sourceDir;
     for (const TQuelle &q : std::as_const(job.sources)) {
         sourceDir = Platform::withTrailingSeparator(q.Verz);
-        QList<FileTree::Mask> masks;
-        for (const QString &m : FileTree::splitMasks(q.Filter))
-            masks.append(FileTree::Mask(m));
+        const QList<FileTree::Mask> masks = FileTree::compileMasks(FileTree::splitMasks(q.Filter));
         m_host.setStatusText(QStringLiteral("Platz wird geprüft ... ") + sourceDir);
         bytesCounted = 0;
         countFiles(QString(), masks, q.SubDir, true);

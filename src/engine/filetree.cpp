@@ -179,6 +179,14 @@ Mask::Mask(const QString &pattern)
 {
 }
 
+QList<Mask> compileMasks(const QStringList &masks)
+{
+    QList<Mask> compiled;
+    for (const QString &m : masks)
+        compiled.append(Mask(m));
+    return compiled;
+}
+
 bool Mask::matches(const QString &name) const
 {
     if (m_all)

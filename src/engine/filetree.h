@@ -41,6 +41,9 @@ private:
     bool m_all = false;
 };
 
+/// The masks compiled, in order.
+QList<Mask> compileMasks(const QStringList &masks);
+
 /**
  * Copies the content of source to target (created or replaced), then gives the target the
  * source's permission bits and modification time (and owner when running as root).

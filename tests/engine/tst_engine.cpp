@@ -195,6 +195,9 @@ private slots:
                  QByteArray("Die letzte Sicherung auf diesem Medium ist vom 10.12.2026 21:30:05"));
         QCOMPARE(job.Status, 0);
         QCOMPARE(job.letzte_meldung, QStringLiteral("Erfolgreich. Kein Fehler!"));
+        QCOMPARE(QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Halvesto_Backup"))
+                     .value(QStringLiteral("Erfolgreich")),
+                 QVariant(QStringLiteral("1")));
 
         // The full run cleared every archive attribute: an incremental run right after copies nothing.
         job.Gesamtsicherung = false;

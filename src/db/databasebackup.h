@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The run's database step: every database of the job dumped to SQL, zipped and copied into the set.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class BackupRun;
+
+/**
+ * Saves the databases of run.currentAuftrag, in list order: connects, writes the dump
+ * "trevalo_db.sql" into a work folder below the job's temporary folder, packs it into
+ * "Archive.zip" and copies that to "<setFolder>-<name>/Archive.zip".
+ *
+ * Sets run.databaseCount, run.dbFilesCopied and run.kbDbCopied (through the copy). A failed
+ * connect, read or copy adds one error, sets run.abortFlag, stores the job's last message and
+ * logs it (with a message box when the job shows errors); later entries still connect and
+ * log their connection, and are skipped. A cancel on the progress window is confirmed once
+ * per row; Yes ends the step with abortFlag set and no archive.
+ *
+ * All tables of one database are read in one consistent snapshot with the session time zone
+ * "+00:00"; views follow all tables as their definitions, without rows. Rows are streamed
+ * straight into the file, so memory does not grow with the size of a table.
+ *
+ * Fits BackupRun::Hooks::backUpDatabases.
+ */
+void backUpDatabases(BackupRun &run);
+
+namespace DatabaseDump {
+
+/// The dump's file name, also the entry name inside the archive.
+inline const QString kDumpFileName = QStringLiteral("trevalo_db.sql");
+
+/// `name` with backquotes doubled, between backquotes.
+QByteArray quoteName(const QString &name);
+
+} // namespace DatabaseDump

@@ -1,0 +1,482 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "db/databaserestore.h"
+
+#include "db/databasebackup.h"
+#include "db/tmysqldatabase.h"
+#include "engine/runhost.h"
+#include "engine/ziparchive.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace DatabaseRestore {
+
+namespace {
+
+constexpr qsizetype kReadChunk = 1 << 20;
+constexpr qsizetype kBatchLimit = 1 << 20;
+constexpr qsizetype kMinBatchLimit = 16 * 1024;
+
+const QByteArray kInsertInto = "INSERT INTO ";
+const QByteArray kDropTable = "DROP TABLE IF EXISTS ";
+const QByteArray kCreateTable = "CREATE TABLE ";
+
+/// The lines of the dump, without their line ends, read in large chunks.
+class LineReader
+{
+public:
+    bool open(const QString &path)
+    {
+        m_file.setFileName(path);
+        return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const
+    {
+        return m_file.size();
+    }
+    /// The next line into *line and the bytes it took (with its line end) into *taken.
+    bool next(QByteArray *line, qsizetype *taken)
+    {
+        for (;;) {
+            const qsizetype lf = m_buffer.indexOf('\n', m_pos);
+            if (lf >= 0) {
+                take(lf, 1, line, taken);
+                return true;
+            }
+            if (m_atEnd) {
+                if (m_pos >= m_buffer.size())
+                    return false;
+                take(m_buffer.size(), 0, line, taken);
+                return true;
+            }
+            m_buffer.remove(0, m_pos);
+            m_pos = 0;
+            const qsizetype had = m_buffer.size();
+            m_buffer.resize(had + kReadChunk);
+            const qint64 got = m_file.read(m_buffer.data() + had, kReadChunk);
+            m_buffer.resize(had + qMax<qint64>(got, 0));
+            if (got <= 0)
+                m_atEnd = true;
+        }
+    }
+
+private:
+    void take(qsizetype end, qsizetype terminator, QByteArray *line, qsizetype *taken)
+    {
+        qsizetype length = end - m_pos;
+        *taken = length + terminator;
+        if (length > 0 && m_buffer[m_pos + length - 1] == '\r')
+            --length;
+        *line = m_buffer.mid(m_pos, length);
+        m_pos = end + terminator;
+    }
+
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    bool m_atEnd = false;
+};
+
+// "`my-table`" -> "my-table", "kunden" stays; *rest points behind the name.
+QByteArray takeName(const QByteArray &text, qsizetype from, qsizetype *rest)
+{
+    QByteArray name;
+    if (from < text.size() && text[from] == '`') {
+        qsizetype i = from + 1;
+        while (i < text.size()) {
+            if (text[i] == '`') {
+                if (i + 1 < text.size() && text[i + 1] == '`') {
+                    name += '`';
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                break;
+            }
+            name += text[i++];
+        }
+        *rest = i;
+        return name;
+    }
+    qsizetype end = from;
+    while (end < text.size() && text[end] != ' ' && text[end] != '(' && text[end] != ';')
+        ++end;
+    *rest = end;
+    return text.mid(from, end - from);
+}
+
+class Restorer
+{
+public:
+    Restorer(RunHost &host, const QString &displayName)
+        : m_host(host)
+        , m_name(displayName)
+    {
+    }
+
+    bool connect(const Access &access);
+    void restore(const QString &dumpPath);
+    void disconnect()
+    {
+        m_db.close();
+    }
+    Report report() const
+    {
+        return m_report;
+    }
+    void fail(Result result, const QString &text)
+    {
+        m_report.result = result;
+        m_report.errorString = text;
+    }
+
+private:
+    bool confirmCancel();
+    void showItem(qsizetype counter);
+    void runStatement(QList<QByteArray> &lines);
+    void addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt);
+    void flushBatch();
+    bool execute(const QByteArray &sql, QString *error);
+    bool executeReported(const QByteArray &sql, const QByteArray &firstLine);
+    void reportFailure(const QByteArray &firstLine, const QString &message);
+
+    RunHost &m_host;
+    QString m_name;
+    TmySQLDatabase m_db;
+    Report m_report;
+    QString m_tableText;
+    bool m_stopped = false;
+
+    // Consecutive rows of one InnoDB table become one multi-row INSERT.
+    QByteArray m_batchableTable; ///< the table whose CREATE said ENGINE=InnoDB
+    QByteArray m_batchTable;
+    QByteArray m_batch;
+    QList<QByteArray> m_batchStatements;
+    qsizetype m_batchLimit = kBatchLimit;
+};
+
+bool Restorer::connect(const Access &access)
+{
+    const QString portText = access.port.trimmed().isEmpty() ? QStringLiteral("3306") : access.port.trimmed();
+    bool portOk = false;
+    const int port = portText.toInt(&portOk);
+    if (!portOk || port <= 0 || port > 65535) {
+        fail(Result::ConnectFailed, QStringLiteral("Ungültiger Port: ") + access.port);
+        return false;
+    }
+    m_db.setParams({QStringLiteral("DatabaseName=") + access.database,
+                    QStringLiteral("Host=") + access.host,
+                    QStringLiteral("Port=") + QString::number(port),
+                    QStringLiteral("UID=") + access.user,
+                    QStringLiteral("PWD=") + access.password,
+                    QStringLiteral("TIMEOUT=5")});
+    m_db.setLoginPrompt(false);
+    if (!m_db.open()) {
+        fail(Result::ConnectFailed, m_db.errorString());
+        return false;
+    }
+
+    // The session a dump file expects; rows are committed per table, not per statement.
+    const int version = m_db.serverVersionNumber();
+    QList<QByteArray> session;
+    if (version >= 40101)
+        session << "SET NAMES utf8mb4" << "SET SESSION sql_mode='NO_AUTO_VALUE_ON_ZERO'";
+    if (version >= 40103)
+        session << "SET time_zone='+00:00'";
+    session << "SET FOREIGN_KEY_CHECKS=0" << "SET autocommit=0";
+    QString error;
+    for (const QByteArray &sql : std::as_const(session)) {
+        if (!execute(sql, &error)) {
+            m_db.close();
+            fail(Result::ConnectFailed, error);
+            return false;
+        }
+    }
+    TmySQLQuery packet(&m_db);
+    packet.setSql(QStringLiteral("SELECT @@max_allowed_packet"));
+    if (packet.open() && !packet.eof()) {
+        const qsizetype allowed = packet.field(0)->asBytes().toLongLong();
+        m_batchLimit = qBound(kMinBatchLimit, allowed / 2, kBatchLimit);
+    }
+    packet.close();
+    return m_db.connected();
+}
+
+bool Restorer::execute(const QByteArray &sql, QString *error)
+{
+    MySqlWire &wire = m_db.wire();
+    bool hasResult = false;
+    if (!wire.query(sql, &hasResult)) {
+        *error = wire.errorString();
+        return false;
+    }
+    if (wire.resultPending() && !wire.discardResult()) {
+        *error = wire.errorString();
+        return false;
+    }
+    return true;
+}
+
+void Restorer::reportFailure(const QByteArray &firstLine, const QString &message)
+{
+    ++m_report.failed;
+    m_host.showMessage(QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\r"
+                                      "Befehl: ")
+                       + QString::fromUtf8(firstLine) + QStringLiteral("\r\r") + QStringLiteral("Fehlermeldung: ")
+                       + message);
+}
+
+// Runs one statement of the dump; false when the server refused it.
+bool Restorer::executeReported(const QByteArray &sql, const QByteArray &firstLine)
+{
+    ++m_report.statements;
+    QString error;
+    if (execute(sql, &error))
+        return true;
+    reportFailure(firstLine, error);
+    if (!m_db.connected()) {
+        // Every further statement would fail the same way: one report is enough.
+        m_stopped = true;
+        fail(Result::ConnectionLost, error);
+    }
+    return false;
+}
+
+void Restorer::flushBatch()
+{
+    if (m_batchStatements.isEmpty())
+        return;
+    const QList<QByteArray> statements = std::move(m_batchStatements);
+    const QByteArray batch = std::move(m_batch);
+    m_batchStatements.clear();
+    m_batch.clear();
+    m_batchTable.clear();
+    if (statements.size() == 1) {
+        executeReported(statements.first(), statements.first());
+        return;
+    }
+    QString error;
+    if (execute(batch, &error)) {
+        m_report.statements += int(statements.size());
+        return;
+    }
+    if (!m_db.connected()) {
+        m_report.statements += int(statements.size());
+        reportFailure(statements.first(), error);
+        m_stopped = true;
+        fail(Result::ConnectionLost, error);
+        return;
+    }
+    // InnoDB took back the whole refused statement: row by row, each refusal is reported as itself.
+    for (const QByteArray &statement : statements) {
+        if (m_stopped)
+            return;
+        executeReported(statement, statement);
+    }
+}
+
+void Restorer::addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt)
+{
+    if (!m_batchStatements.isEmpty()
+        && (m_batchTable != table || m_batch.size() + statement.size() - valuesAt + 1 > m_batchLimit))
+        flushBatch();
+    if (m_batchStatements.isEmpty()) {
+        m_batchTable = table;
+        m_batch = statement;
+    } else {
+        m_batch += ',';
+        m_batch.append(statement.constData() + valuesAt, statement.size() - valuesAt);
+    }
+    m_batchStatements.append(statement);
+}
+
+void Restorer::runStatement(QList<QByteArray> &lines)
+{
+    while (!lines.isEmpty() && lines.first().isEmpty())
+        lines.removeFirst();
+    if (lines.isEmpty())
+        return;
+    const QByteArray &first = lines.first();
+
+    if (lines.size() == 1 && first.startsWith(kInsertInto) && first.endsWith(')')) {
+        qsizetype rest = 0;
+        const QByteArray table = takeName(first, kInsertInto.size(), &rest);
+        static const QByteArray values = " VALUES (";
+        if (!m_batchableTable.isEmpty() && table == m_batchableTable && first.mid(rest, values.size()) == values) {
+            addToBatch(first, table, rest + values.size() - 1);
+            return;
+        }
+    }
+    flushBatch();
+    if (m_stopped)
+        return;
+
+    const QByteArray sql = lines.join('\n');
+    const bool ok = executeReported(sql, first);
+    if (first.startsWith(kCreateTable)) {
+        // Only a transactional table takes a refused multi-row INSERT back as a whole.
+        qsizetype rest = 0;
+        const QByteArray table = takeName(first, kCreateTable.size(), &rest);
+        const bool innodb = lines.last().toLower().contains("engine=innodb");
+        m_batchableTable = ok && innodb ? table : QByteArray();
+    } else if (first.startsWith(kDropTable)) {
+        m_batchableTable.clear();
+    }
+}
+
+void Restorer::showItem(qsizetype counter)
+{
+    m_host.setProgressLine(ProgressLine::FileCount, m_tableText + QStringLiteral(" -> Satz: ") + QString::number(counter));
+}
+
+bool Restorer::confirmCancel()
+{
+    Question q;
+    q.text = QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?");
+    q.icon = Icon::Warning;
+    q.buttons = Answer::Yes | Answer::No;
+    q.unattended = Answer::No;
+    if (m_host.ask(q) == Answer::Yes)
+        return true;
+    m_host.setCancelRequested(false);
+    return false;
+}
+
+void Restorer::restore(const QString &dumpPath)
+{
+    LineReader reader;
+    if (!reader.open(dumpPath)) {
+        fail(Result::NoDump, QStringLiteral("Die Datei %1 kann nicht gelesen werden.").arg(dumpPath));
+        return;
+    }
+    const qint64 maximum = reader.size() / 1000;
+    m_host.setGauge(2, 0, maximum);
+    qint64 total = 0;
+    qsizetype counter = 0;
+    bool inInsert = false;
+    bool started = false; // the statement has a line that is not empty
+    QList<QByteArray> statement;
+    QByteArray line;
+    qsizetype taken = 0;
+    QString error;
+
+    while (!m_stopped && reader.next(&line, &taken)) {
+        total += taken;
+        if (counter % 10 == 0) {
+            m_host.setGauge(2, total / 1000, maximum);
+            showItem(counter);
+            m_host.processEvents();
+            if (m_host.cancelRequested() && confirmCancel()) {
+                flushBatch();
+                execute("COMMIT", &error);
+                m_db.close();
+                m_host.showMessage(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
+                m_host.setProgressVisible(false);
+                fail(Result::Cancelled, QString());
+                return;
+            }
+        }
+        ++counter;
+        if (line.isEmpty()) {
+            statement.append(QByteArray());
+            continue;
+        }
+        if (line.startsWith('#'))
+            continue;
+        if (!started)
+            inInsert = line.startsWith(kInsertInto);
+        started = true;
+        // Values are written raw between double quotes; the server's create statements are
+        // SQL already, and doubling their escapes would break them.
+        if (inInsert && line.contains('\\'))
+            line.replace("\\", "\\\\");
+        if (line.startsWith('"') && !statement.isEmpty())
+            statement.last() = "\r\n" + statement.last() + line;
+        else
+            statement.append(line);
+        if (!line.endsWith(';'))
+            continue;
+        if (line.startsWith(kDropTable)) {
+            qsizetype rest = 0;
+            QByteArray table = line.mid(kDropTable.size());
+            table.chop(1);
+            if (table.startsWith('`'))
+                table = takeName(table, 0, &rest);
+            m_tableText = QStringLiteral("Datenbank: ") + m_name + QStringLiteral(" -> Tabelle: ") + QString::fromUtf8(table);
+            counter = 0;
+            showItem(0);
+        }
+        statement.last().chop(1);
+        runStatement(statement);
+        statement.clear();
+        inInsert = false;
+        started = false;
+    }
+    if (!m_stopped) {
+        flushBatch();
+        if (!m_stopped && !execute("COMMIT", &error)) {
+            reportFailure("COMMIT", error);
+            fail(Result::ConnectionLost, error);
+        }
+    }
+    m_host.setGauge(2, maximum, maximum);
+    if (m_report.result == Result::Completed && m_report.failed > 0)
+        m_report.result = Result::WithErrors;
+}
+
+// The archive as the set holds it; older sets wrote its name in lower case.
+QString findArchive(const QString &archivePath)
+{
+    if (QFileInfo::exists(archivePath))
+        return archivePath;
+    const QFileInfo info(archivePath);
+    for (const QString &name : {QStringLiteral("Archive.zip"), QStringLiteral("archive.zip")}) {
+        const QString candidate = info.dir().filePath(name);
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return archivePath;
+}
+
+} // namespace
+
+QString connectFailedText()
+{
+    return QStringLiteral("Fehler beim Aufbau der Datenbankverbindung. Datenbank konnte nicht wiederhergesetellt werden. "
+                          "Bitte ändern sie die Zugangsdaten.");
+}
+
+Report restoreDatabase(RunHost &host,
+                       const QString &archivePath,
+                       const QString &displayName,
+                       const Access &access,
+                       const QString &tempFolder)
+{
+    host.setGauge(2, 0, 0);
+    host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datenbank: ") + displayName);
+
+    Restorer restorer(host, displayName);
+    if (!restorer.connect(access)) {
+        host.showMessage(connectFailedText());
+        return restorer.report();
+    }
+
+    const QString base = tempFolder.isEmpty() ? QDir::tempPath() : tempFolder;
+    QTemporaryDir work(QDir(base).filePath(QStringLiteral("trevalo-restore-XXXXXX")));
+    QString error;
+    if (!work.isValid()) {
+        error = QStringLiteral("Der Ordner für temporäre Dateien kann nicht angelegt werden: ") + work.errorString();
+    } else if (extractEntry(findArchive(archivePath), work.path(), DatabaseDump::kDumpFileName, &error)) {
+        restorer.restore(QDir(work.path()).filePath(DatabaseDump::kDumpFileName));
+        restorer.disconnect();
+        return restorer.report();
+    }
+    restorer.disconnect();
+    host.showMessage(QStringLiteral("Die gesicherte Datenbank konnte nicht gelesen werden.\r\r") + error);
+    restorer.fail(Result::NoDump, error);
+    return restorer.report();
+}
+
+} // namespace DatabaseRestore

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Loading a saved database ("-<name>/Archive.zip" of a set) back into a MySQL server.
+#pragma once
+
+#include <QString>
+
+class RunHost;
+
+namespace DatabaseRestore {
+
+/// Where the dump goes: the access data of the chooser dialog (or the command line).
+struct Access {
+    QString host;
+    QString port; ///< empty means 3306; a text that is no port number fails like a connect
+    QString user;
+    QString password;
+    QString database;
+};
+
+enum class Result {
+    Completed,     ///< every statement went through
+    WithErrors,    ///< some statements were rejected (each one reported), the rest went through
+    ConnectFailed, ///< nothing was changed; the chooser is shown again
+    NoDump,        ///< the archive or its dump could not be read; nothing was changed
+    Cancelled,     ///< the user confirmed the cancel: the whole restore ends
+    ConnectionLost ///< the server went away during the restore (reported once)
+};
+
+struct Report {
+    Result result = Result::Completed;
+    int statements = 0;    ///< statements of the dump executed
+    int failed = 0;        ///< of those, rejected by the server
+    QString errorString;   ///< the server's or the archive's text for ConnectFailed, NoDump, ConnectionLost
+};
+
+/// "Fehler beim Aufbau der Datenbankverbindung. ..." as shown after a failed connect.
+QString connectFailedText();
+
+/**
+ * Restores the dump "trevalo_db.sql" of archivePath (the "Archive.zip" of a database folder;
+ * "archive.zip" in the same folder is found as well) into access.database, replacing its
+ * tables. displayName is the saved database's name ("-" and the separator removed).
+ *
+ * Connects (5 seconds at most; no login prompt) before anything else; a failure shows
+ * connectFailedText() and returns ConnectFailed, so the caller can ask for access data again.
+ * The dump is extracted into a folder of its own below tempFolder (the system's temporary
+ * folder when empty) and deleted at the end in every case.
+ *
+ * The session runs as a dump file expects: utf8mb4, time zone "+00:00", foreign-key checks
+ * off, SQL mode NO_AUTO_VALUE_ON_ZERO only (no ANSI_QUOTES, no NO_BACKSLASH_ESCAPES, no strict
+ * mode). Statements are assembled line by line and executed in order; a rejected one shows
+ * "Fehler bei der Datenbankwiederherstellung. ..." with its first line and the server's text,
+ * and the restore goes on. The rows of an InnoDB table are sent in one transaction, joined
+ * into multi-row INSERTs; a batch the server rejects is sent again row by row, so each
+ * rejected row is reported on its own.
+ *
+ * Progress: the FileCount line shows "Datenbank: <name> -> Tabelle: <table> -> Satz: <n>",
+ * gauge 2 the part of the dump read. Every tenth line pending events are processed; a cancel
+ * request is confirmed with "Möchten Sie die Wiederherstellung wirklich abbrechen?" (the
+ * unattended answer is No: a half-restored database would lose data). Yes commits what was
+ * sent, shows "Der Wiederherstellungsvorgang wurde abgebrochen.", hides the progress and
+ * returns Cancelled.
+ */
+Report restoreDatabase(RunHost &host,
+                       const QString &archivePath,
+                       const QString &displayName,
+                       const Access &access,
+                       const QString &tempFolder = QString());
+
+} // namespace DatabaseRestore

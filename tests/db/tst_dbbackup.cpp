@@ -1,0 +1,484 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "db/databasebackup.h"
+#include "db/databaserestore.h"
+#include "db/tmysqldatabase.h"
+#include "engine/backuprun.h"
+#include "engine/ziparchive.h"
+#include "jobs/jobfile.h"
+#include "jobs/tauftraege.h"
+#include "mariadbserver.h"
+#include "platform/archivecatalog.h"
+#include "platform/clock.h"
+#include "scriptedrunhost.h"
+#include "testutil.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestUtil::readFile;
+using TestUtil::writeFile;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
+
+} // namespace
+
+class TestDbBackup : public QObject
+{
+    Q_OBJECT
+
+private:
+    MariaDbServer m_server;
+    std::unique_ptr<QTemporaryDir> m_settingsDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TAuftraege> m_jobs;
+    std::unique_ptr<ArchiveCatalog> m_catalog;
+    ScriptedRunHost m_host;
+    RecordingActions m_actions;
+    FixedClock m_clock{kNow};
+    QString m_fixtureArchive; // kept for the command-line test
+
+    QString path(const QString &rel) const
+    {
+        return m_dir->filePath(rel);
+    }
+
+    TODBC_DB entry(const QString &name, const QString &database, const QString &port = QString()) const
+    {
+        TODBC_DB db;
+        db.DB_Name = name;
+        db.DB_Login = QStringLiteral("nein");
+        db.DB_User = QStringLiteral("test_native");
+        db.DB_Pass = QStringLiteral("nativepw");
+        db.DB_Host = m_server.host();
+        db.DB_Port = port.isEmpty() ? QString::number(m_server.port()) : port;
+        db.DB_DBName = database;
+        return db;
+    }
+
+    TAuftrag &makeJob(const QList<TODBC_DB> &databases)
+    {
+        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
+        job->Name = QStringLiteral("DB");
+        job->Ziel = path(QStringLiteral("ziel"));
+        job->proto_pfad = path(QStringLiteral("log"));
+        job->temp_pfad = path(QStringLiteral("tmp"));
+        job->Start_Meldung = false;
+        job->backup_ok_anzeigen = false;
+        job->fehler_anzeigen = true;
+        job->databases = databases;
+        saveJob(*job);
+        return *job;
+    }
+
+    BackupRun::Outcome run(TAuftrag &job, BackupRun **keep = nullptr)
+    {
+        static std::unique_ptr<BackupRun> last;
+        last = std::make_unique<BackupRun>(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun::Hooks hooks;
+        hooks.backUpDatabases = backUpDatabases;
+        last->setHooks(hooks);
+        m_host.selectedName = job.Name;
+        last->startAuftrag(false);
+        if (keep)
+            *keep = last.get();
+        return last->outcome;
+    }
+
+    QString archiveOf(const QString &name) const
+    {
+        return path(QStringLiteral("ziel/B-T01261210-DB/-") + name + QStringLiteral("/Archive.zip"));
+    }
+
+    QByteArray dumpOf(const QString &name)
+    {
+        QTemporaryDir out;
+        QString error;
+        if (!extractEntry(archiveOf(name), out.path(), DatabaseDump::kDumpFileName, &error)) {
+            qWarning() << error;
+            return {};
+        }
+        return readFile(out.filePath(DatabaseDump::kDumpFileName));
+    }
+
+    QString logText() const
+    {
+        return QString::fromUtf8(readFile(path(QStringLiteral("log/protokoll.txt"))));
+    }
+
+    void sql(const QString &statements)
+    {
+        QString error;
+        QVERIFY2(m_server.execute(statements, &error), qPrintable(error));
+    }
+
+    bool connect(TmySQLDatabase &db, const QString &database)
+    {
+        db.setParams({QStringLiteral("DatabaseName=") + database,
+                      QStringLiteral("Host=") + m_server.host(),
+                      QStringLiteral("Port=%1").arg(m_server.port()),
+                      QStringLiteral("UID=test_native"),
+                      QStringLiteral("PWD=nativepw")});
+        return db.open();
+    }
+
+    // Every row of a query as bytes, NULL told apart from every text.
+    QList<QList<QByteArray>> rows(TmySQLDatabase &db, const QString &select)
+    {
+        QList<QList<QByteArray>> result;
+        TmySQLQuery q(&db);
+        q.setSql(select);
+        if (!q.open()) {
+            qWarning() << select << q.errorString();
+            return result;
+        }
+        while (!q.eof()) {
+            QList<QByteArray> row;
+            for (int i = 0; i < q.fieldCount(); ++i)
+                row.append(q.field(i)->isNull() ? QByteArray("<NULL>") : q.field(i)->asBytes());
+            result.append(row);
+            q.next();
+        }
+        return result;
+    }
+
+    DatabaseRestore::Access access(const QString &database) const
+    {
+        return {m_server.host(), QString::number(m_server.port()), QStringLiteral("test_native"),
+                QStringLiteral("nativepw"), database};
+    }
+
+    // A hand-written dump packed as a set would hold it.
+    QString packDump(const QByteArray &dump)
+    {
+        const QString folder = path(QStringLiteral("handmade/-Hand"));
+        QDir().mkpath(folder);
+        writeFile(folder + QStringLiteral("/trevalo_db.sql"), dump);
+        QString error;
+        const QString archive = folder + QStringLiteral("/Archive.zip");
+        if (!zipFiles(archive, {folder + QStringLiteral("/trevalo_db.sql")}, ZipProgress(), &error))
+            qWarning() << error;
+        QFile::remove(folder + QStringLiteral("/trevalo_db.sql"));
+        return archive;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_settingsDir = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+        if (!MariaDbServer::available()) {
+            if (MariaDbServer::required())
+                QFAIL("mariadbd is not installed");
+            QSKIP("mariadbd is not installed");
+        }
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture.sql"))));
+        sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/alltypes.sql"))));
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.stop();
+    }
+
+    void init()
+    {
+        Clock::setInstance(&m_clock);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(path(QStringLiteral("Scripts")));
+        QDir().mkpath(path(QStringLiteral("tmp")));
+        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
+        m_catalog = std::make_unique<ArchiveCatalog>();
+        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
+        m_host = ScriptedRunHost();
+    }
+
+    void cleanup()
+    {
+        Clock::setInstance(nullptr);
+    }
+
+    void testDumpLayout()
+    {
+        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")),
+                                 entry(QStringLiteral("Leer"), QStringLiteral("leer"))});
+        BackupRun *state = nullptr;
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state->errorCount, 0);
+        QCOMPARE(state->databaseCount, 2);
+        QCOMPARE(state->dbFilesCopied, 2);
+
+        const QByteArray expected = readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql"));
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(dumpOf(QStringLiteral("Stammdaten")), expected);
+        QCOMPARE(dumpOf(QStringLiteral("Leer")),
+                 QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"));
+
+        const QString log = logText();
+        for (const char *line : {"Datenbankverbindung zu Stammdaten wurde hergestellt.\r\n",
+                                 "Datenbank: \"Stammdaten\" gesichert.\r\n",
+                                 "Datenbankverbindung zu Leer wurde hergestellt.\r\n", "Datenbank: \"Leer\" gesichert.\r\n",
+                                 "Von 2 ausgewählten Datenbanken wurden 2 gesichert."})
+            QVERIFY2(log.contains(QString::fromUtf8(line)), line);
+        for (const char *line : {"5:Datenbank", "1:Tabelle", "3:Aktion", "8:Datenbank 2 von 2", "7:Tabelle 3 von 3",
+                                 "2:v_umsatz", "4:Struktur lesen", "4:Daten lesen"})
+            QVERIFY2(m_host.progressLines.contains(QString::fromUtf8(line)), line);
+        // Work files are gone once the archives are in the set.
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+        m_fixtureArchive = path(QStringLiteral("kept/-Stammdaten/Archive.zip"));
+        QDir().mkpath(path(QStringLiteral("kept/-Stammdaten")));
+        QVERIFY(QFile::copy(archiveOf(QStringLiteral("Stammdaten")), m_fixtureArchive));
+        m_dir->setAutoRemove(false);
+    }
+
+    void testRoundTrip()
+    {
+        TAuftrag &job = makeJob({entry(QStringLiteral("Alle Typen"), QStringLiteral("alltypes"))});
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        sql(QStringLiteral("CREATE DATABASE alltypes_copy CHARACTER SET utf8mb4"));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
+            m_host, archiveOf(QStringLiteral("Alle Typen")), QStringLiteral("Alle Typen"),
+            access(QStringLiteral("alltypes_copy")), path(QStringLiteral("tmp")));
+        QVERIFY2(report.result == DatabaseRestore::Result::Completed, qPrintable(m_host.messages.join(u'\n')));
+        QCOMPARE(report.failed, 0);
+        QCOMPARE(m_host.messages, QStringList());
+
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("alltypes")));
+        QVERIFY(connect(copy, QStringLiteral("alltypes_copy")));
+        QCOMPARE(rows(copy, QStringLiteral("SHOW FULL TABLES")), rows(source, QStringLiteral("SHOW FULL TABLES")));
+        for (const char *table : {"eltern", "typen", "my-table", "order"}) {
+            const QString name = QString::fromUtf8(DatabaseDump::quoteName(QString::fromUtf8(table)));
+            QCOMPARE(rows(copy, QStringLiteral("SHOW CREATE TABLE ") + name),
+                     rows(source, QStringLiteral("SHOW CREATE TABLE ") + name));
+            const auto checksum = [&](TmySQLDatabase &db) {
+                return rows(db, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1);
+            };
+            QVERIFY(!checksum(source).isEmpty());
+            QCOMPARE(checksum(copy), checksum(source));
+            const QString all = QStringLiteral("SELECT * FROM ") + name + QStringLiteral(" ORDER BY 1");
+            QVERIFY(rows(source, all).size() >= 2);
+            QCOMPARE(rows(copy, all), rows(source, all));
+        }
+        for (const char *view : {"v_a", "v_b"}) {
+            const QString all = QStringLiteral("SELECT * FROM ") + QString::fromUtf8(view) + QStringLiteral(" ORDER BY 1");
+            QVERIFY(!rows(source, all).isEmpty());
+            QCOMPARE(rows(copy, all), rows(source, all));
+        }
+        // The session's UTC made the TIMESTAMP come back as the same instant.
+        const QString ts = QStringLiteral("SELECT UNIX_TIMESTAMP(ts) FROM typen ORDER BY id");
+        QCOMPARE(rows(copy, ts), rows(source, ts));
+    }
+
+    void testRestoreStatements_data()
+    {
+        QTest::addColumn<QByteArray>("dump");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("select");
+        QTest::addColumn<QByteArray>("rows");
+
+        const QByteArray head = "# Datensicherung der Datenbank: Hand\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026";
+        const QByteArray create = "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\n"
+                                  "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `v` varchar(20) DEFAULT NULL,\n"
+                                  "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;";
+        QTest::newRow("unquoted names, comments, backslashes")
+            << head + create + "\r\nINSERT INTO t VALUES (\"1\", \"a\\b\");\r\n# Kommentar;\r\nINSERT INTO t VALUES (\"2\", NULL);"
+            << QStringList() << "SELECT id, IFNULL(v, 'NULL') FROM t ORDER BY id" << QByteArray("1|a\\b;2|NULL;");
+        QTest::newRow("rejected row inside a batch")
+            << head + create + "\r\nINSERT INTO t VALUES (\"1\", \"a\");\r\nINSERT INTO t VALUES (\"1\", \"doppelt\");"
+                                 "\r\nINSERT INTO t VALUES (\"2\", \"b\");"
+            << QStringList{QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt."
+                                          "\r\rBefehl: INSERT INTO t VALUES (\"1\", \"doppelt\")\r\rFehlermeldung: "
+                                          "Duplicate entry '1' for key 'PRIMARY'")}
+            << "SELECT id, v FROM t ORDER BY id" << QByteArray("1|a;2|b;");
+        QTest::newRow("rejected create statement")
+            << head + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
+                      "\r\n\r\n\r\nDROP TABLE IF EXISTS u;\r\n\r\nCREATE TABLE u (id int);\r\nINSERT INTO u VALUES (\"5\");"
+            << QStringList{QStringLiteral(
+                   "Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\rBefehl: CREATE TABLE "
+                   "`t` (\r\rFehlermeldung: You have an error in your SQL syntax; check the manual that corresponds to "
+                   "your MariaDB server version for the right syntax to use near 'NUL\n)' at line 2")}
+            << "SELECT id FROM u" << QByteArray("5;");
+    }
+
+    void testRestoreStatements()
+    {
+        QFETCH(QByteArray, dump);
+        QFETCH(QStringList, messages);
+        QFETCH(QString, select);
+        QFETCH(QByteArray, rows);
+        sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4"));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
+            m_host, packDump(dump), QStringLiteral("Hand"), access(QStringLiteral("hand")), path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.messages, messages);
+        QCOMPARE(report.failed, int(messages.size()));
+        QCOMPARE(report.result, messages.isEmpty() ? DatabaseRestore::Result::Completed : DatabaseRestore::Result::WithErrors);
+        TmySQLDatabase db;
+        QVERIFY(connect(db, QStringLiteral("hand")));
+        QByteArray got;
+        for (const auto &row : this->rows(db, select))
+            got += row.join('|') + ';';
+        QCOMPARE(got, rows);
+        QVERIFY(m_host.progressLines.contains(QStringLiteral("7:Datenbank: Hand -> Tabelle: t -> Satz: 0")));
+        // The extracted dump is gone.
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    }
+
+    void testConnectFailureOfFirstDatabase()
+    {
+        // A port nobody listens on.
+        quint16 closed = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closed = probe.serverPort();
+        }
+        TAuftrag &job = makeJob({entry(QStringLiteral("Eins"), QStringLiteral("fixture"), QString::number(closed)),
+                                 entry(QStringLiteral("Zwei"), QStringLiteral("fixture"))});
+        BackupRun *state = nullptr;
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Aborted);
+        QCOMPARE(state->errorCount, 1);
+        QCOMPARE(state->dbFilesCopied, 0);
+        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Fehler beim Verbinden mit der Database aufgetreten.")});
+        QCOMPARE(job.letzte_meldung, QStringLiteral("Fehler beim Verbinden mit der Datenbank: Eins"));
+        const QString log = logText();
+        QVERIFY(log.contains(QStringLiteral("Fehler beim Verbinden mit der Datenbank: Eins\r\n")));
+        QVERIFY(log.contains(QStringLiteral("Datenbankverbindung zu Zwei wurde hergestellt.\r\n")));
+        QVERIFY(!log.contains(QStringLiteral("gesichert")));
+        QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Zwei"))));
+    }
+
+    void testLoginPrompt_data()
+    {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("credentials given") << true;
+        QTest::newRow("prompt cancelled") << false;
+    }
+
+    void testLoginPrompt()
+    {
+        QFETCH(bool, answered);
+        TODBC_DB db = entry(QStringLiteral("Geheim"), QStringLiteral("leer"));
+        db.DB_Login = QStringLiteral("ja");
+        db.DB_Pass = QStringLiteral("falsch");
+        TAuftrag &job = makeJob({db});
+        if (answered)
+            m_host.credentials = {{QStringLiteral("test_native"), QStringLiteral("nativepw")}};
+        QCOMPARE(run(job), answered ? BackupRun::Outcome::Completed : BackupRun::Outcome::Aborted);
+        QCOMPARE(m_host.credentialPrompts, QStringList{QStringLiteral("Datenbank-Login|Datenbank: leer")});
+        QCOMPARE(QFileInfo::exists(archiveOf(QStringLiteral("Geheim"))), answered);
+    }
+
+    void testCancel_data()
+    {
+        QTest::addColumn<Answer::Button>("answer");
+        QTest::newRow("Yes") << Answer::Yes;
+        QTest::newRow("No") << Answer::No;
+    }
+
+    void testCancel()
+    {
+        QFETCH(Answer::Button, answer);
+        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture"))});
+        // The cancel button is pressed while the first table's rows are read.
+        bool pressed = false;
+        m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
+            if (!pressed && host.progressLines.last() == QLatin1String("4:Daten lesen")) {
+                host.cancel = true;
+                pressed = true;
+            }
+        };
+        m_host.answers = {answer};
+        const BackupRun::Outcome outcome = run(job);
+        QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")});
+        const QString workDump =
+            path(QStringLiteral("tmp/trevalo-db-%1/trevalo_db.sql").arg(QCoreApplication::applicationPid()));
+        if (answer == Answer::Yes) {
+            QCOMPARE(outcome, BackupRun::Outcome::Cancelled);
+            QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
+            const QByteArray partial = readFile(workDump);
+            QVERIFY(partial.endsWith("ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;"));
+            QVERIFY(!logText().contains(QStringLiteral("gesichert")));
+        } else {
+            QCOMPARE(outcome, BackupRun::Outcome::Completed);
+            QVERIFY(!m_host.cancel);
+            QCOMPARE(dumpOf(QStringLiteral("Stammdaten")),
+                     readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql")));
+            QVERIFY(!QFileInfo::exists(workDump));
+        }
+    }
+
+    void testRestoreDbCommand_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("restored") << "test_native" << "nativepw" << 0;
+        QTest::newRow("a statement fails") << "cli_noview" << "pw" << 1; // may not create the view
+        QTest::newRow("wrong password") << "test_native" << "falsch" << 2;
+    }
+
+    void testRestoreDbCommand()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(int, exitCode);
+        if (m_fixtureArchive.isEmpty())
+            QSKIP("needs the archive of testDumpLayout");
+        sql(QStringLiteral("DROP DATABASE IF EXISTS fixture_cli; CREATE DATABASE fixture_cli CHARACTER SET utf8mb4;"
+                           "CREATE USER IF NOT EXISTS 'cli_noview'@'%' IDENTIFIED BY 'pw';"
+                           "GRANT SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, INDEX, ALTER ON fixture_cli.* TO "
+                           "'cli_noview'@'%'"));
+        writeFile(path(QStringLiteral("pw")), password.toUtf8() + "\n");
+        QProcess cli;
+        cli.start(QStringLiteral(TREVALO_CLI),
+                  {QStringLiteral("restore-db"), m_fixtureArchive, QStringLiteral("--host"), m_server.host(),
+                   QStringLiteral("--port"), QString::number(m_server.port()), QStringLiteral("--user"), user,
+                   QStringLiteral("--password-file"), path(QStringLiteral("pw")),
+                   QStringLiteral("--database"), QStringLiteral("fixture_cli")});
+        QVERIFY(cli.waitForFinished(60000));
+        const QString errors = QString::fromUtf8(cli.readAllStandardError());
+        QCOMPARE(cli.exitCode(), exitCode);
+        if (exitCode == 2) {
+            QVERIFY2(errors.contains(QStringLiteral("Fehler beim Aufbau der Datenbankverbindung.")), qPrintable(errors));
+            return;
+        }
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("fixture")));
+        QVERIFY(connect(copy, QStringLiteral("fixture_cli")));
+        const QString all = QStringLiteral("SELECT * FROM kunden ORDER BY id");
+        QCOMPARE(rows(copy, all), rows(source, all));
+    }
+
+    // Last: the server does not survive it.
+    void testServerKilledDuringDump()
+    {
+        sql(QStringLiteral("CREATE DATABASE gross; USE gross; CREATE TABLE t (id INT PRIMARY KEY, v TEXT) ENGINE=InnoDB;"
+                           "INSERT INTO t SELECT seq, REPEAT('x', 2000) FROM seq_1_to_40000;"));
+        TAuftrag &job = makeJob({entry(QStringLiteral("Gross"), QStringLiteral("gross"))});
+        int calls = 0;
+        m_host.onProcessEvents = [this, &calls](ScriptedRunHost &) {
+            if (++calls == 5)
+                m_server.kill();
+        };
+        BackupRun *state = nullptr;
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Aborted);
+        QVERIFY(calls >= 5);
+        QCOMPARE(state->errorCount, 1);
+        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Fehler beim Auslesen der Datenbank aufgetreten.")});
+        QVERIFY(logText().contains(QStringLiteral("Fehler beim Auslesen mit der Datenbank: Gross\r\n")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbBackup)
+#include "tst_dbbackup.moc"

@@ -94,7 +94,7 @@ const Field kFields[] = {
     {"email_smtp_pass", Field::Password, &TAuftrag::email_smtp_pass},
 };
 
-// Delphi's StrToInt: optional blanks and sign, decimal digits, or '$' with hex digits.
+// Whole numbers as job files have always held them: optional blanks and sign, decimal digits, or '$'/'0x' and hex digits.
 bool parseInteger(const QString &text, qint64 *value)
 {
     QString s = text.trimmed();

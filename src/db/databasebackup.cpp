@@ -170,7 +170,7 @@ bool takeQuotedName(const QByteArray &text, qsizetype *pos, QByteArray *name)
  * failure. The server's own flag wins over a line whose text merely mentions "NOT NULL"
  * (a comment or a default), so that a null value is never written as an empty text.
  */
-bool markNullability(const QByteArray &createStatement, TmySQLTable &table, QString *error)
+bool markNullability(const QByteArray &createStatement, TmySQLTable &table)
 {
     for (int i = 0; i < table.fieldCount(); ++i)
         table.field(i)->setTag(0);
@@ -190,10 +190,8 @@ bool markNullability(const QByteArray &createStatement, TmySQLTable &table, QStr
             ++at;
         if (at >= line.size() || line[at] != '`')
             continue;
-        if (!takeQuotedName(line, &at, &name)) {
-            *error = QStringLiteral("Spaltenname nicht lesbar: ") + QString::fromUtf8(line.trimmed());
+        if (!takeQuotedName(line, &at, &name))
             return false;
-        }
         TmySQLField *field = nullptr;
         for (int i = 0; i < table.fieldCount(); ++i) {
             if (table.field(i)->column().name == name) {
@@ -201,10 +199,8 @@ bool markNullability(const QByteArray &createStatement, TmySQLTable &table, QStr
                 break;
             }
         }
-        if (!field) {
-            *error = QStringLiteral("Spalte '%1' nicht gefunden").arg(QString::fromUtf8(name));
+        if (!field)
             return false;
-        }
         const bool markedNullable = !line.contains("NOT NULL");
         field->setTag(markedNullable || !(field->column().flags & kNotNullFlag) ? kNullable : 0);
     }
@@ -267,7 +263,6 @@ private:
     TAuftrag &m_job;
     int m_count = 0;
     bool m_stopped = false;
-    QString m_readError;
 };
 
 void DatabaseSaver::saveAll()
@@ -382,7 +377,6 @@ bool DatabaseSaver::runStatement(TmySQLDatabase &db, const QByteArray &sql)
     query.setSqlBytes(sql);
     if (query.execSql())
         return true;
-    m_readError = query.errorString();
     return false;
 }
 
@@ -413,28 +407,22 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
     {
         TmySQLQuery list(&db);
         list.setSql(version >= 50002 ? QStringLiteral("SHOW FULL TABLES") : QStringLiteral("SHOW TABLES"));
-        if (!list.open()) {
-            m_readError = list.errorString();
+        if (!list.open())
             return Outcome::Failed;
-        }
         while (!list.eof()) {
             TableEntry e;
             e.name = QString::fromUtf8(list.field(0)->asBytes());
             e.isView = list.fieldCount() > 1 && list.field(1)->asBytes() == "VIEW";
             (e.isView ? views : tables).append(e);
-            if (!list.next()) {
-                m_readError = list.errorString();
+            if (!list.next())
                 return Outcome::Failed;
-            }
         }
     }
     for (TableEntry &view : views) {
         TmySQLQuery show(&db);
         show.setSqlBytes("SHOW CREATE TABLE " + DatabaseDump::quoteName(view.name));
-        if (!show.open() || show.eof() || show.fieldCount() < 2) {
-            m_readError = show.errorString();
+        if (!show.open() || show.eof() || show.fieldCount() < 2)
             return Outcome::Failed;
-        }
         view.createStatement = show.field(1)->asBytes();
     }
     tables += orderViews(views);
@@ -463,10 +451,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
     if (!entry.isView) {
         TmySQLQuery show(&db);
         show.setSqlBytes("SHOW CREATE TABLE " + name);
-        if (!show.open() || show.eof() || show.fieldCount() < 2) {
-            m_readError = show.errorString();
+        if (!show.open() || show.eof() || show.fieldCount() < 2)
             return Outcome::Failed;
-        }
         create = show.field(1)->asBytes();
     }
     QByteArray &out = file.buffer();
@@ -483,11 +469,9 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
 
     TmySQLTable table(&db);
     table.setTableName(entry.name);
-    if (!table.open()) {
-        m_readError = table.errorString();
+    if (!table.open())
         return Outcome::Failed;
-    }
-    if (!markNullability(create, table, &m_readError))
+    if (!markNullability(create, table))
         return Outcome::Failed;
     m_host.processEvents();
 
@@ -508,10 +492,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
         out += ");";
         if (!file.spill())
             return Outcome::Failed;
-        if (!table.next()) {
-            m_readError = table.errorString();
+        if (!table.next())
             return Outcome::Failed;
-        }
     }
     table.close();
     return Outcome::Done;

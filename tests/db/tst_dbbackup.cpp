@@ -333,6 +333,53 @@ private slots:
         QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
+    void testRestoreCancel_data()
+    {
+        QTest::addColumn<Answer::Button>("answer");
+        QTest::newRow("Yes") << Answer::Yes;
+        QTest::newRow("No") << Answer::No;
+    }
+
+    void testRestoreCancel()
+    {
+        QFETCH(Answer::Button, answer);
+        if (m_fixtureArchive.isEmpty())
+            QSKIP("needs the archive of testDumpLayout");
+        sql(QStringLiteral("DROP DATABASE IF EXISTS fixture_cancel; CREATE DATABASE fixture_cancel CHARACTER SET utf8mb4"));
+        // Cancel is pressed when the second table begins.
+        bool pressed = false;
+        m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
+            if (!pressed && host.progressLines.last().contains(QLatin1String("Tabelle: order"))) {
+                host.cancel = true;
+                pressed = true;
+            }
+        };
+        m_host.answers = {answer};
+        const DatabaseRestore::Report report =
+            DatabaseRestore::restoreDatabase(m_host, m_fixtureArchive, QStringLiteral("Stammdaten"),
+                                             access(QStringLiteral("fixture_cancel")), path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?")});
+        // Stopping half way would leave a database without some of its tables.
+        QCOMPARE(m_host.questions.first().unattended, Answer::No);
+
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("fixture")));
+        QVERIFY(connect(copy, QStringLiteral("fixture_cancel")));
+        const QString all = QStringLiteral("SELECT * FROM kunden ORDER BY id");
+        QCOMPARE(rows(copy, all), rows(source, all)); // the rows sent before the cancel are kept
+        if (answer == Answer::Yes) {
+            QCOMPARE(report.result, DatabaseRestore::Result::Cancelled);
+            QCOMPARE(m_host.messages, QStringList{QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen.")});
+            QCOMPARE(rows(copy, QStringLiteral("SHOW TABLES")), QList<QList<QByteArray>>{{"kunden"}});
+        } else {
+            QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+            QVERIFY(!m_host.cancel);
+            QCOMPARE(rows(copy, QStringLiteral("SHOW FULL TABLES")), rows(source, QStringLiteral("SHOW FULL TABLES")));
+        }
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    }
+
     void testConnectFailureOfFirstDatabase()
     {
         // A port nobody listens on.
@@ -355,6 +402,22 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("Datenbankverbindung zu Zwei wurde hergestellt.\r\n")));
         QVERIFY(!log.contains(QStringLiteral("gesichert")));
         QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Zwei"))));
+    }
+
+    void testIgnoredCopyErrorIsNoSavedDatabase()
+    {
+        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture"))});
+        job.fehler_anzeigen = false;
+        // A folder where the archive should go: the copy fails, is counted and logged, and the run goes on.
+        QDir().mkpath(archiveOf(QStringLiteral("Stammdaten")));
+        BackupRun *state = nullptr;
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state->errorCount, 1);
+        QCOMPARE(state->dbFilesCopied, 0);
+        const QString log = logText();
+        QVERIFY(log.contains(QStringLiteral("Konnte Datei ")));
+        QVERIFY(!log.contains(QStringLiteral("Datenbank: \"Stammdaten\" gesichert.")));
+        QVERIFY(log.contains(QStringLiteral("Von 1 ausgewählten Datenbank wurde 0 gesichert.")));
     }
 
     void testLoginPrompt_data()

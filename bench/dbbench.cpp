@@ -44,7 +44,7 @@ int main(int argc, char **argv)
     db.DB_User = args[4];
     db.DB_Pass = args[5];
     db.DB_DBName = args[6];
-    job->databases = {db};
+    job->databases = { db };
     QString error;
     if (!saveJob(*job, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));

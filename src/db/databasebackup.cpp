@@ -12,7 +12,8 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
+namespace
+{
 
 constexpr quint16 kNotNullFlag = 1;
 constexpr quint16 kBinaryCollation = 63;
@@ -293,7 +294,7 @@ QByteArray DatabaseSaver::header(const QString &entryName) const
     if (now.time() != QTime(0, 0))
         stamp += now.toString(QStringLiteral(" hh:mm:ss"));
     return (QStringLiteral("# Datensicherung der Datenbank: ") + entryName + QStringLiteral("\r\n")
-            + QStringLiteral("# Erstellt mit Trevalo \r\n") + QStringLiteral("# am: ") + stamp)
+        + QStringLiteral("# Erstellt mit Trevalo \r\n") + QStringLiteral("# am: ") + stamp)
         .toUtf8();
 }
 
@@ -303,8 +304,8 @@ void DatabaseSaver::saveEntry(int index)
     m_host.setProgressLine(ProgressLine::FolderCount, QStringLiteral("Datenbank %1 von %2").arg(index).arg(m_count));
 
     // A folder of this process's own, so two programs saving at once never share a dump.
-    const QString workDir = Startup::tempFolder(m_job)
-        + QStringLiteral("trevalo-db-%1/").arg(QCoreApplication::applicationPid());
+    const QString workDir
+        = Startup::tempFolder(m_job) + QStringLiteral("trevalo-db-%1/").arg(QCoreApplication::applicationPid());
     QDir().mkpath(workDir);
     const QString dumpPath = workDir + DatabaseDump::kDumpFileName;
     DumpFile file;
@@ -319,19 +320,19 @@ void DatabaseSaver::saveEntry(int index)
     const int port = entry.DB_Port.trimmed().toInt(&portOk);
     db.setPort(portOk && port > 0 && port <= 65535 ? port : 3306);
     db.setLoginPrompt(entry.DB_Login == QLatin1String("ja"));
-    db.setLoginPromptHandler([this, user = entry.DB_User](const QString &database, QString *userName, QString *password) {
-        *userName = user;
-        password->clear();
-        return m_host.askCredentials(MySqlLoginTexts::caption(),
-                                     MySqlLoginTexts::databaseLabel() + u' ' + database,
-                                     userName,
-                                     password);
-    });
+    db.setLoginPromptHandler(
+        [this, user = entry.DB_User](const QString &database, QString *userName, QString *password) {
+            *userName = user;
+            password->clear();
+            return m_host.askCredentials(
+                MySqlLoginTexts::caption(), MySqlLoginTexts::databaseLabel() + u' ' + database, userName, password);
+        });
     db.setUserName(entry.DB_User);
     db.setUserPassword(entry.DB_Pass);
 
     if (db.open()) {
-        m_run.writeLog(QStringLiteral("Datenbankverbindung zu ") + entry.DB_Name + QStringLiteral(" wurde hergestellt."));
+        m_run.writeLog(
+            QStringLiteral("Datenbankverbindung zu ") + entry.DB_Name + QStringLiteral(" wurde hergestellt."));
     } else {
         file.close();
         fail(Failure::Connect, entry.DB_Name);
@@ -390,7 +391,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
     const int version = db.serverVersionNumber();
     QList<QByteArray> session;
     if (version >= 40101)
-        session << "SET NAMES utf8mb4" << "SET SESSION sql_mode=''";
+        session << "SET NAMES utf8mb4"
+                << "SET SESSION sql_mode=''";
     session << "SET SESSION sql_quote_show_create=1";
     if (version >= 40103)
         session << "SET time_zone='+00:00'";
@@ -521,14 +523,10 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
     progress.message = [this](const QString &line) {
         m_host.setProgressLine(ProgressLine::Source, QStringLiteral("Verpacke : ") + line.section(u':', 1));
     };
-    progress.fileDone = [this] {
-        m_host.setGauge(1, 1, 1);
-    };
-    progress.keepAlive = [this] {
-        m_host.processEvents();
-    };
+    progress.fileDone = [this] { m_host.setGauge(1, 1, 1); };
+    progress.keepAlive = [this] { m_host.processEvents(); };
     QString error;
-    if (!zipFiles(zipPath, {dumpPath}, progress, &error)) {
+    if (!zipFiles(zipPath, { dumpPath }, progress, &error)) {
         fail(Failure::Copying, entry.DB_Name);
         return;
     }

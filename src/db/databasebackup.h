@@ -26,7 +26,8 @@ class BackupRun;
  */
 void backUpDatabases(BackupRun &run);
 
-namespace DatabaseDump {
+namespace DatabaseDump
+{
 
 /// The dump's file name, also the entry name inside the archive.
 inline const QString kDumpFileName = QStringLiteral("trevalo_db.sql");

@@ -11,9 +11,12 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-namespace DatabaseRestore {
+namespace
+{
 
-namespace {
+using DatabaseRestore::Access;
+using DatabaseRestore::Report;
+using DatabaseRestore::Result;
 
 constexpr qsizetype kReadChunk = 1 << 20;
 constexpr qsizetype kBatchLimit = 1 << 20;
@@ -166,12 +169,12 @@ bool Restorer::connect(const Access &access)
         fail(Result::ConnectFailed, QStringLiteral("Ungültiger Port: ") + access.port);
         return false;
     }
-    m_db.setParams({QStringLiteral("DatabaseName=") + access.database,
-                    QStringLiteral("Host=") + access.host,
-                    QStringLiteral("Port=") + QString::number(port),
-                    QStringLiteral("UID=") + access.user,
-                    QStringLiteral("PWD=") + access.password,
-                    QStringLiteral("TIMEOUT=5")});
+    m_db.setParams({ QStringLiteral("DatabaseName=") + access.database,
+        QStringLiteral("Host=") + access.host,
+        QStringLiteral("Port=") + QString::number(port),
+        QStringLiteral("UID=") + access.user,
+        QStringLiteral("PWD=") + access.password,
+        QStringLiteral("TIMEOUT=5") });
     m_db.setLoginPrompt(false);
     if (!m_db.open()) {
         fail(Result::ConnectFailed, m_db.errorString());
@@ -182,10 +185,12 @@ bool Restorer::connect(const Access &access)
     const int version = m_db.serverVersionNumber();
     QList<QByteArray> session;
     if (version >= 40101)
-        session << "SET NAMES utf8mb4" << "SET SESSION sql_mode='NO_AUTO_VALUE_ON_ZERO'";
+        session << "SET NAMES utf8mb4"
+                << "SET SESSION sql_mode='NO_AUTO_VALUE_ON_ZERO'";
     if (version >= 40103)
         session << "SET time_zone='+00:00'";
-    session << "SET FOREIGN_KEY_CHECKS=0" << "SET autocommit=0";
+    session << "SET FOREIGN_KEY_CHECKS=0"
+            << "SET autocommit=0";
     QString error;
     for (const QByteArray &sql : std::as_const(session)) {
         if (!execute(sql, &error)) {
@@ -222,10 +227,10 @@ bool Restorer::execute(const QByteArray &sql, QString *error)
 void Restorer::reportFailure(const QByteArray &firstLine, const QString &message)
 {
     ++m_report.failed;
-    m_host.showMessage(QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\r"
-                                      "Befehl: ")
-                       + QString::fromUtf8(firstLine) + QStringLiteral("\r\r") + QStringLiteral("Fehlermeldung: ")
-                       + message);
+    m_host.showMessage(
+        QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\r"
+                       "Befehl: ")
+        + QString::fromUtf8(firstLine) + QStringLiteral("\r\r") + QStringLiteral("Fehlermeldung: ") + message);
 }
 
 // Runs one statement of the dump; false when the server refused it.
@@ -328,7 +333,8 @@ void Restorer::runStatement(QList<QByteArray> &lines)
 
 void Restorer::showItem(qsizetype counter)
 {
-    m_host.setProgressLine(ProgressLine::FileCount, m_tableText + QStringLiteral(" -> Satz: ") + QString::number(counter));
+    m_host.setProgressLine(
+        ProgressLine::FileCount, m_tableText + QStringLiteral(" -> Satz: ") + QString::number(counter));
 }
 
 bool Restorer::confirmCancel()
@@ -404,7 +410,8 @@ void Restorer::restore(const QString &dumpPath)
             table.chop(1);
             if (table.startsWith('`'))
                 table = takeName(table, 0, &rest);
-            m_tableText = QStringLiteral("Datenbank: ") + m_name + QStringLiteral(" -> Tabelle: ") + QString::fromUtf8(table);
+            m_tableText
+                = QStringLiteral("Datenbank: ") + m_name + QStringLiteral(" -> Tabelle: ") + QString::fromUtf8(table);
             counter = 0;
             showItem(0);
         }
@@ -432,7 +439,7 @@ QString findArchive(const QString &archivePath)
     if (QFileInfo::exists(archivePath))
         return archivePath;
     const QFileInfo info(archivePath);
-    for (const QString &name : {QStringLiteral("Archive.zip"), QStringLiteral("archive.zip")}) {
+    for (const QString &name : { QStringLiteral("Archive.zip"), QStringLiteral("archive.zip") }) {
         const QString candidate = info.dir().filePath(name);
         if (QFileInfo::exists(candidate))
             return candidate;
@@ -442,17 +449,21 @@ QString findArchive(const QString &archivePath)
 
 } // namespace
 
+namespace DatabaseRestore
+{
+
 QString connectFailedText()
 {
-    return QStringLiteral("Fehler beim Aufbau der Datenbankverbindung. Datenbank konnte nicht wiederhergesetellt werden. "
-                          "Bitte ändern sie die Zugangsdaten.");
+    return QStringLiteral(
+        "Fehler beim Aufbau der Datenbankverbindung. Datenbank konnte nicht wiederhergesetellt werden. "
+        "Bitte ändern sie die Zugangsdaten.");
 }
 
 Report restoreDatabase(RunHost &host,
-                       const QString &archivePath,
-                       const QString &displayName,
-                       const Access &access,
-                       const QString &tempFolder)
+    const QString &archivePath,
+    const QString &displayName,
+    const Access &access,
+    const QString &tempFolder)
 {
     host.setGauge(2, 0, 0);
     host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datenbank: ") + displayName);

@@ -6,7 +6,8 @@
 
 class RunHost;
 
-namespace DatabaseRestore {
+namespace DatabaseRestore
+{
 
 /// Where the dump goes: the access data of the chooser dialog (or the command line).
 struct Access {
@@ -18,19 +19,19 @@ struct Access {
 };
 
 enum class Result {
-    Completed,     ///< every statement went through
-    WithErrors,    ///< some statements were rejected (each one reported), the rest went through
+    Completed, ///< every statement went through
+    WithErrors, ///< some statements were rejected (each one reported), the rest went through
     ConnectFailed, ///< nothing was changed; the chooser is shown again
-    NoDump,        ///< the archive or its dump could not be read; nothing was changed
-    Cancelled,     ///< the user confirmed the cancel: the whole restore ends
+    NoDump, ///< the archive or its dump could not be read; nothing was changed
+    Cancelled, ///< the user confirmed the cancel: the whole restore ends
     ConnectionLost ///< the server went away during the restore (reported once)
 };
 
 struct Report {
     Result result = Result::Completed;
-    int statements = 0;    ///< statements of the dump executed
-    int failed = 0;        ///< of those, rejected by the server
-    QString errorString;   ///< the server's or the archive's text for ConnectFailed, NoDump, ConnectionLost
+    int statements = 0; ///< statements of the dump executed
+    int failed = 0; ///< of those, rejected by the server
+    QString errorString; ///< the server's or the archive's text for ConnectFailed, NoDump, ConnectionLost
 };
 
 /// "Fehler beim Aufbau der Datenbankverbindung. ..." as shown after a failed connect.
@@ -62,9 +63,9 @@ QString connectFailedText();
  * returns Cancelled.
  */
 Report restoreDatabase(RunHost &host,
-                       const QString &archivePath,
-                       const QString &displayName,
-                       const Access &access,
-                       const QString &tempFolder = QString());
+    const QString &archivePath,
+    const QString &displayName,
+    const Access &access,
+    const QString &tempFolder = QString());
 
 } // namespace DatabaseRestore

@@ -22,7 +22,8 @@
 using TestUtil::readFile;
 using TestUtil::writeFile;
 
-namespace {
+namespace
+{
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
 
@@ -40,7 +41,7 @@ private:
     std::unique_ptr<ArchiveCatalog> m_catalog;
     ScriptedRunHost m_host;
     RecordingActions m_actions;
-    FixedClock m_clock{kNow};
+    FixedClock m_clock { kNow };
     QString m_fixtureArchive; // kept for the command-line test
 
     QString path(const QString &rel) const
@@ -119,11 +120,11 @@ private:
 
     bool connect(TmySQLDatabase &db, const QString &database)
     {
-        db.setParams({QStringLiteral("DatabaseName=") + database,
-                      QStringLiteral("Host=") + m_server.host(),
-                      QStringLiteral("Port=%1").arg(m_server.port()),
-                      QStringLiteral("UID=test_native"),
-                      QStringLiteral("PWD=nativepw")});
+        db.setParams({ QStringLiteral("DatabaseName=") + database,
+            QStringLiteral("Host=") + m_server.host(),
+            QStringLiteral("Port=%1").arg(m_server.port()),
+            QStringLiteral("UID=test_native"),
+            QStringLiteral("PWD=nativepw") });
         return db.open();
     }
 
@@ -149,8 +150,11 @@ private:
 
     DatabaseRestore::Access access(const QString &database) const
     {
-        return {m_server.host(), QString::number(m_server.port()), QStringLiteral("test_native"),
-                QStringLiteral("nativepw"), database};
+        return { m_server.host(),
+            QString::number(m_server.port()),
+            QStringLiteral("test_native"),
+            QStringLiteral("nativepw"),
+            database };
     }
 
     // A hand-written dump packed as a set would hold it.
@@ -161,7 +165,7 @@ private:
         writeFile(folder + QStringLiteral("/trevalo_db.sql"), dump);
         QString error;
         const QString archive = folder + QStringLiteral("/Archive.zip");
-        if (!zipFiles(archive, {folder + QStringLiteral("/trevalo_db.sql")}, ZipProgress(), &error))
+        if (!zipFiles(archive, { folder + QStringLiteral("/trevalo_db.sql") }, ZipProgress(), &error))
             qWarning() << error;
         QFile::remove(folder + QStringLiteral("/trevalo_db.sql"));
         return archive;
@@ -208,8 +212,8 @@ private slots:
 
     void testDumpLayout()
     {
-        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")),
-                                 entry(QStringLiteral("Leer"), QStringLiteral("leer"))});
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")),
+            entry(QStringLiteral("Leer"), QStringLiteral("leer")) });
         BackupRun *state = nullptr;
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QCOMPARE(state->errorCount, 0);
@@ -220,16 +224,23 @@ private slots:
         QVERIFY(!expected.isEmpty());
         QCOMPARE(dumpOf(QStringLiteral("Stammdaten")), expected);
         QCOMPARE(dumpOf(QStringLiteral("Leer")),
-                 QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"));
+            QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"));
 
         const QString log = logText();
-        for (const char *line : {"Datenbankverbindung zu Stammdaten wurde hergestellt.\r\n",
-                                 "Datenbank: \"Stammdaten\" gesichert.\r\n",
-                                 "Datenbankverbindung zu Leer wurde hergestellt.\r\n", "Datenbank: \"Leer\" gesichert.\r\n",
-                                 "Von 2 ausgewählten Datenbanken wurden 2 gesichert."})
+        for (const char *line : { "Datenbankverbindung zu Stammdaten wurde hergestellt.\r\n",
+                 "Datenbank: \"Stammdaten\" gesichert.\r\n",
+                 "Datenbankverbindung zu Leer wurde hergestellt.\r\n",
+                 "Datenbank: \"Leer\" gesichert.\r\n",
+                 "Von 2 ausgewählten Datenbanken wurden 2 gesichert." })
             QVERIFY2(log.contains(QString::fromUtf8(line)), line);
-        for (const char *line : {"5:Datenbank", "1:Tabelle", "3:Aktion", "8:Datenbank 2 von 2", "7:Tabelle 3 von 3",
-                                 "2:v_umsatz", "4:Struktur lesen", "4:Daten lesen"})
+        for (const char *line : { "5:Datenbank",
+                 "1:Tabelle",
+                 "3:Aktion",
+                 "8:Datenbank 2 von 2",
+                 "7:Tabelle 3 von 3",
+                 "2:v_umsatz",
+                 "4:Struktur lesen",
+                 "4:Daten lesen" })
             QVERIFY2(m_host.progressLines.contains(QString::fromUtf8(line)), line);
         // Work files are gone once the archives are in the set.
         QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
@@ -241,12 +252,14 @@ private slots:
 
     void testRoundTrip()
     {
-        TAuftrag &job = makeJob({entry(QStringLiteral("Alle Typen"), QStringLiteral("alltypes"))});
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Alle Typen"), QStringLiteral("alltypes")) });
         QCOMPARE(run(job), BackupRun::Outcome::Completed);
         sql(QStringLiteral("CREATE DATABASE alltypes_copy CHARACTER SET utf8mb4"));
-        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
-            m_host, archiveOf(QStringLiteral("Alle Typen")), QStringLiteral("Alle Typen"),
-            access(QStringLiteral("alltypes_copy")), path(QStringLiteral("tmp")));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            archiveOf(QStringLiteral("Alle Typen")),
+            QStringLiteral("Alle Typen"),
+            access(QStringLiteral("alltypes_copy")),
+            path(QStringLiteral("tmp")));
         QVERIFY2(report.result == DatabaseRestore::Result::Completed, qPrintable(m_host.messages.join(u'\n')));
         QCOMPARE(report.failed, 0);
         QCOMPARE(m_host.messages, QStringList());
@@ -256,10 +269,10 @@ private slots:
         QVERIFY(connect(source, QStringLiteral("alltypes")));
         QVERIFY(connect(copy, QStringLiteral("alltypes_copy")));
         QCOMPARE(rows(copy, QStringLiteral("SHOW FULL TABLES")), rows(source, QStringLiteral("SHOW FULL TABLES")));
-        for (const char *table : {"eltern", "typen", "my-table", "order"}) {
+        for (const char *table : { "eltern", "typen", "my-table", "order" }) {
             const QString name = QString::fromUtf8(DatabaseDump::quoteName(QString::fromUtf8(table)));
             QCOMPARE(rows(copy, QStringLiteral("SHOW CREATE TABLE ") + name),
-                     rows(source, QStringLiteral("SHOW CREATE TABLE ") + name));
+                rows(source, QStringLiteral("SHOW CREATE TABLE ") + name));
             const auto checksum = [&](TmySQLDatabase &db) {
                 return rows(db, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1);
             };
@@ -269,8 +282,9 @@ private slots:
             QVERIFY(rows(source, all).size() >= 2);
             QCOMPARE(rows(copy, all), rows(source, all));
         }
-        for (const char *view : {"v_a", "v_b"}) {
-            const QString all = QStringLiteral("SELECT * FROM ") + QString::fromUtf8(view) + QStringLiteral(" ORDER BY 1");
+        for (const char *view : { "v_a", "v_b" }) {
+            const QString all
+                = QStringLiteral("SELECT * FROM ") + QString::fromUtf8(view) + QStringLiteral(" ORDER BY 1");
             QVERIFY(!rows(source, all).isEmpty());
             QCOMPARE(rows(copy, all), rows(source, all));
         }
@@ -291,22 +305,27 @@ private slots:
                                   "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `v` varchar(20) DEFAULT NULL,\n"
                                   "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;";
         QTest::newRow("unquoted names, comments, backslashes")
-            << head + create + "\r\nINSERT INTO t VALUES (\"1\", \"a\\b\");\r\n# Kommentar;\r\nINSERT INTO t VALUES (\"2\", NULL);"
+            << head + create
+                + "\r\nINSERT INTO t VALUES (\"1\", \"a\\b\");\r\n# Kommentar;\r\nINSERT INTO t VALUES (\"2\", NULL);"
             << QStringList() << "SELECT id, IFNULL(v, 'NULL') FROM t ORDER BY id" << QByteArray("1|a\\b;2|NULL;");
         QTest::newRow("rejected row inside a batch")
-            << head + create + "\r\nINSERT INTO t VALUES (\"1\", \"a\");\r\nINSERT INTO t VALUES (\"1\", \"doppelt\");"
-                                 "\r\nINSERT INTO t VALUES (\"2\", \"b\");"
-            << QStringList{QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt."
-                                          "\r\rBefehl: INSERT INTO t VALUES (\"1\", \"doppelt\")\r\rFehlermeldung: "
-                                          "Duplicate entry '1' for key 'PRIMARY'")}
+            << head + create
+                + "\r\nINSERT INTO t VALUES (\"1\", \"a\");\r\nINSERT INTO t VALUES (\"1\", \"doppelt\");"
+                  "\r\nINSERT INTO t VALUES (\"2\", \"b\");"
+            << QStringList { QStringLiteral(
+                   "Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt."
+                   "\r\rBefehl: INSERT INTO t VALUES (\"1\", \"doppelt\")\r\rFehlermeldung: "
+                   "Duplicate entry '1' for key 'PRIMARY'") }
             << "SELECT id, v FROM t ORDER BY id" << QByteArray("1|a;2|b;");
         QTest::newRow("rejected create statement")
-            << head + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
-                      "\r\n\r\n\r\nDROP TABLE IF EXISTS u;\r\n\r\nCREATE TABLE u (id int);\r\nINSERT INTO u VALUES (\"5\");"
-            << QStringList{QStringLiteral(
-                   "Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\rBefehl: CREATE TABLE "
+            << head
+                + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
+                  "\r\n\r\n\r\nDROP TABLE IF EXISTS u;\r\n\r\nCREATE TABLE u (id int);\r\nINSERT INTO u VALUES (\"5\");"
+            << QStringList { QStringLiteral(
+                   "Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird fortgesetzt.\r\rBefehl: CREATE "
+                   "TABLE "
                    "`t` (\r\rFehlermeldung: You have an error in your SQL syntax; check the manual that corresponds to "
-                   "your MariaDB server version for the right syntax to use near 'NUL\n)' at line 2")}
+                   "your MariaDB server version for the right syntax to use near 'NUL\n)' at line 2") }
             << "SELECT id FROM u" << QByteArray("5;");
     }
 
@@ -317,11 +336,15 @@ private slots:
         QFETCH(QString, select);
         QFETCH(QByteArray, rows);
         sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4"));
-        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
-            m_host, packDump(dump), QStringLiteral("Hand"), access(QStringLiteral("hand")), path(QStringLiteral("tmp")));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            packDump(dump),
+            QStringLiteral("Hand"),
+            access(QStringLiteral("hand")),
+            path(QStringLiteral("tmp")));
         QCOMPARE(m_host.messages, messages);
         QCOMPARE(report.failed, int(messages.size()));
-        QCOMPARE(report.result, messages.isEmpty() ? DatabaseRestore::Result::Completed : DatabaseRestore::Result::WithErrors);
+        QCOMPARE(report.result,
+            messages.isEmpty() ? DatabaseRestore::Result::Completed : DatabaseRestore::Result::WithErrors);
         TmySQLDatabase db;
         QVERIFY(connect(db, QStringLiteral("hand")));
         QByteArray got;
@@ -345,7 +368,8 @@ private slots:
         QFETCH(Answer::Button, answer);
         if (m_fixtureArchive.isEmpty())
             QSKIP("needs the archive of testDumpLayout");
-        sql(QStringLiteral("DROP DATABASE IF EXISTS fixture_cancel; CREATE DATABASE fixture_cancel CHARACTER SET utf8mb4"));
+        sql(QStringLiteral(
+            "DROP DATABASE IF EXISTS fixture_cancel; CREATE DATABASE fixture_cancel CHARACTER SET utf8mb4"));
         // Cancel is pressed when the second table begins.
         bool pressed = false;
         m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
@@ -354,11 +378,14 @@ private slots:
                 pressed = true;
             }
         };
-        m_host.answers = {answer};
-        const DatabaseRestore::Report report =
-            DatabaseRestore::restoreDatabase(m_host, m_fixtureArchive, QStringLiteral("Stammdaten"),
-                                             access(QStringLiteral("fixture_cancel")), path(QStringLiteral("tmp")));
-        QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?")});
+        m_host.answers = { answer };
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            m_fixtureArchive,
+            QStringLiteral("Stammdaten"),
+            access(QStringLiteral("fixture_cancel")),
+            path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.questionTexts(),
+            QStringList { QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?") });
         // Stopping half way would leave a database without some of its tables.
         QCOMPARE(m_host.questions.first().unattended, Answer::No);
 
@@ -370,8 +397,9 @@ private slots:
         QCOMPARE(rows(copy, all), rows(source, all)); // the rows sent before the cancel are kept
         if (answer == Answer::Yes) {
             QCOMPARE(report.result, DatabaseRestore::Result::Cancelled);
-            QCOMPARE(m_host.messages, QStringList{QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen.")});
-            QCOMPARE(rows(copy, QStringLiteral("SHOW TABLES")), QList<QList<QByteArray>>{{"kunden"}});
+            QCOMPARE(
+                m_host.messages, QStringList { QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen.") });
+            QCOMPARE(rows(copy, QStringLiteral("SHOW TABLES")), QList<QList<QByteArray>> { { "kunden" } });
         } else {
             QCOMPARE(report.result, DatabaseRestore::Result::Completed);
             QVERIFY(!m_host.cancel);
@@ -389,13 +417,14 @@ private slots:
             QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
             closed = probe.serverPort();
         }
-        TAuftrag &job = makeJob({entry(QStringLiteral("Eins"), QStringLiteral("fixture"), QString::number(closed)),
-                                 entry(QStringLiteral("Zwei"), QStringLiteral("fixture"))});
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Eins"), QStringLiteral("fixture"), QString::number(closed)),
+            entry(QStringLiteral("Zwei"), QStringLiteral("fixture")) });
         BackupRun *state = nullptr;
         QCOMPARE(run(job, &state), BackupRun::Outcome::Aborted);
         QCOMPARE(state->errorCount, 1);
         QCOMPARE(state->dbFilesCopied, 0);
-        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Fehler beim Verbinden mit der Database aufgetreten.")});
+        QCOMPARE(
+            m_host.messages, QStringList { QStringLiteral("Fehler beim Verbinden mit der Database aufgetreten.") });
         QCOMPARE(job.letzte_meldung, QStringLiteral("Fehler beim Verbinden mit der Datenbank: Eins"));
         const QString log = logText();
         QVERIFY(log.contains(QStringLiteral("Fehler beim Verbinden mit der Datenbank: Eins\r\n")));
@@ -406,7 +435,7 @@ private slots:
 
     void testIgnoredCopyErrorIsNoSavedDatabase()
     {
-        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture"))});
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
         job.fehler_anzeigen = false;
         // A folder where the archive should go: the copy fails, is counted and logged, and the run goes on.
         QDir().mkpath(archiveOf(QStringLiteral("Stammdaten")));
@@ -433,11 +462,11 @@ private slots:
         TODBC_DB db = entry(QStringLiteral("Geheim"), QStringLiteral("leer"));
         db.DB_Login = QStringLiteral("ja");
         db.DB_Pass = QStringLiteral("falsch");
-        TAuftrag &job = makeJob({db});
+        TAuftrag &job = makeJob({ db });
         if (answered)
-            m_host.credentials = {{QStringLiteral("test_native"), QStringLiteral("nativepw")}};
+            m_host.credentials = { { QStringLiteral("test_native"), QStringLiteral("nativepw") } };
         QCOMPARE(run(job), answered ? BackupRun::Outcome::Completed : BackupRun::Outcome::Aborted);
-        QCOMPARE(m_host.credentialPrompts, QStringList{QStringLiteral("Datenbank-Login|Datenbank: leer")});
+        QCOMPARE(m_host.credentialPrompts, QStringList { QStringLiteral("Datenbank-Login|Datenbank: leer") });
         QCOMPARE(QFileInfo::exists(archiveOf(QStringLiteral("Geheim"))), answered);
     }
 
@@ -451,7 +480,7 @@ private slots:
     void testCancel()
     {
         QFETCH(Answer::Button, answer);
-        TAuftrag &job = makeJob({entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture"))});
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
         // The cancel button is pressed while the first table's rows are read.
         bool pressed = false;
         m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
@@ -460,11 +489,12 @@ private slots:
                 pressed = true;
             }
         };
-        m_host.answers = {answer};
+        m_host.answers = { answer };
         const BackupRun::Outcome outcome = run(job);
-        QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")});
-        const QString workDump =
-            path(QStringLiteral("tmp/trevalo-db-%1/trevalo_db.sql").arg(QCoreApplication::applicationPid()));
+        QCOMPARE(m_host.questionTexts(),
+            QStringList { QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?") });
+        const QString workDump
+            = path(QStringLiteral("tmp/trevalo-db-%1/trevalo_db.sql").arg(QCoreApplication::applicationPid()));
         if (answer == Answer::Yes) {
             QCOMPARE(outcome, BackupRun::Outcome::Cancelled);
             QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
@@ -475,7 +505,7 @@ private slots:
             QCOMPARE(outcome, BackupRun::Outcome::Completed);
             QVERIFY(!m_host.cancel);
             QCOMPARE(dumpOf(QStringLiteral("Stammdaten")),
-                     readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql")));
+                readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql")));
             QVERIFY(!QFileInfo::exists(workDump));
         }
     }
@@ -485,9 +515,12 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("restored") << "test_native" << "nativepw" << 0;
-        QTest::newRow("a statement fails") << "cli_noview" << "pw" << 1; // may not create the view
-        QTest::newRow("wrong password") << "test_native" << "falsch" << 2;
+        QTest::newRow("restored") << "test_native"
+                                  << "nativepw" << 0;
+        QTest::newRow("a statement fails") << "cli_noview"
+                                           << "pw" << 1; // may not create the view
+        QTest::newRow("wrong password") << "test_native"
+                                        << "falsch" << 2;
     }
 
     void testRestoreDbCommand()
@@ -504,15 +537,24 @@ private slots:
         writeFile(path(QStringLiteral("pw")), password.toUtf8() + "\n");
         QProcess cli;
         cli.start(QStringLiteral(TREVALO_CLI),
-                  {QStringLiteral("restore-db"), m_fixtureArchive, QStringLiteral("--host"), m_server.host(),
-                   QStringLiteral("--port"), QString::number(m_server.port()), QStringLiteral("--user"), user,
-                   QStringLiteral("--password-file"), path(QStringLiteral("pw")),
-                   QStringLiteral("--database"), QStringLiteral("fixture_cli")});
+            { QStringLiteral("restore-db"),
+                m_fixtureArchive,
+                QStringLiteral("--host"),
+                m_server.host(),
+                QStringLiteral("--port"),
+                QString::number(m_server.port()),
+                QStringLiteral("--user"),
+                user,
+                QStringLiteral("--password-file"),
+                path(QStringLiteral("pw")),
+                QStringLiteral("--database"),
+                QStringLiteral("fixture_cli") });
         QVERIFY(cli.waitForFinished(60000));
         const QString errors = QString::fromUtf8(cli.readAllStandardError());
         QCOMPARE(cli.exitCode(), exitCode);
         if (exitCode == 2) {
-            QVERIFY2(errors.contains(QStringLiteral("Fehler beim Aufbau der Datenbankverbindung.")), qPrintable(errors));
+            QVERIFY2(
+                errors.contains(QStringLiteral("Fehler beim Aufbau der Datenbankverbindung.")), qPrintable(errors));
             return;
         }
         TmySQLDatabase source;
@@ -526,9 +568,10 @@ private slots:
     // Last: the server does not survive it.
     void testServerKilledDuringDump()
     {
-        sql(QStringLiteral("CREATE DATABASE gross; USE gross; CREATE TABLE t (id INT PRIMARY KEY, v TEXT) ENGINE=InnoDB;"
-                           "INSERT INTO t SELECT seq, REPEAT('x', 2000) FROM seq_1_to_40000;"));
-        TAuftrag &job = makeJob({entry(QStringLiteral("Gross"), QStringLiteral("gross"))});
+        sql(QStringLiteral(
+            "CREATE DATABASE gross; USE gross; CREATE TABLE t (id INT PRIMARY KEY, v TEXT) ENGINE=InnoDB;"
+            "INSERT INTO t SELECT seq, REPEAT('x', 2000) FROM seq_1_to_40000;"));
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Gross"), QStringLiteral("gross")) });
         int calls = 0;
         m_host.onProcessEvents = [this, &calls](ScriptedRunHost &) {
             if (++calls == 5)
@@ -538,7 +581,7 @@ private slots:
         QCOMPARE(run(job, &state), BackupRun::Outcome::Aborted);
         QVERIFY(calls >= 5);
         QCOMPARE(state->errorCount, 1);
-        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Fehler beim Auslesen der Datenbank aufgetreten.")});
+        QCOMPARE(m_host.messages, QStringList { QStringLiteral("Fehler beim Auslesen der Datenbank aufgetreten.") });
         QVERIFY(logText().contains(QStringLiteral("Fehler beim Auslesen mit der Datenbank: Gross\r\n")));
     }
 };

@@ -2,10 +2,12 @@
 #include "app/cli_common.h"
 
 #include "app/terminalrunhost.h"
+#include "db/databaserestore.h"
 #include "restore/restoremodel.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
 
+#include <QFile>
 #include <QMap>
 
 namespace Cli
@@ -97,6 +99,24 @@ int restoreSet(Context &ctx)
     bool toGiven = false;
     const QString setName = ctx.takeOption(QStringLiteral("--set"), &setGiven);
     const QString to = ctx.takeOption(QStringLiteral("--to"), &toGiven);
+    // Access data for saved databases; without them the job that saved the set supplies its own.
+    DatabaseRestore::Access dbAccess;
+    bool dbHostGiven = false;
+    bool dbPasswordGiven = false;
+    dbAccess.host = ctx.takeOption(QStringLiteral("--db-host"), &dbHostGiven);
+    dbAccess.port = ctx.takeOption(QStringLiteral("--db-port"));
+    dbAccess.user = ctx.takeOption(QStringLiteral("--db-user"));
+    dbAccess.database = ctx.takeOption(QStringLiteral("--db-name"));
+    const QString dbPasswordFile = ctx.takeOption(QStringLiteral("--db-password-file"), &dbPasswordGiven);
+    if (dbPasswordGiven) {
+        QFile file(dbPasswordFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(QStringLiteral("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(dbPasswordFile));
+        QString password = QString::fromUtf8(file.readAll());
+        while (password.endsWith(u'\n') || password.endsWith(u'\r'))
+            password.chop(1);
+        dbAccess.password = password;
+    }
     if (refuseUnknownOptions(ctx.args, QStringLiteral("restore")))
         return Refused;
     if (ctx.args.isEmpty() || !setGiven)
@@ -140,6 +160,39 @@ int restoreSet(Context &ctx)
     RestoreWalk walk(model, host);
     walk.setRestoreFolder(toGiven, to);
     walk.setJobName(model.node(set).jobName);
+    walk.restoreDatabase = [&](const DatabaseRequest &request, RunHost &runHost) {
+        DatabaseRestore::Access access = dbAccess;
+        if (!dbHostGiven) {
+            const TODBC_DB *entry = nullptr;
+            if (!request.jobName.isEmpty() && (ctx.jobs || loadJobs(ctx))) {
+                if (const TAuftrag *job = ctx.jobs->findJobByName(request.jobName)) {
+                    for (const TODBC_DB &db : job->databases) {
+                        if (db.DB_Name == request.databaseName)
+                            entry = &db;
+                    }
+                }
+            }
+            if (!entry) {
+                runHost.showMessage(QStringLiteral("Für die Datenbank \"%1\" sind keine Zugangsdaten bekannt. Geben Sie "
+                                                   "sie mit --db-host, --db-user, --db-password-file und --db-name an.")
+                                        .arg(request.databaseName));
+                return DatabaseOutcome::Failed;
+            }
+            access = {entry->DB_Host, entry->DB_Port, entry->DB_User, entry->DB_Pass, entry->DB_DBName};
+        }
+        if (access.database.isEmpty())
+            access.database = request.databaseName;
+        const DatabaseRestore::Report report =
+            DatabaseRestore::restoreDatabase(runHost, request.archivePath, request.databaseName, access);
+        switch (report.result) {
+        case DatabaseRestore::Result::Completed:
+            return DatabaseOutcome::Restored;
+        case DatabaseRestore::Result::Cancelled:
+            return DatabaseOutcome::Cancelled;
+        default:
+            return DatabaseOutcome::Failed;
+        }
+    };
     switch (walk.run()) {
     case RestoreWalk::Outcome::NothingSelected:
         err() << "Die Sicherung enthält keine Dateien.\n";

@@ -565,6 +565,59 @@ private slots:
         QCOMPARE(rows(copy, all), rows(source, all));
     }
 
+    void testRunAndRestoreThroughCli()
+    {
+        sql(QStringLiteral("DROP DATABASE IF EXISTS fixture_cli2; CREATE DATABASE fixture_cli2 CHARACTER SET utf8mb4"));
+        TAuftrag job;
+        job.scriptsFolder = path(QStringLiteral("cli/Scripts"));
+        QDir().mkpath(job.scriptsFolder);
+        job.fileStem = QStringLiteral("0");
+        loadJob(job);
+        job.Name = QStringLiteral("CliDB");
+        job.Ziel = path(QStringLiteral("cli/ziel"));
+        job.proto_pfad = path(QStringLiteral("cli/log"));
+        job.Start_Meldung = false;
+        job.databases = {entry(QStringLiteral("Kunden"), QStringLiteral("fixture"))};
+        QVERIFY(saveJob(job));
+        writeFile(path(QStringLiteral("pw")), "nativepw\n");
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("cli/config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("cli/state")));
+        const auto cli = [&](const QStringList &args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setStandardInputFile(QProcess::nullDevice());
+            p.start(QStringLiteral(TREVALO_CLI), QStringList{QStringLiteral("--scripts-folder"), path(QStringLiteral("cli"))} + args);
+            p.waitForFinished(120000);
+            if (p.exitCode() != 0)
+                qWarning() << p.readAllStandardError();
+            return p.exitCode();
+        };
+        QCOMPARE(cli({QStringLiteral("run"), QStringLiteral("CliDB")}), 0);
+        QVERIFY(QString::fromUtf8(readFile(path(QStringLiteral("cli/log/protokoll.txt"))))
+                    .contains(QStringLiteral("Datenbank: \"Kunden\" gesichert.")));
+
+        const QString set = QStringLiteral("B-T01") + QDate::currentDate().toString(QStringLiteral("yyMMdd"))
+            + QStringLiteral("-CliDB");
+        // With the access data of the job that saved it: back into its own database.
+        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set}), 0);
+        // With access data of its own: into another database.
+        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set,
+                      QStringLiteral("--db-host"), m_server.host(), QStringLiteral("--db-port"),
+                      QString::number(m_server.port()), QStringLiteral("--db-user"), QStringLiteral("test_native"),
+                      QStringLiteral("--db-password-file"), path(QStringLiteral("pw")), QStringLiteral("--db-name"),
+                      QStringLiteral("fixture_cli2")}),
+                 0);
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("fixture")));
+        QVERIFY(connect(copy, QStringLiteral("fixture_cli2")));
+        const QString all = QStringLiteral("SELECT * FROM kunden ORDER BY id");
+        QVERIFY(!rows(source, all).isEmpty());
+        QCOMPARE(rows(copy, all), rows(source, all));
+    }
+
     // Last: the server does not survive it.
     void testServerKilledDuringDump()
     {

@@ -4,7 +4,8 @@
 #   uncompressed full set  vs  cp -a
 #   compressed full set    vs  one `zip -3 -j -q` per folder
 # on three corpora. Runs alternate (A B A B ...) after a warm-up; every run writes a new target
-# (old targets are left in place, never deleted between runs, see BENCH-FACTS); the table shows
+# (old targets are left in place, never deleted between runs, see BENCH-FACTS), and `sync` runs
+# before each measured command; the table shows
 # medians, the median of the per-round ratios and the peak memory of the Trevalo runs.
 #
 # usage: bench/run_bench.sh [small] [large] [tiny]     (default: all three)
@@ -64,9 +65,11 @@ write_job() { # scripts-base name compress target source
         "$2" "$4" "$3" "$WORK/tmp" "$5" > "$1/Scripts/0.scr"
 }
 
-# Runs a command, appends "seconds peak-KiB" to the given file.
+# Runs a command, appends "seconds peak-KiB" to the given file. Dirty pages of the run before
+# are written out first, so neither tool pays for the other's writeback.
 measure() { # result-file command...
     local out=$1; shift
+    sync
     /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null
     cat "$WORK/time.txt" >> "$out"
 }

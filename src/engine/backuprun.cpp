@@ -31,6 +31,7 @@ const QString kListHintIdle = QStringLiteral(
     "um den Auftrag starten.");
 const QString kCancelled = QStringLiteral("Das Backup wurde abgebrochen ...");
 constexpr int kMaxFilesPerArchive = 32001;
+constexpr qint64 kEventIntervalMs = 20;
 
 // Paths name the same source folder when they are equal; on a case-sensitive file system
 // two spellings are two folders, and merging them would leave one unsaved.
@@ -618,7 +619,7 @@ void BackupRun::packDirectory(const QStringList &files, const QString &sourcePat
         showGauge(1);
         m_host.setProgressLine(ProgressLine::Source, QStringLiteral("Verpacke : ") + line.mid(colon + 1));
     };
-    progress.keepAlive = [this] { m_host.processEvents(); };
+    progress.keepAlive = [this] { keepAlive(); };
 
     for (;;) {
         QString error;
@@ -670,7 +671,7 @@ void BackupRun::copyToTarget(const QString &source, const QString &target, bool 
         }
         Platform::FileStat st;
         QString error;
-        const bool ok = FileTree::copyFile(source, target, [this] { m_host.processEvents(); }, &st, &error);
+        const bool ok = FileTree::copyFile(source, target, [this] { keepAlive(); }, &st, &error);
         if (ok) {
             if (clearArchiveBit)
                 m_catalog.clear(source, st);
@@ -695,7 +696,7 @@ void BackupRun::copyToTarget(const QString &source, const QString &target, bool 
         break;      // ignored: counted, and the gauge moves on
     }
     progressStep(isSourceFile);
-    m_host.processEvents();
+    keepAlive();
     if (m_host.cancelRequested())
         confirmCancel();
 }
@@ -754,6 +755,16 @@ void BackupRun::progressStep(bool isSourceFile)
     m_host.setTrayHint(currentAuftrag->Name + u' ' + cell);
     m_host.setProgressLine(ProgressLine::FileCount,
                            QStringLiteral("Datei %1 von %2").arg(m_gauge1.progress).arg(m_gauge1.maximum));
+}
+
+// Pending events are handled often enough for a live window and its cancel button, but not
+// after every one of many small files, where it would cost more than the copy.
+void BackupRun::keepAlive()
+{
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventIntervalMs)
+        return;
+    m_host.processEvents();
+    m_sinceEvents.start();
 }
 
 void BackupRun::showGauge(int which)

@@ -5,6 +5,7 @@
 #include "engine/filetree.h"
 #include "engine/runhost.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -137,6 +138,7 @@ private:
     void finishStart();
     bool isDue(const QString &path, const Platform::FileStat &st) const;
     void showGauge(int which);
+    void keepAlive();
     QString dateStampNow() const;
     QString driveText() const;
 
@@ -149,4 +151,5 @@ private:
     Gauge m_gauge2;
     bool m_showSuccess = false;
     QList<FileTree::Mask> m_masks;
+    QElapsedTimer m_sinceEvents;
 };

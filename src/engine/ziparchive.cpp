@@ -804,19 +804,6 @@ zip_t *openForReading(const QString &archivePath, QString *error)
     return za;
 }
 
-// Only a plain file name may be written below the target folder.
-bool isSafeEntryName(const QString &name)
-{
-    if (name.isEmpty() || name == u'.' || name == QLatin1String(".."))
-        return false;
-    if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
-        return false;
-#ifdef Q_OS_WIN
-    if (name.contains(u':'))
-        return false;
-#endif
-    return true;
-}
 
 } // namespace
 
@@ -951,5 +938,18 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
         setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(target, systemReason(err)));
         return false;
     }
+    return true;
+}
+
+bool isSafeEntryName(const QString &name)
+{
+    if (name.isEmpty() || name == u'.' || name == QLatin1String(".."))
+        return false;
+    if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
+        return false;
+#ifdef Q_OS_WIN
+    if (name.contains(u':'))
+        return false;
+#endif
     return true;
 }

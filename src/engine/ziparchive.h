@@ -57,6 +57,10 @@ bool zipFiles(const QString &archivePath, const QStringList &files, const ZipPro
  */
 bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
 
+/// True for a plain file name that stays inside any folder it is written to: not empty, not "." or "..",
+/// no separator or NUL (and no drive colon on Windows).
+bool isSafeEntryName(const QString &name);
+
 /**
  * Extracts the entry named entryName into targetDir (which must exist) as targetDir/entryName,
  * replacing a file of that name, with the entry's modification time and permission bits

@@ -34,7 +34,7 @@ bool isSafeRelativeFolder(const QString &folder)
         return false;
     const QStringList parts = folder.chopped(1).split(u'/');
     for (const QString &part : parts) {
-        if (!RestoreWalk::isSafeName(part))
+        if (!isSafeEntryName(part))
             return false;
     }
     return true;
@@ -66,19 +66,6 @@ void RestoreWalk::setRestoreFolder(bool use, const QString &folder)
 {
     m_useRestoreFolder = use;
     m_restoreFolder = folder;
-}
-
-bool RestoreWalk::isSafeName(const QString &name)
-{
-    if (name.isEmpty() || name == u'.' || name == QLatin1String(".."))
-        return false;
-    if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
-        return false;
-#ifdef Q_OS_WIN
-    if (name.contains(u':'))
-        return false;
-#endif
-    return true;
 }
 
 QString RestoreWalk::destinationFolder(const QString &savedPlace, const QString &restoreFolder)
@@ -239,7 +226,7 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
     }
     const QString dest = destFolder + record.name;
     // A name from an archive could climb out of the destination; such an entry is never touched.
-    if (!isSafeName(record.name)) {
+    if (!isSafeEntryName(record.name)) {
         fail(destFolder + record.name,
             QStringLiteral("Der Name ist unzulässig; die Datei wird nicht wiederhergestellt."));
         return false;

@@ -79,8 +79,6 @@ public:
      * Linux, the root folder on Windows) or when it could leave restoreFolder.
      */
     static QString destinationFolder(const QString &savedPlace, const QString &restoreFolder);
-    /// True for a plain file name that stays in its folder.
-    static bool isSafeName(const QString &name);
 
     // The result of the last run().
     int restoredCount = 0;

@@ -5,7 +5,7 @@
 # (A B A B ...) after a warm-up, and prints medians, the median of the per-round ratios and the
 # peak memory of each side.
 #
-#   dump:    a run of a job that saves only this database (dump, zip, copy into the set)
+#   dump:    trevalo-cli run of a job that saves only this database (dump, zip, copy into the set)
 #            vs  mariadb-dump --skip-extended-insert | gzip -3 > file
 #   restore: trevalo-cli restore-db of that set's archive
 #            vs  mariadb < (default, extended-insert) mariadb-dump file
@@ -26,14 +26,6 @@ TIME=/usr/bin/time
 [ -x "$TIME" ] || { echo "GNU time is missing (apt-get install time)" >&2; exit 2; }
 [ -x "$CLI" ] || { echo "build trevalo-cli first: $CLI" >&2; exit 2; }
 mkdir -p "$WORK"
-
-# Until trevalo-cli run has the database step wired in, a small program runs the same job
-# (BackupRun with backUpDatabases as its hook) against the same core library.
-BIN=$WORK/dbbench
-echo "building $BIN against $BUILD_DIR/src/libtrevalo_core.a" >&2
-g++ -O2 -std=c++20 -fPIC -DQT_NO_CAST_FROM_ASCII -I"$REPO/src" -I"$BUILD_DIR/src" \
-    $(pkg-config --cflags Qt6Core Qt6Network) "$REPO/bench/dbbench.cpp" "$BUILD_DIR/src/libtrevalo_core.a" \
-    $(pkg-config --libs Qt6Core Qt6Network libzip sqlite3 zlib libcrypto) -lpthread -o "$BIN"
 
 # ---- the private server
 DB=$WORK/server
@@ -67,6 +59,12 @@ done
 sql() { mariadb --no-defaults --protocol=socket -S "$SOCK" -uroot "$@"; }
 sql -e "CREATE USER bench@'%' IDENTIFIED BY 'benchpw'; GRANT ALL ON *.* TO bench@'%';"
 echo "benchpw" >"$WORK/password"
+# The job that saves only this database, as a user would set it up; its password encoded as job files keep it.
+PASS_ENCODED=$(python3 -c 'print("".join("%03d" % (((b >> 1) | (b << 7)) & 255) for b in b"benchpw"))')
+mkdir -p "$WORK/jobs/Scripts"
+printf '[Einstellungen]\r\nName=dbbench\r\nZiel=%s\r\nGesamtsicherung=1\r\nproto=0\r\nStart_Meldung=0\r\nbackup_ok_anzeigen=0\r\nfehler_anzeigen=0\r\ntemp_pfad=%s\r\n[DB_Name]\r\nDB1=perf\r\n[DB_Login]\r\nDBLogin1=nein\r\n[DB_User]\r\nUser1=bench\r\n[DB_Pass]\r\nPass1=%s\r\n[DB_Host]\r\nHost1=127.0.0.1\r\n[DB_Port]\r\nPort1=%s\r\n[DB_DBName]\r\nDBNAME1=perf\r\n' \
+    "$WORK/run/ziel" "$WORK/tmp" "$PASS_ENCODED" "$PORT" >"$WORK/jobs/Scripts/0.scr"
+mkdir -p "$WORK/tmp"
 TCP=(--no-defaults -h 127.0.0.1 -P "$PORT" -ubench -pbenchpw)
 
 echo "generating perf.t with $ROWS rows" >&2
@@ -94,7 +92,7 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 
 dump_trevalo() {
     rm -rf "$WORK/run"
-    XDG_CONFIG_HOME=$WORK/config timed "$BIN" "$WORK/run" 127.0.0.1 "$PORT" bench benchpw perf
+    XDG_CONFIG_HOME=$WORK/config XDG_STATE_HOME=$WORK/state timed "$CLI" --scripts-folder "$WORK/jobs" run dbbench
 }
 dump_tools() {
     rm -f "$WORK/tools.sql.gz"

@@ -174,9 +174,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        m_settingsDir = std::make_unique<QTemporaryDir>();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+        m_settingsDir = TestUtil::isolateSettings();
         if (!MariaDbServer::available()) {
             if (MariaDbServer::required())
                 QFAIL("mariadbd is not installed");

@@ -21,19 +21,13 @@
 #include <utime.h>
 
 using TestUtil::readFile;
+using TestUtil::setMtime;
 using TestUtil::writeFile;
 
 namespace {
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
 
-void setMtime(const QString &path, qint64 secs)
-{
-    struct utimbuf t {
-        time_t(secs), time_t(secs)
-    };
-    ::utime(QFile::encodeName(path).constData(), &t);
-}
 
 // Every regular file below dir, relative path -> stat.
 QMap<QString, Platform::FileStat> treeOf(const QString &dir)
@@ -127,9 +121,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        m_settingsDir = std::make_unique<QTemporaryDir>();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+        m_settingsDir = TestUtil::isolateSettings();
     }
 
     void init()

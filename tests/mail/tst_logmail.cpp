@@ -148,9 +148,7 @@ private:
 
 void TestLogMail::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    m_settingsDir = std::make_unique<QTemporaryDir>();
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+    m_settingsDir = TestUtil::isolateSettings();
     m_pop3Up = m_pop3.start(&m_pop3Error);
     m_smtpUp = m_smtp.start(m_pop3Up ? m_pop3.logPath() : QString(), &m_smtpError);
     m_savedPath = qgetenv("PATH");

@@ -22,6 +22,7 @@
 #include <utime.h>
 
 using TestUtil::readFile;
+using TestUtil::setMtime;
 using TestUtil::writeFile;
 
 namespace
@@ -29,13 +30,6 @@ namespace
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
 
-void setMtime(const QString &path, qint64 secs)
-{
-    struct utimbuf t {
-        time_t(secs), time_t(secs)
-    };
-    ::utime(QFile::encodeName(path).constData(), &t);
-}
 
 void setMode(const QString &path, mode_t mode)
 {
@@ -249,9 +243,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        m_settingsDir = std::make_unique<QTemporaryDir>();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir->path());
+        m_settingsDir = TestUtil::isolateSettings();
     }
 
     void init()

@@ -6,8 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utime.h>
 
 namespace TestUtil {
 
@@ -22,6 +28,23 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QDir().mkpath(path.section(u'/', 0, -2));
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline void setMtime(const QString &path, qint64 secs)
+{
+    struct utimbuf t {
+        time_t(secs), time_t(secs)
+    };
+    ::utime(QFile::encodeName(path).constData(), &t);
+}
+
+/// Keeps the program's settings and success marker in a folder of the test's own (kept alive by the caller).
+inline std::unique_ptr<QTemporaryDir> isolateSettings()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    auto dir = std::make_unique<QTemporaryDir>();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir->path());
+    return dir;
 }
 
 /// True when the test must not skip what it cannot set up (CI sets TREVALO_TEST_REQUIRE).

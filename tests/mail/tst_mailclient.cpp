@@ -122,17 +122,6 @@ private:
     bool m_smtpUp = false;
 };
 
-// A missing server skips its tests, unless TREVALO_TEST_REQUIRE asks for it.
-#define REQUIRE_SERVER(ready, kind, error)                                                                          \
-    do {                                                                                                             \
-        if (!(ready)) {                                                                                              \
-            if (mailServerRequired(kind))                                                                            \
-                QFAIL(qPrintable(error));                                                                            \
-            QSKIP(qPrintable(error));                                                                                \
-        }                                                                                                            \
-    } while (false)
-#define REQUIRE_SMTP() REQUIRE_SERVER(m_smtpUp, "smtp", m_smtpError)
-#define REQUIRE_POP3() REQUIRE_SERVER(m_pop3Up, "pop3", m_pop3Error)
 
 void TestMailClient::initTestCase()
 {

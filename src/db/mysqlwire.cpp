@@ -841,14 +841,19 @@ bool MySqlWire::query(const QByteArray &sql, bool *hasResult)
     if (!d->readResultHead(hasResult))
         return false;
     // We ask for one result per statement; should a server still send more, keep the stream in step.
-    if (!*hasResult && d->moreResults) {
-        bool more = false;
-        while (d->moreResults) {
-            if (!d->readResultHead(&more))
-                return false;
-            if (more && !discardResult())
-                return false;
-        }
+    if (!*hasResult)
+        return skipFurtherResults();
+    return true;
+}
+
+bool MySqlWire::skipFurtherResults()
+{
+    bool more = false;
+    while (d->moreResults) {
+        if (!d->readResultHead(&more))
+            return false;
+        if (more && !discardResult())
+            return false;
     }
     return true;
 }
@@ -908,14 +913,7 @@ bool MySqlWire::fetchRow(MySqlRow *row, bool *atEnd)
         d->parseEof(p);
         d->state = Private::State::Idle;
         d->columns.clear();
-        bool more = false;
-        while (d->moreResults) {
-            if (!d->readResultHead(&more))
-                return false;
-            if (more && !discardResult())
-                return false;
-        }
-        return true;
+        return skipFurtherResults();
     }
     if (!p.isEmpty() && quint8(p[0]) == 0xff) {
         // The server ended the result with an error (killed query, lock wait, ...).

@@ -120,6 +120,8 @@ public:
     static bool readLengthEncoded(const QByteArray &data, qsizetype *pos, quint64 *value, bool *isNull);
 
 private:
+    /// Reads and drops any further results a server sends after the one asked for.
+    bool skipFurtherResults();
     struct Private;
     std::unique_ptr<Private> d;
 };

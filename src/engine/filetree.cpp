@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/filetree.h"
 
-#include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +17,7 @@ namespace {
 
 QString systemError(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return Platform::systemReason(err);
 }
 
 Platform::FileStat toStat(const struct stat &sb)
@@ -80,7 +80,8 @@ bool writeAll(int fd, const char *data, size_t size)
     return true;
 }
 
-constexpr size_t kChunk = 32 * 1024 * 1024; // between two keep-alive calls (a few 10 ms)
+// Between two keep-alive calls: small enough that a slow target never holds a window for long.
+constexpr size_t kChunk = 1024 * 1024;
 constexpr size_t kBufferSize = 1024 * 1024;
 
 bool copyContent(int in, int out, const std::function<void()> &keepAlive)
@@ -105,7 +106,6 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
         }
         if (buffer.empty())
             buffer.resize(kBufferSize);
-        size_t sinceKeepAlive = 0;
         for (;;) {
             const ssize_t n = ::read(in, buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR)
@@ -116,11 +116,8 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
                 return true;
             if (!writeAll(out, buffer.data(), size_t(n)))
                 return false;
-            sinceKeepAlive += size_t(n);
-            if (sinceKeepAlive >= kChunk && keepAlive) {
+            if (keepAlive)
                 keepAlive();
-                sinceKeepAlive = 0;
-            }
         }
     }
 }
@@ -130,11 +127,15 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
 bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error)
 {
     entries->clear();
-    const QByteArray native = QFile::encodeName(dir);
-    DIR *d = ::opendir(native.constData());
+    const int fd = Platform::openPath(dir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    DIR *d = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (!d) {
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
         if (error)
-            *error = systemError(errno);
+            *error = systemError(err);
+        errno = err;
         return false;
     }
     const int dfd = ::dirfd(d);
@@ -146,7 +147,7 @@ bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *err
         if (::fstatat(dfd, n, &sb, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // vanished since the listing
         Entry e;
-        e.name = QFile::decodeName(n);
+        e.name = Platform::decodePath(n);
         e.stat = toStat(sb);
         e.kind = e.stat.kind;
         if (e.kind == Platform::FileStat::Symlink) {
@@ -200,9 +201,7 @@ bool copyFile(const QString &source,
               Platform::FileStat *sourceStat,
               QString *error)
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(target);
-    const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int in = Platform::openPath(source, O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (in < 0) {
         if (error)
             *error = systemError(errno);
@@ -220,7 +219,14 @@ bool copyFile(const QString &source,
     if (sourceStat)
         *sourceStat = toStat(sb);
 
-    const int out = ::open(dst.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A file already in the target's place is replaced only by a complete copy: the copy is
+    // made beside it and renamed over it, so a failure leaves the earlier copy as it was.
+    QString made = target;
+    int out = Platform::openPath(target, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    for (int attempt = 0; out < 0 && errno == EEXIST && attempt < 100; ++attempt) {
+        made = target + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36);
+        out = Platform::openPath(made, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    }
     if (out < 0) {
         const int err = errno;
         ::close(in);
@@ -246,8 +252,12 @@ bool copyFile(const QString &source,
         ok = false;
         err = errno;
     }
+    if (ok && made != target && Platform::renamePath(made, target) != 0) {
+        ok = false;
+        err = errno;
+    }
     if (!ok) {
-        ::unlink(dst.constData());
+        Platform::removeFile(made);
         if (error)
             *error = systemError(err);
     }

@@ -47,8 +47,9 @@ QList<Mask> compileMasks(const QStringList &masks);
 /**
  * Copies the content of source to target (created or replaced), then gives the target the
  * source's permission bits and modification time (and owner when running as root).
- * keepAlive is called between large chunks. On failure the target is removed, so no
- * partial file is left under its name, and *error holds the system's reason.
+ * keepAlive is called after every MiB. A file already at target is replaced only by the
+ * complete copy; on failure nothing is left under the target's name but what was there
+ * before, and *error holds the system's reason. Paths of any length and names of any bytes.
  * *sourceStat receives the state of the source when it was opened.
  */
 bool copyFile(const QString &source,

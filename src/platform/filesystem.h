@@ -27,6 +27,35 @@ struct FileStat {
 /// Looks at path itself; a symbolic link is reported as Symlink, never followed.
 FileStat statPath(const QString &path);
 
+// Paths as the system takes them. On Linux a name is bytes and need not be valid UTF-8; such a
+// name is held in a QString with each byte that is not part of valid UTF-8 kept as the code unit
+// U+DC80..U+DCFF, so that a name read from the disk is written back with exactly its bytes.
+
+/// The system's bytes of path: UTF-8, with kept bytes given back as they were read.
+QByteArray encodePath(const QString &path);
+/// A name or path as the system gave it (size -1: up to the NUL).
+QString decodePath(const char *bytes, qsizetype size = -1);
+/// path (or any text holding names) as users read it: a kept byte shows as "\xNN".
+QString displayPath(const QString &path);
+
+/**
+ * The file calls below take paths of any length: a path longer than the system takes in one
+ * call is reached through handles of its folders, so depth is no limit. Each returns the
+ * system's result (a file descriptor, 0 or -1) and leaves errno set on failure.
+ */
+int openPath(const QString &path, int flags, uint mode = 0);
+int makeDirectory(const QString &path, uint mode = 0777);
+int removeFile(const QString &path);
+int changeMode(const QString &path, uint mode);
+int removeDirectory(const QString &path);
+int renamePath(const QString &from, const QString &to);
+/// Looks at path itself (follow false) or at what a link points to (follow true).
+FileStat statPath(const QString &path, bool follow);
+/// Creates path and its missing parents. False with errno set when a part cannot be made or is no folder.
+bool makePath(const QString &path);
+/// The system's text for an errno value.
+QString systemReason(int err);
+
 /// The attributes that the Windows side keeps per file.
 struct FileAttributes {
     bool readOnly = false;

@@ -67,9 +67,10 @@ public:
      * the log, as the job wants. isSourceFile: files and archives of folders (true) or
      * database dumps (false), counted apart.
      */
-    void copyFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+    bool copyFileToTarget(const QString &source, const QString &target, bool isSourceFile);
     /// The same for a file made by the run itself (an archive), whose archive attribute means nothing.
-    void copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+    /// Both return true when the file is in the set.
+    bool copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
 
     /// Appends one entry to the running job's log.
     void writeLog(const QString &text);
@@ -131,7 +132,14 @@ private:
     bool addFileForArchive(QStringList *list, const QString &path);
     void packDirectory(const QStringList &files, const QString &sourcePath, const QString &targetFolder);
     void progressStep(bool isSourceFile);
-    void copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
+    bool copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
+    QString workArchivePath();
+    void removeWorkFolder();
+    bool makeTargetFolder(const QString &path, const QString &messageFolder = QString());
+    bool targetMediumMissing() const;
+    void prepareTarget();
+    void rememberMedium();
+    bool syncTarget();
     enum class FailureChoice { Retry, Ignore, Cancel };
     FailureChoice copyFailed(const QString &source, const QString &reason);
     void confirmCancel();
@@ -152,4 +160,9 @@ private:
     bool m_showSuccess = false;
     QList<FileTree::Mask> m_masks;
     QElapsedTimer m_sinceEvents;
+    QString m_workFolder; ///< this run's own folder in the temporary folder, or empty
+    QString m_workFolderError;
+    bool m_mediumMissing = false;
+    bool m_synced = false;
+    QString m_syncError;
 };

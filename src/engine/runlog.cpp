@@ -7,11 +7,10 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 
-#include <QDir>
-#include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace RunLog {
@@ -21,15 +20,20 @@ const QString kRule = QString(45, u'#');
 
 bool appendEntry(const QString &path, const QByteArray &bytes)
 {
-    const QByteArray native = QFile::encodeName(path);
-    int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Never blocks: a pipe or device in the log's place is refused, not waited on.
+    int fd = Platform::openPath(path, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == ENOENT) {
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        if (!Platform::makePath(path.left(path.lastIndexOf(u'/'))))
             return false;
-        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd = Platform::openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY, 0644);
     }
     if (fd < 0)
         return false;
+    struct stat sb;
+    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -52,7 +56,8 @@ QString logFilePath(const TAuftrag &job)
 
 QByteArray encodeEntry(const QString &text)
 {
-    return text.toUtf8() + "\r\n";
+    // Names that are not valid UTF-8 show their bytes as "\xNN".
+    return Platform::displayPath(text).toUtf8() + "\r\n";
 }
 
 void writeLogLine(TAuftrag &job, const QString &text, RunHost *host)

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "platform/filesystem.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -31,10 +33,7 @@ namespace {
 constexpr int kKeepAliveMs = 40;
 constexpr zip_uint16_t kExtendedTimestampId = 0x5455;
 
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
+using Platform::systemReason;
 
 void setError(QString *error, const QString &text)
 {
@@ -222,7 +221,7 @@ public:
 
     bool open(const QString &path)
     {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        m_fd = Platform::openPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
         m_errno = m_fd < 0 ? errno : 0;
         m_buffer.reserve(kBufferSize);
         return m_fd >= 0;
@@ -282,6 +281,22 @@ public:
         return ok && rc == 0;
     }
 
+    // Gives up everything written from position at on, for an entry that could not be read whole.
+    bool truncate(quint64 at)
+    {
+        if (at >= m_flushed) {
+            m_buffer.resize(qsizetype(at - m_flushed));
+            return true;
+        }
+        m_buffer.clear();
+        if (::ftruncate(m_fd, off_t(at)) != 0 || ::lseek(m_fd, off_t(at), SEEK_SET) < 0) {
+            m_errno = errno;
+            return false;
+        }
+        m_flushed = at;
+        return true;
+    }
+
     // Closes without writing what is still buffered, for an archive that is deleted anyway.
     void discard()
     {
@@ -329,6 +344,10 @@ struct Entry {
     qint64 mtime = 0;
     uint mode = 0;
     quint64 statSize = 0;
+    Platform::FileStat stat;
+    // Set when the file could not be read whole: it is left out of the archive.
+    QString failure;
+    bool headerWritten = false;
     // From writing.
     quint64 offset = 0;
     quint32 crc = 0;
@@ -371,9 +390,10 @@ bool fitsTimestamp(qint64 mtime)
 class ZipWriter
 {
 public:
-    ZipWriter(const QString &archivePath, const ZipProgress &progress)
+    ZipWriter(const QString &archivePath, const ZipProgress &progress, ZipResult *result)
         : m_archivePath(archivePath)
         , m_progress(progress)
+        , m_result(result)
     {
     }
 
@@ -387,7 +407,7 @@ public:
     bool run(const QStringList &files, QString *error)
     {
         // An archive of an earlier attempt must not survive a failure of this one.
-        QFile::remove(m_archivePath);
+        Platform::removeFile(m_archivePath);
         if (!collectEntries(files, error))
             return false;
         if (!m_out.open(m_archivePath)) {
@@ -401,10 +421,19 @@ public:
         stopWorkers();
         if (!ok) {
             m_out.discard();
-            QFile::remove(m_archivePath);
+            Platform::removeFile(m_archivePath);
             setError(error, m_error);
+            return false;
         }
-        return ok;
+        if (m_result) {
+            for (const Entry &e : m_entries) {
+                if (e.failure.isEmpty())
+                    m_result->packed.push_back({e.path, e.stat});
+                else
+                    m_result->skipped.push_back({e.path, e.failure});
+            }
+        }
+        return true;
     }
 
 private:
@@ -432,10 +461,10 @@ private:
             seenPaths.insert(path);
             Entry e;
             e.path = path;
-            e.name = QFile::encodeName(QFileInfo(path).fileName());
+            e.name = Platform::encodePath(path.mid(path.lastIndexOf(u'/') + 1));
             if (seenNames.contains(e.name)) {
                 setError(error, QStringLiteral("Zwei Dateien heißen %1; das Archiv kann nur eine davon aufnehmen.")
-                                    .arg(QFile::decodeName(e.name)));
+                                    .arg(Platform::displayPath(Platform::decodePath(e.name.constData(), e.name.size()))));
                 return false;
             }
             seenNames.insert(e.name);
@@ -507,14 +536,21 @@ private:
     {
         Entry &e = m_entries[size_t(m_nextEntry)];
         // Non-blocking, so that a pipe in the list cannot stall the run before it is recognised.
-        m_fd = ::open(QFile::encodeName(e.path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        m_fd = Platform::openPath(e.path, O_RDONLY | O_NONBLOCK);
         if (m_fd < 0)
-            return fail(readError(e.path, errno));
+            return fileFailed(readError(e.path, errno));
         struct stat sb;
         if (::fstat(m_fd, &sb) != 0)
-            return fail(readError(e.path, errno));
+            return fileFailed(readError(e.path, errno));
         if (!S_ISREG(sb.st_mode))
-            return fail(QStringLiteral("Die Datei %1 ist keine gewöhnliche Datei.").arg(e.path));
+            return fileFailed(QStringLiteral("Die Datei %1 ist keine gewöhnliche Datei.").arg(e.path));
+        e.stat.kind = Platform::FileStat::File;
+        e.stat.device = sb.st_dev;
+        e.stat.inode = sb.st_ino;
+        e.stat.size = sb.st_size;
+        e.stat.mtimeNs = qint64(sb.st_mtim.tv_sec) * 1000000000LL + sb.st_mtim.tv_nsec;
+        e.stat.ctimeNs = qint64(sb.st_ctim.tv_sec) * 1000000000LL + sb.st_ctim.tv_nsec;
+        e.stat.mode = sb.st_mode & 07777;
         e.mtime = sb.st_mtim.tv_sec;
         e.mode = sb.st_mode & 07777;
         e.statSize = quint64(sb.st_size);
@@ -523,10 +559,34 @@ private:
         return true;
     }
 
+    /*
+     * A file that vanished or cannot be read: where the caller takes a partial archive it is
+     * left out (what of it was written already is given up) and the next file follows;
+     * otherwise the archive fails.
+     */
+    bool fileFailed(const QString &reason)
+    {
+        if (!m_result)
+            return fail(reason);
+        Entry &e = m_entries[size_t(m_nextEntry)];
+        e.failure = reason;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        ++m_nextEntry;
+        if (e.headerWritten && !m_out.truncate(e.offset))
+            return writeFailed();
+        return true;
+    }
+
     bool readPiece()
     {
-        if (m_fd < 0 && !openNextFile())
-            return false;
+        if (m_fd < 0) {
+            if (!openNextFile())
+                return false;
+            if (m_fd < 0)
+                return true; // left out
+        }
         Entry &e = m_entries[size_t(m_nextEntry)];
         auto p = std::make_unique<Piece>();
         p->entry = m_nextEntry;
@@ -545,7 +605,7 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                return fail(readError(e.path, errno));
+                return fileFailed(readError(e.path, errno));
             if (n == 0) {
                 atEnd = true;
                 break;
@@ -611,6 +671,8 @@ private:
 
     bool writePiece(Piece &p)
     {
+        if (!m_entries[size_t(p.entry)].failure.isEmpty())
+            return true; // the rest of a file left out
         if (!p.ok)
             return fail(QStringLiteral("Die Datei %1 kann nicht komprimiert werden.").arg(m_entries[size_t(p.entry)].path));
         Entry &e = m_entries[size_t(p.entry)];
@@ -623,6 +685,7 @@ private:
             e.method = store ? kMethodStored : kMethodDeflated;
             const QByteArray &data = store ? p.input : p.output;
             e.compressedSize = quint64(data.size());
+            e.headerWritten = true;
             if (!m_out.write(localHeader(e)) || !m_out.write(data))
                 return writeFailed();
             return fileDone(e);
@@ -634,6 +697,7 @@ private:
             e.crc = p.crc;
             e.size = 0;
             e.compressedSize = 0;
+            e.headerWritten = true;
             if (!m_out.write(localHeader(e)))
                 return writeFailed();
         } else {
@@ -655,7 +719,7 @@ private:
     bool fileDone(const Entry &e)
     {
         if (m_progress.message)
-            m_progress.message(QStringLiteral("  adding: ") + QFile::decodeName(e.name));
+            m_progress.message(QStringLiteral("  adding: ") + Platform::decodePath(e.name.constData(), e.name.size()));
         if (m_progress.fileDone)
             m_progress.fileDone();
         // A cancel click is honoured after every file, not only when keepAlive is due.
@@ -666,7 +730,11 @@ private:
     {
         const quint64 start = m_out.position();
         QByteArray h;
+        quint64 count = 0;
         for (const Entry &e : m_entries) {
+            if (!e.failure.isEmpty())
+                continue;
+            ++count;
             quint16 dosTime = 0;
             quint16 dosDate = 0;
             dosDateTime(e.mtime, &dosTime, &dosDate);
@@ -715,7 +783,6 @@ private:
                 return false;
         }
         const quint64 size = m_out.position() - start;
-        const quint64 count = m_entries.size();
         h.clear();
         if (count >= 0xffff || size >= kMax32 || start >= kMax32) {
             const quint64 record = m_out.position();
@@ -752,6 +819,7 @@ private:
 
     QString m_archivePath;
     const ZipProgress &m_progress;
+    ZipResult *m_result = nullptr;
     QString m_error;
     std::vector<Entry> m_entries;
     OutputFile m_out;
@@ -811,7 +879,21 @@ bool zipFiles(const QString &archivePath, const QStringList &files, const ZipPro
 {
     if (files.isEmpty())
         return true;
-    ZipWriter writer(archivePath, progress);
+    ZipWriter writer(archivePath, progress, nullptr);
+    return writer.run(files, error);
+}
+
+bool zipFiles(const QString &archivePath,
+              const QStringList &files,
+              const ZipProgress &progress,
+              ZipResult *result,
+              QString *error)
+{
+    result->packed.clear();
+    result->skipped.clear();
+    if (files.isEmpty())
+        return true;
+    ZipWriter writer(archivePath, progress, result);
     return writer.run(files, error);
 }
 

@@ -32,7 +32,7 @@ bool ArchiveCatalog::open(const QString &path)
     close();
     m_error.clear();
     const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir)) {
+    if (!Platform::makePath(dir)) {
         m_error = QStringLiteral("Der Ordner %1 kann nicht angelegt werden.").arg(dir);
         return false;
     }
@@ -59,7 +59,7 @@ bool ArchiveCatalog::isSet(const QString &absolutePath, const Platform::FileStat
 {
     if (!m_db || !st.exists())
         return true;
-    const QByteArray key = absolutePath.toUtf8();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_select);
     sqlite3_bind_text(m_select, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     bool set = true;
@@ -81,7 +81,7 @@ bool ArchiveCatalog::clear(const QString &absolutePath, const Platform::FileStat
 {
     if (!beginWrite())
         return false;
-    const QByteArray key = absolutePath.toUtf8();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_upsert);
     sqlite3_bind_text(m_upsert, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     sqlite3_bind_int64(m_upsert, 2, sqlite3_int64(st.device));
@@ -98,7 +98,7 @@ bool ArchiveCatalog::set(const QString &absolutePath)
 {
     if (!beginWrite())
         return false;
-    const QByteArray key = absolutePath.toUtf8();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_delete);
     sqlite3_bind_text(m_delete, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     const int rc = sqlite3_step(m_delete);

@@ -83,6 +83,14 @@ QString userProfileFolder();
  */
 QString driveOf(const QString &path);
 
+/**
+ * True when the medium of target is not there: target lies below a folder where removable
+ * media are mounted (/media, /run/media, /mnt) but its nearest existing folder is not on such
+ * a medium, or lastMountPoint (where the job last wrote to, empty when unknown) differs from
+ * the mount point of its nearest existing folder.
+ */
+bool mediumMissing(const QString &target, const QString &lastMountPoint);
+
 /// Bytes available to this user on the file system of path (nearest existing parent); -1 when unknown.
 qint64 freeSpace(const QString &path);
 

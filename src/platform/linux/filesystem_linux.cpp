@@ -79,6 +79,17 @@ QString driveOf(const QString &path)
     return info.isValid() ? info.rootPath() : QString();
 }
 
+bool mediumMissing(const QString &target, const QString &lastMountPoint)
+{
+    const QString mount = driveOf(target);
+    const QString clean = QDir::cleanPath(target);
+    for (const QString root : {QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")}) {
+        if (clean.startsWith(root + u'/'))
+            return !(mount == root || mount.startsWith(root + u'/'));
+    }
+    return !lastMountPoint.isEmpty() && mount != lastMountPoint;
+}
+
 qint64 freeSpace(const QString &path)
 {
     const QString existing = nearestExisting(path);

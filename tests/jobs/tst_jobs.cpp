@@ -188,7 +188,8 @@ private slots:
         QTest::newRow("abc") << "abc" << "176049177";
         QTest::newRow("empty") << "" << "";
         QTest::newRow("umlaut and euro") << QStringLiteral("ä€") << "114064";
-        QTest::newRow("beyond the code page") << QStringLiteral("ł") << "226065";
+        QTest::newRow("code page bytes that are valid UTF-8") << QStringLiteral("Ä€") << "098064";
+        QTest::newRow("beyond the code page") << QStringLiteral("ł") << "247221223226065";
     }
 
     void testPasswords()

@@ -81,8 +81,8 @@ bool writeAll(int fd, const char *data, size_t size)
 }
 
 // Between two keep-alive calls: small enough that a slow target never holds a window for long.
-constexpr size_t kChunk = 1024 * 1024;
-constexpr size_t kBufferSize = 1024 * 1024;
+constexpr size_t kChunk = 256 * 1024;
+constexpr size_t kBufferSize = 256 * 1024;
 
 bool copyContent(int in, int out, const std::function<void()> &keepAlive)
 {

@@ -47,7 +47,7 @@ QList<Mask> compileMasks(const QStringList &masks);
 /**
  * Copies the content of source to target (created or replaced), then gives the target the
  * source's permission bits and modification time (and owner when running as root).
- * keepAlive is called after every MiB. A file already at target is replaced only by the
+ * keepAlive is called after every 256 KiB. A file already at target is replaced only by the
  * complete copy; on failure nothing is left under the target's name but what was there
  * before, and *error holds the system's reason. Paths of any length and names of any bytes.
  * *sourceStat receives the state of the source when it was opened.

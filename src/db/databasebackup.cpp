@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "db/databasebackup.h"
 
-#include "app/startup.h"
 #include "db/tmysqldatabase.h"
 #include "engine/backuprun.h"
 #include "engine/ziparchive.h"
@@ -305,7 +304,7 @@ void DatabaseSaver::saveEntry(int index)
 
     // A folder of this process's own, so two programs saving at once never share a dump.
     const QString workDir
-        = Startup::tempFolder(m_job) + QStringLiteral("trevalo-db-%1/").arg(QCoreApplication::applicationPid());
+        = m_job.tempFolder() + QStringLiteral("trevalo-db-%1/").arg(QCoreApplication::applicationPid());
     QDir().mkpath(workDir);
     const QString dumpPath = workDir + DatabaseDump::kDumpFileName;
     DumpFile file;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/backuprun.h"
 
-#include "app/startup.h"
 #include "engine/runlog.h"
 #include "engine/setlayout.h"
 #include "engine/ziparchive.h"
@@ -12,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/settingsstore.h"
 #include "platform/systemactions.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 
 #include <QCoreApplication>
 
@@ -699,7 +698,7 @@ void BackupRun::packDirectory(const QStringList &files, const QString &sourcePat
 
     const QString work = workArchivePath();
     if (work.isEmpty()) {
-        copyFailed(Startup::tempFolder(job) + QStringLiteral("Archive.zip"), m_workFolderError);
+        copyFailed(job.tempFolder() + QStringLiteral("Archive.zip"), m_workFolderError);
         return;
     }
     Platform::removeFile(work);
@@ -763,7 +762,7 @@ QString BackupRun::workArchivePath()
 {
     if (m_workFolder.isEmpty()) {
         QByteArray pattern =
-            Platform::encodePath(Startup::tempFolder(*currentAuftrag) + QStringLiteral("trevalo-XXXXXX"));
+            Platform::encodePath(currentAuftrag->tempFolder() + QStringLiteral("trevalo-XXXXXX"));
         if (!::mkdtemp(pattern.data())) {
             m_workFolderError = Platform::systemReason(errno);
             return QString();

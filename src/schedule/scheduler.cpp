@@ -4,7 +4,7 @@
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -4,7 +4,7 @@
 #include "jobs/tauftraege.h"
 #include "platform/clock.h"
 #include "platform/filesystem.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 #include "testutil.h"
 
 #include <QFileInfo>

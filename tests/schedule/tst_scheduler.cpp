@@ -4,7 +4,7 @@
 #include "jobs/tauftraege.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 #include "schedule/scheduler.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"

@@ -460,9 +460,10 @@ void BackupRun::makeSetFolder()
 void BackupRun::prepareTarget()
 {
     TAuftrag &job = *currentAuftrag;
-    Platform::makePath(Platform::withTrailingSeparator(job.Ziel));
+    // A folder that cannot be made shows in the copies, which ask for a medium.
+    (void)Platform::makePath(Platform::withTrailingSeparator(job.Ziel));
     if (job.ueberschreiben) {
-        Platform::makePath(setFolder);
+        (void)Platform::makePath(setFolder);
         const QString marker = setFolder + SetLayout::kFixedSetMarker;
         Platform::removeFile(marker);
         const int fd = Platform::openPath(marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -807,7 +808,7 @@ bool BackupRun::copyToTarget(const QString &source, const QString &target, bool 
             if (wasMissing && !m_mediumMissing)
                 prepareTarget();
             if (!m_mediumMissing)
-                Platform::makePath(target.left(target.lastIndexOf(u'/')));
+                (void)Platform::makePath(target.left(target.lastIndexOf(u'/')));
         }
         Platform::FileStat st;
         QString error;

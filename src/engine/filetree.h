@@ -24,7 +24,7 @@ struct Entry {
  * system lists them. A link to a folder is reported as Symlink (never followed); a link to
  * a file as File. False with the system's reason when the folder cannot be read.
  */
-bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error = nullptr);
+[[nodiscard]] bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error = nullptr);
 
 /// The masks of a filter string: split at ';', empty pieces dropped, order kept.
 QStringList splitMasks(const QString &filter);
@@ -52,7 +52,7 @@ QList<Mask> compileMasks(const QStringList &masks);
  * before, and *error holds the system's reason. Paths of any length and names of any bytes.
  * *sourceStat receives the state of the source when it was opened.
  */
-bool copyFile(const QString &source,
+[[nodiscard]] bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,

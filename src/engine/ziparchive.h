@@ -52,7 +52,7 @@ struct ZipProgress {
  * when progress.cancelled() answered true. A failure leaves no file at archivePath.
  * An empty list creates nothing and succeeds.
  */
-bool zipFiles(const QString &archivePath, const QStringList &files, const ZipProgress &progress, QString *error);
+[[nodiscard]] bool zipFiles(const QString &archivePath, const QStringList &files, const ZipProgress &progress, QString *error);
 
 /// What a packing of a folder's files put into the archive and what it left out.
 struct ZipResult {
@@ -74,7 +74,7 @@ struct ZipResult {
  * still fails as a whole when it cannot be written or packing is cancelled. An archive of
  * which every file was left out holds no entry.
  */
-bool zipFiles(const QString &archivePath,
+[[nodiscard]] bool zipFiles(const QString &archivePath,
               const QStringList &files,
               const ZipProgress &progress,
               ZipResult *result,
@@ -84,7 +84,7 @@ bool zipFiles(const QString &archivePath,
  * Replaces the content of *entries with one record per entry of the archive, in the
  * archive's order. Returns false with *error (and an empty list) for a missing or damaged archive.
  */
-bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
+[[nodiscard]] bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
 
 /// True for a plain file name that stays inside any folder it is written to: not empty, not "." or "..",
 /// no separator or NUL (and no drive colon on Windows).
@@ -101,4 +101,4 @@ bool isSafeEntryName(const QString &name);
  * Returns false with *error for a refused name, a missing entry, a damaged archive or a
  * write failure.
  */
-bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);
+[[nodiscard]] bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);

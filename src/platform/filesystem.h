@@ -52,7 +52,7 @@ int renamePath(const QString &from, const QString &to);
 /// Looks at path itself (follow false) or at what a link points to (follow true).
 FileStat statPath(const QString &path, bool follow);
 /// Creates path and its missing parents. False with errno set when a part cannot be made or is no folder.
-bool makePath(const QString &path);
+[[nodiscard]] bool makePath(const QString &path);
 /// The system's text for an errno value.
 QString systemReason(int err);
 

@@ -64,7 +64,7 @@ void Scheduler::autoStartTick(const QDateTime &now)
                     checkNextEnabled = true;
             } else {
                 computeNextStart(job, now);
-                saveJob(job);
+                save(job);
             }
             continue;
         }
@@ -159,7 +159,7 @@ bool Scheduler::handleMissedRun(TAuftrag &job)
             queued = true;
         } else {
             computeNextStart(job);
-            saveJob(job);
+            save(job);
             m_host.refreshJobList(job.fileStem);
         }
         return queued;
@@ -170,7 +170,7 @@ bool Scheduler::handleMissedRun(TAuftrag &job)
     }
     if (job.lost_backup_nobackup) {
         computeNextStart(job);
-        saveJob(job);
+        save(job);
         m_host.refreshJobList(job.fileStem);
     }
     return queued;
@@ -198,6 +198,14 @@ QString Scheduler::scheduleHint() const
     if (n == 1)
         return QStringLiteral("Trevalo - 1 geplanter Auftrag");
     return QStringLiteral("Trevalo - %1 geplante Aufträge").arg(n);
+}
+
+// A job file that cannot be saved is said, not passed over: its next start would be lost.
+void Scheduler::save(TAuftrag &job)
+{
+    QString error;
+    if (!saveJob(job, &error))
+        m_host.showMessage(error);
 }
 
 SchedulerLock::SchedulerLock(const QString &folder)

@@ -64,13 +64,15 @@ void SchedulerLoop::checkJobFiles()
     for (const QString &stem : present) {
         const qint64 stamp = stampOf(stem);
         TAuftrag *job = m_jobs.findJobByStem(stem);
+        QString error;
         if (!job) {
             job = m_jobs.addNewJob(stem);
-            loadJob(*job);
             say(QStringLiteral("Neuer Auftrag: ") + job->Name);
         } else if (m_seen.value(stem) != stamp && !busy(*job)) {
-            loadJob(*job);
-            say(QStringLiteral("Auftrag neu geladen: ") + job->Name);
+            if (loadJob(*job, &error))
+                say(QStringLiteral("Auftrag neu geladen: ") + job->Name);
+            else
+                say(error);
         } else if (m_seen.value(stem) != stamp) {
             continue; // taken over when its run has ended
         }

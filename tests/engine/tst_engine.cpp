@@ -70,7 +70,8 @@ private:
         job->Start_Meldung = false;
         job->backup_ok_anzeigen = false;
         job->sources.append({path(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
-        saveJob(*job);
+        if (!saveJob(*job))
+            qFatal("job file not saved");
         return *job;
     }
 

@@ -293,7 +293,7 @@ private slots:
         TAuftrag job;
         job.scriptsFolder = mountDir;
         job.fileStem = QStringLiteral("0");
-        loadJob(job);
+        QVERIFY(loadJob(job)); // no file yet: the defaults
         job.Name = QStringLiteral("Voll");
         QVERIFY(saveJob(job));
         const QByteArray before = readFile(job.filePath());

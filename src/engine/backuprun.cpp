@@ -7,7 +7,7 @@
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
-#include "platform/archivecatalog.h"
+#include "platform/archiveattributes.h"
 #include "platform/clock.h"
 #include "platform/settingsstore.h"
 #include "platform/systemactions.h"
@@ -68,7 +68,7 @@ int BackupRun::Gauge::percent() const
     return int(std::min<qint64>(100, progress * 100 / maximum));
 }
 
-BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog)
+BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog)
     : m_jobs(jobs)
     , m_host(host)
     , m_actions(actions)

@@ -11,7 +11,7 @@
 
 #include <functional>
 
-class ArchiveCatalog;
+class ArchiveAttributes;
 class SystemActions;
 class TAuftraege;
 class TAuftrag;
@@ -20,7 +20,7 @@ class TAuftrag;
  * The run state and the steps of a run. One object serves the program's whole life (the
  * main window owns it); startAuftrag() runs one start to its end on the caller's thread.
  * The user is reached only through the RunHost; processes, eject and shutdown only
- * through SystemActions; the archive attribute through the ArchiveCatalog.
+ * through SystemActions; the archive attribute through ArchiveAttributes.
  */
 class BackupRun
 {
@@ -49,7 +49,7 @@ public:
         std::function<void(BackupRun &, const QString &subject)> mailLog;
     };
 
-    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog);
+    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog);
 
     void setHooks(const Hooks &hooks)
     {
@@ -153,7 +153,7 @@ private:
     TAuftraege &m_jobs;
     RunHost &m_host;
     SystemActions &m_actions;
-    ArchiveCatalog &m_catalog;
+    ArchiveAttributes &m_catalog;
     Hooks m_hooks;
     Gauge m_gauge1;
     Gauge m_gauge2;

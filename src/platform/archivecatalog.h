@@ -2,7 +2,7 @@
 // The archive attribute of files, kept where the file system has none.
 #pragma once
 
-#include "platform/filesystem.h"
+#include "platform/archiveattributes.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -20,11 +20,11 @@ struct sqlite3_stmt;
  * committed at least every second and by flush(); a lost catalog only makes the next
  * incremental backup a full one.
  */
-class ArchiveCatalog
+class ArchiveCatalog : public ArchiveAttributes
 {
 public:
     ArchiveCatalog() = default;
-    ~ArchiveCatalog();
+    ~ArchiveCatalog() override;
     ArchiveCatalog(const ArchiveCatalog &) = delete;
     ArchiveCatalog &operator=(const ArchiveCatalog &) = delete;
 
@@ -43,14 +43,14 @@ public:
     }
 
     /// True when the file changed since its attribute was cleared, or was never cleared.
-    bool isSet(const QString &absolutePath, const Platform::FileStat &st);
+    bool isSet(const QString &absolutePath, const Platform::FileStat &st) override;
     bool isSet(const QString &absolutePath);
     /// Clears the attribute for the state st (taken before the file was read for the backup).
-    bool clear(const QString &absolutePath, const Platform::FileStat &st);
+    bool clear(const QString &absolutePath, const Platform::FileStat &st) override;
     /// Sets the attribute, so the next incremental backup takes the file.
-    bool set(const QString &absolutePath);
+    bool set(const QString &absolutePath) override;
     /// Commits pending writes.
-    bool flush();
+    bool flush() override;
 
 private:
     bool exec(const char *sql);

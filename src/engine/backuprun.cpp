@@ -13,12 +13,9 @@
 #include "platform/systemactions.h"
 #include "jobs/nextstart.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,15 +38,6 @@ void setSuccessMarker(const QString &value)
     auto settings = SettingsStore::successMarkerSettings();
     settings->setValue(SettingsStore::kSuccessValue, value);
     settings->sync();
-}
-
-bool canOpenForReading(const QString &path)
-{
-    const int fd = Platform::openPath(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
 }
 
 // Where the medium of a target was last written to, so that its absence can be told apart
@@ -428,15 +416,7 @@ void BackupRun::writeInfoFile()
     const QByteArray content =
         (QStringLiteral("Die letzte Sicherung auf diesem Medium ist vom ") + GermanFormat::dateTimeValue(Clock::now()))
             .toUtf8();
-    bool ok = false;
-    if (!m_mediumMissing) {
-        Platform::removeFile(path);
-        const int fd = Platform::openPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ok = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
-        if (fd >= 0 && ::close(fd) != 0)
-            ok = false;
-    }
-    if (!ok) {
+    if (m_mediumMissing || !Platform::writeNewFile(path, content)) {
         const QString text = QStringLiteral("Fehler beim Erstellen der Info-Datei: \"%1\"").arg(path);
         if (currentAuftrag->fehler_anzeigen)
             m_host.showMessage(text);
@@ -466,9 +446,7 @@ void BackupRun::prepareTarget()
         (void)Platform::makePath(setFolder);
         const QString marker = setFolder + SetLayout::kFixedSetMarker;
         Platform::removeFile(marker);
-        const int fd = Platform::openPath(marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0)
-            ::close(fd);
+        (void)Platform::writeNewFile(marker, QByteArray()); // a set without its marker is still read by its name
     }
 }
 
@@ -526,14 +504,9 @@ bool BackupRun::syncTarget()
     if (m_synced || m_mediumMissing || setFolder.isEmpty())
         return true;
     m_synced = true;
-    const int fd = Platform::openPath(setFolder, O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return errno == ENOENT; // no set folder: nothing was written
-    const bool ok = ::syncfs(fd) == 0;
-    if (!ok)
-        m_syncError = Platform::systemReason(errno);
-    ::close(fd);
-    return ok;
+    if (!Platform::statPath(setFolder).exists())
+        return true; // no set folder: nothing was written
+    return Platform::syncFileSystem(setFolder, &m_syncError);
 }
 
 bool BackupRun::isDue(const QString &path, const Platform::FileStat &st) const
@@ -650,7 +623,7 @@ bool BackupRun::addFileForArchive(QStringList *list, const QString &path)
     const QString skipped =
         QStringLiteral("Datei \"%1\" konnte nicht geöffnet werden und wurde übersprungen (nicht gesichert)").arg(path);
     for (;;) {
-        if (canOpenForReading(path)) {
+        if (Platform::canOpenForReading(path)) {
             list->append(path);
             return true;
         }
@@ -762,13 +735,10 @@ void BackupRun::packDirectory(const QStringList &files, const QString &sourcePat
 QString BackupRun::workArchivePath()
 {
     if (m_workFolder.isEmpty()) {
-        QByteArray pattern =
-            Platform::encodePath(currentAuftrag->tempFolder() + QStringLiteral("trevalo-XXXXXX"));
-        if (!::mkdtemp(pattern.data())) {
-            m_workFolderError = Platform::systemReason(errno);
+        m_workFolder = Platform::makePrivateFolder(currentAuftrag->tempFolder(), QStringLiteral("trevalo-"),
+                                                   &m_workFolderError);
+        if (m_workFolder.isEmpty())
             return QString();
-        }
-        m_workFolder = Platform::decodePath(pattern.constData(), pattern.size()) + u'/';
     }
     return m_workFolder + QStringLiteral("Archive.zip");
 }

@@ -12,12 +12,7 @@
 
 namespace FileTree {
 
-struct Entry {
-    QString name;
-    Platform::FileStat stat;      ///< of the entry itself (a link is a link)
-    Platform::FileStat::Kind kind; ///< what it is, a link to a file counting as a file
-    bool isLink = false;
-};
+using Entry = Platform::DirEntry;
 
 /**
  * The entries of a folder without "." and "..", in the order a case-insensitive file

@@ -7,46 +7,10 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace RunLog {
 
 namespace {
 const QString kRule = QString(45, u'#');
-
-bool appendEntry(const QString &path, const QByteArray &bytes)
-{
-    // Never blocks: a pipe or device in the log's place is refused, not waited on.
-    int fd = Platform::openPath(path, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 && errno == ENOENT) {
-        if (!Platform::makePath(path.left(path.lastIndexOf(u'/'))))
-            return false;
-        fd = Platform::openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY, 0644);
-    }
-    if (fd < 0)
-        return false;
-    struct stat sb;
-    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
-}
 } // namespace
 
 QString logFilePath(const TAuftrag &job)
@@ -67,7 +31,7 @@ void writeLogLine(TAuftrag &job, const QString &text, RunHost *host)
     const QString path = logFilePath(job);
     if (Platform::fileAttributes(path).readOnly)
         Platform::setReadOnly(path, false);
-    if (appendEntry(path, encodeEntry(text)))
+    if (Platform::appendToFile(path, encodeEntry(text)))
         return;
     if (job.logErrorsArmed && host) {
         host->showMessage(

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+#include <vector>
+
 namespace Platform {
 
 /// What one lstat-like look at a path tells; cheap enough to be taken once per file.
@@ -55,6 +58,43 @@ FileStat statPath(const QString &path, bool follow);
 [[nodiscard]] bool makePath(const QString &path);
 /// The system's text for an errno value.
 QString systemReason(int err);
+
+/// One entry of a folder.
+struct DirEntry {
+    QString name;
+    FileStat stat;       ///< of the entry itself (a link is a link)
+    FileStat::Kind kind; ///< what it is, a link to a file counting as a file
+    bool isLink = false;
+};
+
+/**
+ * The entries of a folder without "." and "..", in the order the system lists them. A link
+ * to a folder is reported as Symlink (never followed); a link to a file as File with the
+ * file's state. False with the system's reason (and errno) when the folder cannot be read.
+ */
+[[nodiscard]] bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error = nullptr);
+
+/**
+ * Copies source to target with its permission bits and modification time (and owner when
+ * running as root); keepAlive after every 256 KiB. A file at target is replaced only by the
+ * complete copy. *sourceStat: the source as it was opened.
+ */
+[[nodiscard]] bool copyFile(const QString &source,
+                            const QString &target,
+                            const std::function<void()> &keepAlive,
+                            FileStat *sourceStat,
+                            QString *error);
+
+/// Appends bytes to a regular file (made with its folder when missing); never blocks on a pipe or device.
+[[nodiscard]] bool appendToFile(const QString &path, const QByteArray &bytes);
+/// Replaces path by a new file holding bytes.
+[[nodiscard]] bool writeNewFile(const QString &path, const QByteArray &bytes);
+/// True when the file can be opened for reading now.
+bool canOpenForReading(const QString &path);
+/// A new folder below parent, prefix + a part nobody can guess, for the owner only; ends with '/'. Empty on failure.
+QString makePrivateFolder(const QString &parent, const QString &prefix, QString *error = nullptr);
+/// Writes everything cached for the file system of path back to its medium.
+[[nodiscard]] bool syncFileSystem(const QString &path, QString *error = nullptr);
 
 /// The attributes that the Windows side keeps per file.
 struct FileAttributes {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Names as bytes, and file calls on paths of any length.
 #include "platform/filesystem.h"
+#include "platform/linux/stat_linux.h"
 
 #include <cerrno>
 #include <climits>
@@ -121,10 +122,6 @@ private:
     int m_error = 0;
 };
 
-qint64 toNs(const struct timespec &ts)
-{
-    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
 
 } // namespace
 
@@ -260,20 +257,7 @@ FileStat statPath(const QString &path, bool follow)
     struct stat sb;
     if (!at.ok() || ::fstatat(at.dir(), at.name(), &sb, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return st;
-    if (S_ISREG(sb.st_mode))
-        st.kind = FileStat::File;
-    else if (S_ISDIR(sb.st_mode))
-        st.kind = FileStat::Directory;
-    else if (S_ISLNK(sb.st_mode))
-        st.kind = FileStat::Symlink;
-    else
-        st.kind = FileStat::Other;
-    st.device = sb.st_dev;
-    st.inode = sb.st_ino;
-    st.size = sb.st_size;
-    st.mtimeNs = toNs(sb.st_mtim);
-    st.ctimeNs = toNs(sb.st_ctim);
-    st.mode = sb.st_mode & 07777;
+    st = toStat(sb);
     return st;
 }
 

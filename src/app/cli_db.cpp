@@ -64,7 +64,7 @@ int restoreDatabase(Context &ctx)
                           .arg(QDir::toNativeSeparators(passwordFile)));
 
     const QString name = savedName(archive, access.database);
-    TerminalRunHost host(ctx.answers, name);
+    TerminalRunHost host(ctx.answers);
     TerminalRunHost::installInterruptHandler();
     host.setProgressVisible(true);
     const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(host, archive, name, access);

@@ -35,7 +35,7 @@ int runScheduler(Context &ctx)
     ArchiveCatalog catalog;
     if (!catalog.open())
         err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
-    TerminalRunHost host(ctx.answers, QString());
+    TerminalRunHost host(ctx.answers);
     BackupRun run(*ctx.jobs, host, SystemActions::system(), catalog);
     Scheduler scheduler(*ctx.jobs, run, host);
     SchedulerLoop loop(*ctx.jobs, scheduler, run);

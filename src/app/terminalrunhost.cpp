@@ -63,9 +63,8 @@ QString forTerminal(const QString &text)
 
 } // namespace
 
-TerminalRunHost::TerminalRunHost(const QList<Answer::Button> &answers, const QString &jobName)
+TerminalRunHost::TerminalRunHost(const QList<Answer::Button> &answers)
     : m_answers(answers)
-    , m_jobName(jobName)
     , m_stderrIsTerminal(::isatty(STDERR_FILENO))
     , m_stdinIsTerminal(::isatty(STDIN_FILENO))
 {

@@ -89,7 +89,7 @@ QString BackupRun::driveText() const
     return drive.isEmpty() ? currentAuftrag->Ziel.left(1) : drive;
 }
 
-void BackupRun::startAuftrag(bool byScheduler)
+void BackupRun::startAuftrag(TAuftrag &job, StartedBy how)
 {
     if (jobRunning) {
         m_host.showMessage(QStringLiteral("Zur Zeit läuft bereits ein Backupauftrag"));
@@ -98,17 +98,10 @@ void BackupRun::startAuftrag(bool byScheduler)
     }
     jobRunning = true;
     outcome = Outcome::None;
-
-    if (!byScheduler && !closeAfterRun) {
-        currentAuftrag = m_jobs.findJobByName(m_host.selectedJobName());
+    currentAuftrag = &job;
+    m_startedBy = how;
+    if (how == StartedBy::User)
         m_host.setJobProgressText(QStringLiteral("wird ausgeführt"));
-    }
-    if (!currentAuftrag) {
-        jobRunning = false;
-        outcome = Outcome::Refused;
-        return;
-    }
-    TAuftrag &job = *currentAuftrag;
     m_host.setJobListHint(job.hintergrundBackup
                               ? QStringLiteral("Auftrag wird durchgeführt. \r\n\r\nKlicken Sie auf den aktiven Auftrag "
                                                "doppelt, um das Statusfenster zu öffnen.")
@@ -127,7 +120,6 @@ void BackupRun::startAuftrag(bool byScheduler)
     job.logErrorsArmed = true;
 
     if (!runChecks()) {
-        commandLineStart = false;
         outcome = Outcome::ChecksFailed;
         m_host.refreshJobList(job.fileStem);
         finishStart();
@@ -175,8 +167,6 @@ void BackupRun::finishStart()
         m_hooks.enableKillTimer();
     abortFlag = false;
     jobRunning = false;
-    // A command-line start is over, however it ended; later starts by the user run the selected job.
-    closeAfterRun = false;
 }
 
 bool BackupRun::runChecks()
@@ -392,7 +382,7 @@ void BackupRun::endRun()
         m_hooks.mailLog(*this, subject);
     if (!job.start_after_backup.isEmpty())
         m_actions.startProgram(job.start_after_backup, job.start_after_backup_param, job.start_after_backup_wait);
-    if (closeAfterRun)
+    if (m_startedBy == StartedBy::CommandLine)
         m_host.requestClose();
     if (job.autostart && startedMinimized) {
         m_host.minimizeMainWindow();

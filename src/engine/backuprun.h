@@ -56,11 +56,14 @@ public:
         m_hooks = hooks;
     }
 
+    /// Who started a run: the user (button, menu, trevalo-cli run), the clock, or the program's command line.
+    enum class StartedBy { User, Clock, CommandLine };
+
     /**
-     * Starts currentAuftrag (byScheduler or closeAfterRun) or the job of the selected row
-     * and returns when the start has ended.
+     * Runs job and returns when the start has ended. A start from the command line asks the
+     * main window to close at its end; a start by the user marks the job's row at once.
      */
-    void startAuftrag(bool byScheduler);
+    void startAuftrag(TAuftrag &job, StartedBy how);
 
     /**
      * Copies one file into the set: a failure goes to the Retry / Ignore / Cancel dialog or
@@ -79,11 +82,10 @@ public:
     void setLastMessage(const QString &text);
 
     // Run state, shared with the steps other subsystems provide.
-    TAuftrag *currentAuftrag = nullptr;
+    TAuftrag *currentAuftrag = nullptr; ///< the job of the start under way, or of the last one
     bool jobRunning = false;
     bool abortFlag = false;
-    bool closeAfterRun = false;
-    bool commandLineStart = false;
+    /// The window was minimized when the program or this start began: an autostart job minimizes it again.
     bool startedMinimized = false;
     int errorCount = 0;
     qint64 filesCopied = 0;
@@ -155,6 +157,7 @@ private:
     SystemActions &m_actions;
     ArchiveAttributes &m_catalog;
     Hooks m_hooks;
+    StartedBy m_startedBy = StartedBy::User;
     Gauge m_gauge1;
     Gauge m_gauge2;
     bool m_showSuccess = false;

@@ -110,11 +110,10 @@ void Scheduler::checkNextTick()
 
 void Scheduler::start(TAuftrag &job)
 {
-    m_run.currentAuftrag = &job;
     m_host.refreshJobList(job.fileStem);
     if (onStart)
         onStart(job);
-    m_run.startAuftrag(true);
+    m_run.startAuftrag(job, BackupRun::StartedBy::Clock);
     if (onEnd)
         onEnd(job);
 }

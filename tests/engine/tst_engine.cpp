@@ -79,8 +79,7 @@ private:
     {
         BackupRun local(*m_jobs, m_host, m_actions, *m_catalog);
         BackupRun &r = state ? *state : local;
-        m_host.selectedName = job.Name;
-        r.startAuftrag(false);
+        r.startAuftrag(job, BackupRun::StartedBy::User);
         return r.outcome;
     }
 
@@ -751,8 +750,8 @@ private slots:
         QCOMPARE(readFile(mapped + QStringLiteral("unter")), QByteArray("im Weg"));
     }
 
-    // Whatever ends a start, a command-line start is over; the minimized start of a job without
-    // autostart is left for the window to finish.
+    // Only a command-line start that ran asks the window to close; the minimized start of a job
+    // without autostart is left for the window to finish.
     void testRunFlagsAfterEveryEnd_data()
     {
         QTest::addColumn<bool>("checksFail");
@@ -773,11 +772,9 @@ private slots:
         job.Start_Meldung = promptCancelled;
         m_host.answers = {Answer::Cancel};
         BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
-        state.currentAuftrag = &job;
-        state.closeAfterRun = true;
         state.startedMinimized = true;
-        state.startAuftrag(false);
-        QVERIFY(!state.closeAfterRun);
+        state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
+        QCOMPARE(m_host.closeRequests, checksFail || promptCancelled ? 0 : 1);
         QVERIFY(state.startedMinimized);
     }
 
@@ -840,16 +837,14 @@ private slots:
         job.cd_auswerfen = true;
         m_actions.ejectSucceeds = false;
         BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
-        state.closeAfterRun = true;
-        state.currentAuftrag = &job;
-        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
+        QCOMPARE(state.outcome, BackupRun::Outcome::Completed);
         QCOMPARE(m_actions.calls,
                  QStringList({QStringLiteral("start /usr/bin/nachher [--fertig \"mit Leerzeichen\"] "),
                               QStringLiteral("eject ") + job.Ziel}));
         QCOMPARE(m_host.viewedLogs, QStringList{path(QStringLiteral("log/protokoll.txt"))});
         QCOMPARE(m_host.printedLogs.size(), 1);
         QCOMPARE(m_host.closeRequests, 1);
-        QVERIFY(!state.closeAfterRun);
         QVERIFY(m_host.messages.contains(QStringLiteral("Konnte Medium nicht auswerfen.")));
         QVERIFY(logText().contains(QStringLiteral(" nach abgeschlossenem Backup nicht auswerfen.\r\n")));
         QCOMPARE(job.Status, 0);

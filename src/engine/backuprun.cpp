@@ -6,12 +6,12 @@
 #include "engine/ziparchive.h"
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
+#include "jobs/nextstart.h"
 #include "jobs/tauftraege.h"
 #include "platform/archiveattributes.h"
 #include "platform/clock.h"
 #include "platform/settingsstore.h"
 #include "platform/systemactions.h"
-#include "jobs/nextstart.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -59,6 +59,7 @@ bool ArchiveCatalog::isSet(const QString &absolutePath, const Platform::FileStat
 {
     if (!m_db || !st.exists())
         return true;
+    beginRead();
     const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_select);
     sqlite3_bind_text(m_select, 1, key.constData(), int(key.size()), SQLITE_STATIC);
@@ -114,18 +115,33 @@ bool ArchiveCatalog::flush()
     return exec("COMMIT");
 }
 
+// Look-ups share one transaction too: each statement on its own would take the file's locks
+// anew, once per file of a run.
+void ArchiveCatalog::beginRead()
+{
+    if (m_inTransaction && m_transactionAge.elapsed() >= kCommitIntervalMs)
+        flush();
+    if (!m_inTransaction && exec("BEGIN")) {
+        m_inTransaction = true;
+        m_writing = false;
+        m_transactionAge.start();
+    }
+}
+
 bool ArchiveCatalog::beginWrite()
 {
     if (!m_db) {
         m_error = QStringLiteral("Der Archivattribut-Katalog ist nicht geöffnet.");
         return false;
     }
-    if (m_inTransaction && m_transactionAge.elapsed() >= kCommitIntervalMs && !flush())
+    // A reading transaction gives way to a writing one, which later look-ups share.
+    if (m_inTransaction && (!m_writing || m_transactionAge.elapsed() >= kCommitIntervalMs) && !flush())
         return false;
     if (!m_inTransaction) {
         if (!exec("BEGIN IMMEDIATE"))
             return false;
         m_inTransaction = true;
+        m_writing = true;
         m_transactionAge.start();
     }
     return true;

@@ -56,6 +56,7 @@ private:
     bool exec(const char *sql);
     bool prepare(sqlite3_stmt **stmt, const char *sql);
     bool beginWrite();
+    void beginRead();
     bool fail(const char *what);
     void close();
 
@@ -64,6 +65,7 @@ private:
     sqlite3_stmt *m_upsert = nullptr;
     sqlite3_stmt *m_delete = nullptr;
     bool m_inTransaction = false;
+    bool m_writing = false; ///< the open transaction may write
     QElapsedTimer m_transactionAge;
     QString m_error;
 };

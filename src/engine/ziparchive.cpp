@@ -97,6 +97,19 @@ QString entryName(zip_t *za, zip_uint64_t index)
     return raw ? Platform::decodePath(raw) : QString();
 }
 
+// The first entry stored under exactly these bytes. libzip's own lookup goes by the names it
+// converted from code page 437, so it does not find a name that is not UTF-8 by its bytes.
+zip_int64_t locateEntry(zip_t *za, const QByteArray &name)
+{
+    const zip_int64_t count = zip_get_num_entries(za, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *raw = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        if (raw && name == raw)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error)
@@ -142,7 +155,7 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
     zip_t *za = openForReading(archivePath, error);
     if (!za)
         return false;
-    const zip_int64_t index = zip_name_locate(za, Platform::encodePath(entryName).constData(), ZIP_FL_ENC_RAW);
+    const zip_int64_t index = locateEntry(za, Platform::encodePath(entryName));
     if (index < 0) {
         setError(error,
             QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/backuprun.h"
+#include "engine/filetree.h"
 #include "engine/ziparchive.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
@@ -13,12 +14,18 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <utime.h>
 
 using TestUtil::readFile;
@@ -115,6 +122,153 @@ bool makeZip(const QString &archive, const QList<QPair<QString, QByteArray>> &en
     return QProcess::execute(QStringLiteral("python3"), { QStringLiteral("-c"), script, archive }) == 0;
 }
 
+// Writes a file at a path of any length and with any bytes in its names.
+bool writeBytes(const QString &path, const QByteArray &content)
+{
+    if (!Platform::makePath(path.section(u'/', 0, -2)))
+        return false;
+    const int fd = Platform::openPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    return ::close(fd) == 0 && ok;
+}
+
+QByteArray readBytes(const QString &path)
+{
+    const int fd = Platform::openPath(path, O_RDONLY);
+    QByteArray content;
+    char buffer[65536];
+    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, n);
+    if (fd >= 0)
+        ::close(fd);
+    return content;
+}
+
+// Everything below dir by its path as bytes: a file with its content, a folder (path ending in '/') empty.
+void bytesTree(const QString &dir, const QByteArray &prefix, QMap<QByteArray, QByteArray> *tree)
+{
+    std::vector<FileTree::Entry> entries;
+    QVERIFY2(FileTree::listDirectory(dir, &entries), qPrintable(Platform::displayPath(dir)));
+    for (const FileTree::Entry &e : entries) {
+        const QByteArray key = prefix + Platform::encodePath(e.name);
+        if (e.kind == Platform::FileStat::Directory) {
+            tree->insert(key + '/', QByteArray());
+            bytesTree(dir + u'/' + e.name, key + '/', tree);
+        } else {
+            tree->insert(key, readBytes(dir + u'/' + e.name));
+        }
+    }
+}
+
+QMap<QByteArray, QByteArray> bytesTree(const QString &dir)
+{
+    QMap<QByteArray, QByteArray> tree;
+    bytesTree(dir, QByteArray(), &tree);
+    return tree;
+}
+
+// Removes dir and everything below it, however deep (the temporary folder cannot).
+void removeTree(const QString &dir)
+{
+    std::vector<FileTree::Entry> entries;
+    Platform::changeMode(dir, 0700);
+    FileTree::listDirectory(dir, &entries);
+    for (const FileTree::Entry &e : entries) {
+        if (e.kind == Platform::FileStat::Directory && !e.isLink)
+            removeTree(dir + u'/' + e.name);
+        else
+            Platform::removeFile(dir + u'/' + e.name);
+    }
+    Platform::removeDirectory(dir);
+}
+
+quint32 crc32Of(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffu;
+    for (char c : data) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// An archive with stored entries whose names are the given bytes, no UTF-8 flag: what a
+// packer writes for names that are not UTF-8. Written at a path of any length.
+bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteArray>> &entries)
+{
+    QByteArray out;
+    QByteArray central;
+    const auto put16 = [](QByteArray &b, quint32 v) {
+        b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    };
+    const auto put32 = [&](QByteArray &b, quint32 v) {
+        put16(b, v & 0xffff);
+        put16(b, v >> 16);
+    };
+    const quint32 dosDate = ((2020 - 1980) << 9) | (1 << 5) | 1;
+    for (const auto &[name, data] : entries) {
+        const quint32 offset = quint32(out.size());
+        const quint32 crc = crc32Of(data);
+        put32(out, 0x04034b50);
+        for (quint32 v : {20u, 0u, 0u, 0u, dosDate})
+            put16(out, v);
+        for (quint32 v : {crc, quint32(data.size()), quint32(data.size())})
+            put32(out, v);
+        put16(out, quint32(name.size()));
+        put16(out, 0);
+        out += name + data;
+        put32(central, 0x02014b50);
+        for (quint32 v : {(3u << 8) | 20u, 20u, 0u, 0u, 0u, dosDate})
+            put16(central, v);
+        for (quint32 v : {crc, quint32(data.size()), quint32(data.size())})
+            put32(central, v);
+        for (quint32 v : {quint32(name.size()), 0u, 0u, 0u, 0u})
+            put16(central, v);
+        put32(central, 0100644u << 16);
+        put32(central, offset);
+        central += name;
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out += central;
+    put32(out, 0x06054b50);
+    for (quint32 v : {0u, 0u, quint32(entries.size()), quint32(entries.size())})
+        put16(out, v);
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return writeBytes(archive, out);
+}
+
+// Root reads any folder; without these two capabilities it is held to the permission bits like
+// any user, so that a folder of mode 000 is unreadable whoever runs the test.
+constexpr quint32 kPermissionBypass = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+class WithoutPermissionBypass
+{
+public:
+    WithoutPermissionBypass()
+    {
+        m_ok = ::syscall(SYS_capget, &m_header, m_saved) == 0;
+        __user_cap_data_struct reduced[2] = { m_saved[0], m_saved[1] };
+        reduced[0].effective &= ~kPermissionBypass;
+        m_ok = m_ok && ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutPermissionBypass()
+    {
+        if (m_ok)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    Q_DISABLE_COPY_MOVE(WithoutPermissionBypass)
+
+private:
+    __user_cap_header_struct m_header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct m_saved[2] {};
+    bool m_ok = false;
+};
+
 } // namespace
 
 class TestRestore : public QObject
@@ -175,6 +329,35 @@ private:
     QString mappedSource() const
     {
         return QStringLiteral("root") + path(QStringLiteral("quelle"));
+    }
+
+    // trevalo-cli with the test's settings: exit code and standard output. Without the
+    // permission bypass of root when asked, as the ordinary user the tests stand for.
+    std::pair<int, QString> cli(const QStringList &args, bool withoutBypass = false)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        p.setProcessEnvironment(env);
+        if (withoutBypass) {
+            p.setChildProcessModifier([] {
+                ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+                ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+            });
+        }
+        p.start(QStringLiteral(TREVALO_CLI), args);
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
+    }
+
+    // Selects the whole of the one set in the model and restores it below dest.
+    RestoreWalk::Outcome restoreWhole(RestoreModel &model, RestoreWalk &walk, const QString &dest)
+    {
+        model.toggleNode(model.topLevel().first());
+        walk.setRestoreFolder(true, dest);
+        return walk.run();
     }
 
     // Selects the one set whose folder name begins with code and restores it.
@@ -260,6 +443,7 @@ private slots:
     void cleanup()
     {
         Clock::setInstance(nullptr);
+        removeTree(m_dir->path()); // also what is too deep for the temporary folder's own removal
     }
 
     void testRoundTrip_data()
@@ -670,6 +854,200 @@ private slots:
         }
     }
 
+    void testDamagedSets_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("restored");
+        QTest::addColumn<QString>("damagedPlace"); // where the damaged part is shown
+        QTest::addColumn<QString>("summary");
+        const QString one = QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Teil der Sicherung ist nicht lesbar.");
+        QTest::newRow("truncated archive") << "truncated" << 0 << "/daten/" << one;
+        QTest::newRow("random archive") << "random" << 0 << "/daten/" << one;
+        QTest::newRow("empty archive") << "empty" << 0 << "/daten/" << one;
+        QTest::newRow("good archive beside a truncated one in a subfolder") << "subfolder" << 2 << "/daten/unter/" << one;
+        QTest::newRow("unreadable folder") << "folder" << 1 << "/daten/gesperrt/" << one;
+    }
+
+    // Every part of a set that cannot be read is shown as damaged, reported by the restore and counted.
+    void testDamagedSets()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, restored);
+        QFETCH(QString, damagedPlace);
+        QFETCH(QString, summary);
+        const bool compressed = kind != QLatin1String("folder");
+        const QString setName = compressed ? QStringLiteral("B-T03261210-Kaputt") : QStringLiteral("B-T01261210-Kaputt");
+        const QString daten = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten/"));
+        QString error;
+        writeFile(path(QStringLiteral("work/a.txt")), QByteArray(5000, 'a'));
+        writeFile(path(QStringLiteral("work/b.txt")), "b");
+        QVERIFY(zipFiles(path(QStringLiteral("work/gut.zip")),
+            { path(QStringLiteral("work/a.txt")), path(QStringLiteral("work/b.txt")) },
+            ZipProgress(),
+            &error));
+        const QByteArray good = readFile(path(QStringLiteral("work/gut.zip")));
+        QByteArray random(5000, Qt::Uninitialized);
+        for (char &c : random)
+            c = char(QRandomGenerator::global()->generate());
+        if (kind == QLatin1String("truncated"))
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), good.left(good.size() / 2)));
+        else if (kind == QLatin1String("random"))
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), random));
+        else if (kind == QLatin1String("empty"))
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), QByteArray()));
+        else if (kind == QLatin1String("subfolder")) {
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), good));
+            QVERIFY(writeFile(daten + QStringLiteral("unter/Archive.zip"), good.left(good.size() - 10)));
+        } else {
+            QVERIFY(writeFile(daten + QStringLiteral("gut.txt"), "gut"));
+            QVERIFY(writeFile(daten + QStringLiteral("gesperrt/x.txt"), "x"));
+            setMode(daten + QStringLiteral("gesperrt"), 0);
+        }
+
+        RestoreModel model;
+        {
+            WithoutPermissionBypass asUser;
+            QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+        }
+        QList<int> damaged;
+        for (int i = 0; i < int(model.records().size()); ++i) {
+            if (!model.record(i).damage.isEmpty())
+                damaged.append(i);
+        }
+        if (kind == QLatin1String("folder") && damaged.isEmpty())
+            QSKIP("no way to make a folder unreadable here");
+        QCOMPARE(damaged.size(), 1);
+        const RestoreRecord &damage = model.record(damaged.first());
+        QCOMPARE(Platform::displayPath(RestoreModel::placeText(RestoreModel::savedPlace(damage.relativeFolder))),
+            damagedPlace);
+        const QString broken = compressed
+            ? path(QStringLiteral("medium/") + setName + QStringLiteral("/root") + damagedPlace + QStringLiteral("Archive.zip"))
+            : daten + QStringLiteral("gesperrt/");
+        QVERIFY2(damage.damage.contains(broken), qPrintable(damage.damage));
+        // The folder shows the damaged part in its list and has something to select.
+        const QList<RestoreRow> rows = model.rows(damage.node);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().damage, damage.damage);
+        QCOMPARE(model.node(damage.node).state, int(SetNode::NoneSelected));
+
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QCOMPARE(model.node(damage.node).state, int(SetNode::AllSelected));
+        QCOMPARE(walk.restoredCount, restored);
+        QCOMPARE(walk.failedCount, 1);
+        QCOMPARE(walk.damagedCount, 1);
+        QCOMPARE(walk.failures, QStringList { damage.damage });
+        QCOMPARE(host.messages,
+            QStringList({ damage.damage + QStringLiteral("\r\rDie Dateien darin können nicht wiederhergestellt werden."),
+                summary }));
+
+        // The command line marks the part and fails, also for an ordinary user.
+        auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) }, true);
+        QCOMPARE(code, 1);
+        QVERIFY2(out.contains(QStringLiteral("  %1\tbeschädigt: %2\n").arg(damagedPlace, damage.damage)), qPrintable(out));
+        QVERIFY(QDir(dest).removeRecursively());
+        std::tie(code, out) = cli({ QStringLiteral("restore"),
+                                      path(QStringLiteral("medium")),
+                                      QStringLiteral("--set"),
+                                      setName,
+                                      QStringLiteral("--to"),
+                                      dest },
+            true);
+        QCOMPARE(code, 1);
+        QCOMPARE(out,
+            QStringLiteral("Wiederhergestellt: %1, übersprungen: 0, nicht wiederhergestellt: 1\n").arg(restored));
+    }
+
+    void testNamesDepthAndEmptyFolders_data()
+    {
+        QTest::addColumn<bool>("compressed");
+        QTest::newRow("copied") << false;
+        QTest::newRow("zipped") << true;
+    }
+
+    // What a set holds comes back with the same bytes in its names, at any depth, empty folders included.
+    void testNamesDepthAndEmptyFolders()
+    {
+        QFETCH(bool, compressed);
+        QByteArray deep;
+        for (int i = 0; i < 18; ++i)
+            deep += "tief" + QByteArray::number(i) + QByteArray(240, 'x') + '/';
+        QVERIFY(deep.size() > 4096);
+        // Paths below the saved folder: files (with their content) and empty folders (ending in '/').
+        const QList<QByteArray> files { "B\xfcro/brief.txt",
+            "\xff.txt",
+            "\xef\xbf\xbd.txt", // U+FFFD: a lossy reading would take \xff for it
+            "\xff\xfe.txt",
+            "a\\b.txt",
+            deep + "ende.txt",
+            deep + "\xe4rger.txt" };
+        const QList<QByteArray> emptyFolders { "leer/", "B\xfcro/leer\xfc/", deep + "leer/" };
+
+        const QString setName = compressed ? QStringLiteral("B-T03261210-Namen") : QStringLiteral("B-T01261210-Namen");
+        const QString saved = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten/"));
+        const auto at = [](const QString &folder, const QByteArray &rel) {
+            return folder + Platform::decodePath(rel.constData(), rel.size());
+        };
+        QMap<QByteArray, QByteArray> expected;
+        QMap<QByteArray, QList<QPair<QByteArray, QByteArray>>> archives; // folder -> entries
+        for (const QByteArray &f : files) {
+            const qsizetype slash = f.lastIndexOf('/') + 1;
+            expected.insert(f, f);
+            for (qsizetype i = f.indexOf('/'); i >= 0; i = f.indexOf('/', i + 1))
+                expected.insert(f.left(i + 1), QByteArray());
+            if (compressed)
+                archives[f.left(slash)].append({ f.mid(slash), f });
+            else
+                QVERIFY(writeBytes(at(saved, f), f));
+        }
+        for (const QByteArray &folder : emptyFolders) {
+            for (qsizetype i = folder.indexOf('/'); i >= 0; i = folder.indexOf('/', i + 1))
+                expected.insert(folder.left(i + 1), QByteArray());
+            QVERIFY(Platform::makePath(at(saved, folder)));
+        }
+        for (auto it = archives.begin(); it != archives.end(); ++it)
+            QVERIFY(writeStoredZip(at(saved, it.key()) + QStringLiteral("Archive.zip"), it.value()));
+
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QVERIFY2(walk.failures.isEmpty(), qPrintable(walk.failures.join(u'\n')));
+        QCOMPARE(host.messages, QStringList { QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") });
+        QCOMPARE(walk.restoredCount, files.size() + emptyFolders.size());
+        const QMap<QByteArray, QByteArray> restored = bytesTree(dest + QStringLiteral("/root/daten"));
+        QCOMPARE(restored.keys(), expected.keys());
+        QCOMPARE(restored, expected);
+
+        // The listing shows such names readably.
+        const auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) });
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains(QStringLiteral("  /daten/B\\xFCro/\t1 Datei\n")), qPrintable(out));
+
+        // Selecting the folder above an empty one selects it; a folder beside it is left alone.
+        RestoreModel again;
+        QVERIFY(scanBackupFolder(&again, path(QStringLiteral("medium")), QString()));
+        int buero = -1;
+        for (const SetNode &n : again.nodes()) {
+            if (n.folderName == Platform::decodePath("B\xfcro"))
+                buero = int(&n - again.nodes().data());
+        }
+        QVERIFY(buero >= 0);
+        again.toggleNode(buero);
+        QCOMPARE(again.selectedCount(), 2);
+        QCOMPARE(again.updateStatusBar(), QStringLiteral(" gewählte Dateien: 1 Dateien entsprechen 0 kB."));
+        const QString partial = path(QStringLiteral("teilweise"));
+        RestoreWalk part(again, host);
+        part.setRestoreFolder(true, partial);
+        QCOMPARE(part.run(), RestoreWalk::Outcome::Completed);
+        QCOMPARE(bytesTree(partial + QStringLiteral("/root/daten")).keys(),
+            QList<QByteArray>({ "B\xfcro/", "B\xfcro/brief.txt", "B\xfcro/leer\xfc/" }));
+    }
+
     void testCommandLine()
     {
         makeSourceTree();
@@ -677,18 +1055,6 @@ private slots:
         writeFile(path(QStringLiteral("ziel/B-T01261210-Anderer/root/a.txt")), "a");
         const QString ziel = path(QStringLiteral("ziel"));
         const QString unter = path(QStringLiteral("quelle/Unter/"));
-
-        const auto cli = [this](const QStringList &args) {
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-            env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-            env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-            p.setProcessEnvironment(env);
-            p.start(QStringLiteral(TREVALO_CLI), args);
-            p.waitForFinished(60000);
-            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
-        };
 
         auto [code, out] = cli({ QStringLiteral("sets"), ziel, QStringLiteral("--job"), QStringLiteral("Test") });
         QCOMPARE(code, 0);

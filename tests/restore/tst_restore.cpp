@@ -21,11 +21,13 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
 #include <linux/capability.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <unistd.h>
+#endif
 #include <utime.h>
 
 using TestUtil::readFile;
@@ -242,6 +244,7 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
     return writeBytes(archive, out);
 }
 
+#ifdef Q_OS_LINUX
 // Root reads any folder; without these two capabilities it is held to the permission bits like
 // any user, so that a folder of mode 000 is unreadable whoever runs the test.
 constexpr quint32 kPermissionBypass = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
@@ -268,6 +271,20 @@ private:
     __user_cap_data_struct m_saved[2] {};
     bool m_ok = false;
 };
+
+// In a child before it starts: the same for a program run as root.
+void dropPermissionBypass()
+{
+    ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+    ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+}
+#else
+struct WithoutPermissionBypass {
+};
+void dropPermissionBypass()
+{
+}
+#endif
 
 } // namespace
 
@@ -342,10 +359,7 @@ private:
         env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         p.setProcessEnvironment(env);
         if (withoutBypass) {
-            p.setChildProcessModifier([] {
-                ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
-                ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
-            });
+            p.setChildProcessModifier(dropPermissionBypass);
         }
         p.start(QStringLiteral(TREVALO_CLI), args);
         p.waitForFinished(60000);

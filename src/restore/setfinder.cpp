@@ -11,6 +11,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 void ScanProgress::setFolderLine(const QString &)
 {
 }
@@ -271,9 +273,14 @@ bool scanBackupFolder(
         node.text += typeSuffix(set.type);
         const int index = model->addNode(node);
         model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen - ") + jobFilter + u' ');
+        const size_t recordsBefore = model->records().size();
         scanner.scanFolder(node.relativeFolder, 1, index, set.type);
+        const bool damaged = std::any_of(model->records().begin() + std::ptrdiff_t(recordsBefore),
+            model->records().end(),
+            [](const RestoreRecord &r) { return !r.damage.isEmpty(); });
         show.setFolderLine(node.text);
-        show.appendToLastLine(QStringLiteral("ok"));
+        // "ok" only for a set that could be read in full.
+        show.appendToLastLine(damaged ? QStringLiteral("beschädigt") : QStringLiteral("ok"));
         show.processEvents();
     }
     return true;

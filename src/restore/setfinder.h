@@ -37,7 +37,7 @@ public:
  *
  * Saved folders that hold nothing become folder records, so that they are restored too. A
  * folder that cannot be listed and an archive that cannot be read become records marked as
- * damaged, never an empty folder. Folders that look like dated sets without a valid date or
+ * damaged, never an empty folder, and the set's memo line ends in "beschädigt" instead of "ok". Folders that look like dated sets without a valid date or
  * type are skipped silently, as are symbolic links. False with *error only when
  * backupFolder itself cannot be read.
  */

@@ -919,9 +919,10 @@ private slots:
         }
 
         RestoreModel model;
+        RecordingScan progress;
         {
             WithoutPermissionBypass asUser;
-            QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+            QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString(), &progress));
         }
         QList<int> damaged;
         for (int i = 0; i < int(model.records().size()); ++i) {
@@ -931,6 +932,7 @@ private slots:
         if (kind == QLatin1String("folder") && damaged.isEmpty())
             QSKIP("no way to make a folder unreadable here");
         QCOMPARE(damaged.size(), 1);
+        QCOMPARE(progress.memo, QStringList { QStringLiteral("Kaputt vom 10.12.2026 ..beschädigt") });
         const RestoreRecord &damage = model.record(damaged.first());
         QCOMPARE(Platform::displayPath(RestoreModel::placeText(RestoreModel::savedPlace(damage.relativeFolder))),
             damagedPlace);

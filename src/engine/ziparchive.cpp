@@ -89,22 +89,38 @@ zip_t *openForReading(const QString &archivePath, QString *error)
     return za;
 }
 
-// The entry's name as it is stored: its bytes, whatever the UTF-8 flag says, so that a name
-// that is not valid UTF-8 comes back with the bytes it was saved with.
+// The entry's name. An entry packed on a Unix-like system carries the bytes of its name, whatever
+// the UTF-8 flag says, and gets them back, so a name that is not UTF-8 is restored as it was
+// saved. Packers on DOS and Windows wrote names without the flag in their code page 437, which
+// libzip converts.
 QString entryName(zip_t *za, zip_uint64_t index)
 {
+    zip_uint8_t opsys = ZIP_OPSYS_UNIX;
+    zip_uint32_t attributes = 0;
+    zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
+    switch (opsys) {
+    case ZIP_OPSYS_DOS:
+    case ZIP_OPSYS_OS_2:
+    case ZIP_OPSYS_WINDOWS_NTFS:
+    case ZIP_OPSYS_MVS: // what some Windows packers wrote for NTFS
+    case ZIP_OPSYS_VFAT:
+        if (const char *converted = zip_get_name(za, index, ZIP_FL_ENC_GUESS))
+            return QString::fromUtf8(converted);
+        return QString();
+    default:
+        break;
+    }
     const char *raw = zip_get_name(za, index, ZIP_FL_ENC_RAW);
     return raw ? Platform::decodePath(raw) : QString();
 }
 
-// The first entry stored under exactly these bytes. libzip's own lookup goes by the names it
-// converted from code page 437, so it does not find a name that is not UTF-8 by its bytes.
-zip_int64_t locateEntry(zip_t *za, const QByteArray &name)
+// The first entry of that name. libzip's own lookup goes by the names it converted from code
+// page 437, so it would not find a name that is not UTF-8 by its bytes.
+zip_int64_t locateEntry(zip_t *za, const QString &name)
 {
     const zip_int64_t count = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(za, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (raw && name == raw)
+        if (entryName(za, zip_uint64_t(i)) == name)
             return i;
     }
     return -1;
@@ -155,7 +171,7 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
     zip_t *za = openForReading(archivePath, error);
     if (!za)
         return false;
-    const zip_int64_t index = locateEntry(za, Platform::encodePath(entryName));
+    const zip_int64_t index = locateEntry(za, entryName);
     if (index < 0) {
         setError(error,
             QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")

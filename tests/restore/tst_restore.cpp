@@ -198,8 +198,9 @@ quint32 crc32Of(const QByteArray &data)
 }
 
 // An archive with stored entries whose names are the given bytes, no UTF-8 flag: what a
-// packer writes for names that are not UTF-8. Written at a path of any length.
-bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteArray>> &entries)
+// packer writes for names that are not UTF-8, on the system madeBy (3: Unix, 0: DOS).
+// Written at a path of any length.
+bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteArray>> &entries, quint32 madeBy = 3)
 {
     QByteArray out;
     QByteArray central;
@@ -223,7 +224,7 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
         put16(out, 0);
         out += name + data;
         put32(central, 0x02014b50);
-        for (quint32 v : {(3u << 8) | 20u, 20u, 0u, 0u, 0u, dosDate})
+        for (quint32 v : {(madeBy << 8) | 20u, 20u, 0u, 0u, 0u, dosDate})
             put16(central, v);
         for (quint32 v : {crc, quint32(data.size()), quint32(data.size())})
             put32(central, v);
@@ -1062,6 +1063,27 @@ private slots:
         QCOMPARE(part.run(), RestoreWalk::Outcome::Completed);
         QCOMPARE(bytesTree(partial + QStringLiteral("/root/daten")).keys(),
             QList<QByteArray>({ "B\xfcro/", "B\xfcro/brief.txt", "B\xfcro/leer\xfc/" }));
+    }
+
+    // Names packed on a Unix-like system come back as their bytes; those packed on DOS and
+    // Windows without the UTF-8 flag are in code page 437 and come back as text.
+    void testArchiveNamesOfOtherSystems()
+    {
+        const QString saved = path(QStringLiteral("medium/B-T03261210-Fremd/root/daten/"));
+        QVERIFY(writeStoredZip(saved + QStringLiteral("unix/Archive.zip"), { { "B\xfcro.txt", "unix" } }, 3));
+        QVERIFY(writeStoredZip(saved + QStringLiteral("dos/Archive.zip"), { { "B\x81ro.txt", "dos" } }, 0));
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QCOMPARE(walk.restoredCount, 2);
+        QCOMPARE(bytesTree(dest + QStringLiteral("/root/daten")),
+            (QMap<QByteArray, QByteArray> { { "dos/", "" },
+                { "dos/B\xc3\xbcro.txt", "dos" },
+                { "unix/", "" },
+                { "unix/B\xfcro.txt", "unix" } }));
     }
 
     void testCommandLine()

@@ -160,7 +160,11 @@ bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QStrin
     return true;
 }
 
-bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error)
+bool extractEntry(const QString &archivePath,
+    const QString &targetDir,
+    const QString &entryName,
+    QString *error,
+    const std::function<void()> &keepAlive)
 {
     if (!isSafeEntryName(entryName)) {
         setError(error,
@@ -221,7 +225,13 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
     if (!zf)
         return fail(archiveReadError(archivePath, QString::fromLocal8Bit(zip_strerror(za))));
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    QElapsedTimer sinceKeepAlive;
+    sinceKeepAlive.start();
     for (;;) {
+        if (keepAlive && sinceKeepAlive.elapsed() >= kKeepAliveMs) {
+            keepAlive();
+            sinceKeepAlive.restart();
+        }
         // libzip checks the CRC when the last byte has been read and then reports an error.
         const zip_int64_t n = zip_fread(zf, buffer.data(), zip_uint64_t(buffer.size()));
         if (n < 0) {

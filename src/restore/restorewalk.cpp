@@ -315,7 +315,7 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             fail(dest, QStringLiteral("Das Archiv Archive.zip fehlt im Ordner %1.").arg(native(sourceFolder)));
             return false;
         }
-        if (!extractEntry(archive, destFolder, record.name, &error)) {
+        if (!extractEntry(archive, destFolder, record.name, &error, [this] { m_host.processEvents(); })) {
             fail(dest, error);
             return false;
         }

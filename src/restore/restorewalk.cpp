@@ -295,8 +295,9 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
     }
     // The folder is made even for a skipped file, as a restore of its folder would.
     if (!Platform::makePath(destFolder)) {
-        fail(dest, QStringLiteral("Der Ordner %1 kann nicht angelegt werden: %2")
-                       .arg(native(destFolder), Platform::systemReason(errno)));
+        fail(dest,
+            QStringLiteral("Der Ordner %1 kann nicht angelegt werden: %2")
+                .arg(native(destFolder), Platform::systemReason(errno)));
         return false;
     }
     if (existing.exists() && !replace) {
@@ -320,9 +321,10 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             return false;
         }
     } else {
-        const QString made = destFolder + QStringLiteral(".trevalo-")
-            + QString::number(QRandomGenerator::global()->generate64(), 36);
-        if (!FileTree::copyFile(sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
+        const QString made
+            = destFolder + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36);
+        if (!FileTree::copyFile(
+                sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
             fail(dest, error);
             return false;
         }

@@ -5,8 +5,8 @@
 #include "engine/setlayout.h"
 #include "engine/ziparchive.h"
 #include "jobs/germanformat.h"
-#include "platform/filesystem.h"
 #include "platform/clock.h"
+#include "platform/filesystem.h"
 #include "restore/restoremodel.h"
 
 #include <QDir>
@@ -262,7 +262,8 @@ bool scanBackupFolder(
 
         model->countSet();
         SetNode node;
-        node.text = Platform::displayPath(set.jobName) + QStringLiteral(" vom ") + GermanFormat::shortDate(set.date.date());
+        node.text
+            = Platform::displayPath(set.jobName) + QStringLiteral(" vom ") + GermanFormat::shortDate(set.date.date());
         node.folderName = e.name;
         node.relativeFolder = e.name + u'/';
         node.setType = set.type;

@@ -39,7 +39,6 @@ namespace
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
 
-
 void setMode(const QString &path, mode_t mode)
 {
     ::chmod(QFile::encodeName(path).constData(), mode);
@@ -204,9 +203,7 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
 {
     QByteArray out;
     QByteArray central;
-    const auto put16 = [](QByteArray &b, quint32 v) {
-        b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
-    };
+    const auto put16 = [](QByteArray &b, quint32 v) { b.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
     const auto put32 = [&](QByteArray &b, quint32 v) {
         put16(b, v & 0xffff);
         put16(b, v >> 16);
@@ -216,19 +213,19 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
         const quint32 offset = quint32(out.size());
         const quint32 crc = crc32Of(data);
         put32(out, 0x04034b50);
-        for (quint32 v : {20u, 0u, 0u, 0u, dosDate})
+        for (quint32 v : { 20u, 0u, 0u, 0u, dosDate })
             put16(out, v);
-        for (quint32 v : {crc, quint32(data.size()), quint32(data.size())})
+        for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
             put32(out, v);
         put16(out, quint32(name.size()));
         put16(out, 0);
         out += name + data;
         put32(central, 0x02014b50);
-        for (quint32 v : {(madeBy << 8) | 20u, 20u, 0u, 0u, 0u, dosDate})
+        for (quint32 v : { (madeBy << 8) | 20u, 20u, 0u, 0u, 0u, dosDate })
             put16(central, v);
-        for (quint32 v : {crc, quint32(data.size()), quint32(data.size())})
+        for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
             put32(central, v);
-        for (quint32 v : {quint32(name.size()), 0u, 0u, 0u, 0u})
+        for (quint32 v : { quint32(name.size()), 0u, 0u, 0u, 0u })
             put16(central, v);
         put32(central, 0100644u << 16);
         put32(central, offset);
@@ -237,7 +234,7 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
     const quint32 centralOffset = quint32(out.size());
     out += central;
     put32(out, 0x06054b50);
-    for (quint32 v : {0u, 0u, quint32(entries.size()), quint32(entries.size())})
+    for (quint32 v : { 0u, 0u, quint32(entries.size()), quint32(entries.size()) })
         put16(out, v);
     put32(out, quint32(central.size()));
     put32(out, centralOffset);
@@ -875,11 +872,13 @@ private slots:
         QTest::addColumn<int>("restored");
         QTest::addColumn<QString>("damagedPlace"); // where the damaged part is shown
         QTest::addColumn<QString>("summary");
-        const QString one = QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Teil der Sicherung ist nicht lesbar.");
+        const QString one
+            = QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Teil der Sicherung ist nicht lesbar.");
         QTest::newRow("truncated archive") << "truncated" << 0 << "/daten/" << one;
         QTest::newRow("random archive") << "random" << 0 << "/daten/" << one;
         QTest::newRow("empty archive") << "empty" << 0 << "/daten/" << one;
-        QTest::newRow("good archive beside a truncated one in a subfolder") << "subfolder" << 2 << "/daten/unter/" << one;
+        QTest::newRow("good archive beside a truncated one in a subfolder")
+            << "subfolder" << 2 << "/daten/unter/" << one;
         QTest::newRow("unreadable folder") << "folder" << 1 << "/daten/gesperrt/" << one;
     }
 
@@ -891,7 +890,8 @@ private slots:
         QFETCH(QString, damagedPlace);
         QFETCH(QString, summary);
         const bool compressed = kind != QLatin1String("folder");
-        const QString setName = compressed ? QStringLiteral("B-T03261210-Kaputt") : QStringLiteral("B-T01261210-Kaputt");
+        const QString setName
+            = compressed ? QStringLiteral("B-T03261210-Kaputt") : QStringLiteral("B-T01261210-Kaputt");
         const QString daten = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten/"));
         QString error;
         writeFile(path(QStringLiteral("work/a.txt")), QByteArray(5000, 'a'));
@@ -937,9 +937,9 @@ private slots:
         const RestoreRecord &damage = model.record(damaged.first());
         QCOMPARE(Platform::displayPath(RestoreModel::placeText(RestoreModel::savedPlace(damage.relativeFolder))),
             damagedPlace);
-        const QString broken = compressed
-            ? path(QStringLiteral("medium/") + setName + QStringLiteral("/root") + damagedPlace + QStringLiteral("Archive.zip"))
-            : daten + QStringLiteral("gesperrt/");
+        const QString broken = compressed ? path(QStringLiteral("medium/") + setName + QStringLiteral("/root")
+                                   + damagedPlace + QStringLiteral("Archive.zip"))
+                                          : daten + QStringLiteral("gesperrt/");
         QVERIFY2(damage.damage.contains(broken), qPrintable(damage.damage));
         // The folder shows the damaged part in its list and has something to select.
         const QList<RestoreRow> rows = model.rows(damage.node);
@@ -957,13 +957,15 @@ private slots:
         QCOMPARE(walk.damagedCount, 1);
         QCOMPARE(walk.failures, QStringList { damage.damage });
         QCOMPARE(host.messages,
-            QStringList({ damage.damage + QStringLiteral("\r\rDie Dateien darin können nicht wiederhergestellt werden."),
-                summary }));
+            QStringList(
+                { damage.damage + QStringLiteral("\r\rDie Dateien darin können nicht wiederhergestellt werden."),
+                    summary }));
 
         // The command line marks the part and fails, also for an ordinary user.
         auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) }, true);
         QCOMPARE(code, 1);
-        QVERIFY2(out.contains(QStringLiteral("  %1\tbeschädigt: %2\n").arg(damagedPlace, damage.damage)), qPrintable(out));
+        QVERIFY2(
+            out.contains(QStringLiteral("  %1\tbeschädigt: %2\n").arg(damagedPlace, damage.damage)), qPrintable(out));
         QVERIFY(QDir(dest).removeRecursively());
         std::tie(code, out) = cli({ QStringLiteral("restore"),
                                       path(QStringLiteral("medium")),
@@ -973,8 +975,8 @@ private slots:
                                       dest },
             true);
         QCOMPARE(code, 1);
-        QCOMPARE(out,
-            QStringLiteral("Wiederhergestellt: %1, übersprungen: 0, nicht wiederhergestellt: 1\n").arg(restored));
+        QCOMPARE(
+            out, QStringLiteral("Wiederhergestellt: %1, übersprungen: 0, nicht wiederhergestellt: 1\n").arg(restored));
     }
 
     void testNamesDepthAndEmptyFolders_data()
@@ -1080,10 +1082,8 @@ private slots:
         QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
         QCOMPARE(walk.restoredCount, 2);
         QCOMPARE(bytesTree(dest + QStringLiteral("/root/daten")),
-            (QMap<QByteArray, QByteArray> { { "dos/", "" },
-                { "dos/B\xc3\xbcro.txt", "dos" },
-                { "unix/", "" },
-                { "unix/B\xfcro.txt", "unix" } }));
+            (QMap<QByteArray, QByteArray> {
+                { "dos/", "" }, { "dos/B\xc3\xbcro.txt", "dos" }, { "unix/", "" }, { "unix/B\xfcro.txt", "unix" } }));
     }
 
     void testCommandLine()

@@ -249,7 +249,8 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
     if (record.folder) {
         // An empty folder of the set: the folder is all there is to restore.
         if (!Platform::makePath(destFolder)) {
-            failFolder(destFolder, Platform::systemReason(errno));
+            const int err = errno;
+            failFolder(destFolder, Platform::systemReason(err));
             return false;
         }
         ++restoredCount;
@@ -295,9 +296,10 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
     }
     // The folder is made even for a skipped file, as a restore of its folder would.
     if (!Platform::makePath(destFolder)) {
+        const int err = errno;
         fail(dest,
             QStringLiteral("Der Ordner %1 kann nicht angelegt werden: %2")
-                .arg(native(destFolder), Platform::systemReason(errno)));
+                .arg(native(destFolder), Platform::systemReason(err)));
         return false;
     }
     if (existing.exists() && !replace) {

@@ -470,6 +470,9 @@ private slots:
     {
         QFETCH(bool, compressed);
         makeSourceTree();
+        // What the backup saves comes back: a backslash is a name character here, an empty folder a folder.
+        writeFile(path(QStringLiteral("quelle/Unter/a\\b.txt")), "schraeg");
+        QVERIFY(QDir().mkpath(path(QStringLiteral("quelle/Unter/leer"))));
         TAuftrag &job = makeJob(QStringLiteral("Test"), compressed);
         backUp(job);
         const auto atFull = treeOf(path(QStringLiteral("quelle")));
@@ -490,6 +493,7 @@ private slots:
         QCOMPARE(host.messages, QStringList { QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") });
         QVERIFY(host.questions.isEmpty());
         compareTrees(treeOf(restored + u'/' + mappedSource()), atFull, compressed);
+        QVERIFY(QFileInfo(restored + u'/' + mappedSource() + QStringLiteral("/Unter/leer")).isDir());
         // The incremental set on top brings the tree up to date; the changed file is replaced when asked.
         host = ScriptedRunHost();
         host.answers = { Answer::All };
@@ -502,6 +506,7 @@ private slots:
         host = ScriptedRunHost();
         QCOMPARE(restoreSet(full, host, QString()), RestoreWalk::Outcome::Completed);
         compareTrees(treeOf(path(QStringLiteral("quelle"))), atFull, compressed);
+        QVERIFY(QFileInfo(path(QStringLiteral("quelle/Unter/leer"))).isDir());
         host = ScriptedRunHost();
         host.answers = { Answer::All };
         QCOMPARE(restoreSet(incremental, host, QString()), RestoreWalk::Outcome::Completed);

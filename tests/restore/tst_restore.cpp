@@ -347,8 +347,9 @@ private:
     }
 
     // trevalo-cli with the test's settings: exit code and standard output. Without the
-    // permission bypass of root when asked, as the ordinary user the tests stand for.
-    std::pair<int, QString> cli(const QStringList &args, bool withoutBypass = false)
+    // permission bypass of root when asked, as the ordinary user the tests stand for. A last
+    // argument given as bytes is handed over as such, through the shell.
+    std::pair<int, QString> cli(const QStringList &args, bool withoutBypass = false, const QByteArray &rawLast = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -356,10 +357,18 @@ private:
         env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
         env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         p.setProcessEnvironment(env);
-        if (withoutBypass) {
+        if (withoutBypass)
             p.setChildProcessModifier(dropPermissionBypass);
+        if (rawLast.isEmpty()) {
+            p.start(QStringLiteral(TREVALO_CLI), args);
+        } else {
+            QString octal;
+            for (char c : rawLast)
+                octal += QStringLiteral("\\%1").arg(uint(uchar(c)), 3, 8, QLatin1Char('0'));
+            const QString script = QStringLiteral("exec \"$0\" \"$@\" \"$(printf '%1')\"").arg(octal);
+            p.start(QStringLiteral("/bin/sh"),
+                QStringList { QStringLiteral("-c"), script, QStringLiteral(TREVALO_CLI) } + args);
         }
-        p.start(QStringLiteral(TREVALO_CLI), args);
         p.waitForFinished(60000);
         return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
     }
@@ -1051,6 +1060,19 @@ private slots:
         const auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) });
         QCOMPARE(code, 0);
         QVERIFY2(out.contains(QStringLiteral("  /daten/B\\xFCro/\t1 Datei\n")), qPrintable(out));
+        // A place whose name is not UTF-8 can be named on the command line.
+        const QString byCli = path(QStringLiteral("kommandozeile"));
+        const auto [cliCode, cliOut] = cli({ QStringLiteral("restore"),
+                                               path(QStringLiteral("medium")),
+                                               QStringLiteral("--set"),
+                                               setName,
+                                               QStringLiteral("--to"),
+                                               byCli },
+            false,
+            "/daten/B\xfcro/");
+        QCOMPARE(cliCode, 0);
+        QCOMPARE(bytesTree(byCli + QStringLiteral("/root/daten")).keys(),
+            QList<QByteArray>({ "B\xfcro/", "B\xfcro/brief.txt", "B\xfcro/leer\xfc/" }));
 
         // Selecting the folder above an empty one selects it; a folder beside it is left alone.
         RestoreModel again;

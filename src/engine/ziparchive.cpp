@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -16,6 +17,9 @@
 #include <zip.h>
 
 namespace {
+
+// Well below the 100 ms promised to callers, leaving room for writing one piece.
+constexpr int kKeepAliveMs = 40;
 
 using Platform::systemReason;
 using ZipFormat::kExtendedTimestampId;

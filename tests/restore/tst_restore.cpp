@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bytetree.h"
 #include "engine/backuprun.h"
 #include "engine/filetree.h"
 #include "engine/ziparchive.h"
@@ -38,6 +39,7 @@ namespace
 {
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
+constexpr qint64 kMtime = 1262304000; // 2010-01-01
 
 void setMode(const QString &path, mode_t mode)
 {
@@ -123,64 +125,18 @@ bool makeZip(const QString &archive, const QList<QPair<QString, QByteArray>> &en
     return QProcess::execute(QStringLiteral("python3"), { QStringLiteral("-c"), script, archive }) == 0;
 }
 
-// Writes a file at a path of any length and with any bytes in its names.
-bool writeBytes(const QString &path, const QByteArray &content)
-{
-    if (!Platform::makePath(path.section(u'/', 0, -2)))
-        return false;
-    const int fd = Platform::openPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    return ::close(fd) == 0 && ok;
-}
-
-QByteArray readBytes(const QString &path)
-{
-    const int fd = Platform::openPath(path, O_RDONLY);
-    QByteArray content;
-    char buffer[65536];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, n);
-    if (fd >= 0)
-        ::close(fd);
-    return content;
-}
-
-// Everything below dir by its path as bytes: a file with its content, a folder (path ending in '/') empty.
-void bytesTree(const QString &dir, const QByteArray &prefix, QMap<QByteArray, QByteArray> *tree)
-{
-    std::vector<FileTree::Entry> entries;
-    QVERIFY2(FileTree::listDirectory(dir, &entries), qPrintable(Platform::displayPath(dir)));
-    for (const FileTree::Entry &e : entries) {
-        const QByteArray key = prefix + Platform::encodePath(e.name);
-        if (e.kind == Platform::FileStat::Directory) {
-            tree->insert(key + '/', QByteArray());
-            bytesTree(dir + u'/' + e.name, key + '/', tree);
-        } else {
-            tree->insert(key, readBytes(dir + u'/' + e.name));
-        }
-    }
-}
-
-QMap<QByteArray, QByteArray> bytesTree(const QString &dir)
-{
-    QMap<QByteArray, QByteArray> tree;
-    bytesTree(dir, QByteArray(), &tree);
-    return tree;
-}
-
 // Removes dir and everything below it, however deep (the temporary folder cannot).
 void removeTree(const QString &dir)
 {
     std::vector<FileTree::Entry> entries;
     Platform::changeMode(dir, 0700);
-    FileTree::listDirectory(dir, &entries);
-    for (const FileTree::Entry &e : entries) {
-        if (e.kind == Platform::FileStat::Directory && !e.isLink)
-            removeTree(dir + u'/' + e.name);
-        else
-            Platform::removeFile(dir + u'/' + e.name);
+    if (FileTree::listDirectory(dir, &entries)) {
+        for (const FileTree::Entry &e : entries) {
+            if (e.kind == Platform::FileStat::Directory && !e.isLink)
+                removeTree(dir + u'/' + e.name);
+            else
+                Platform::removeFile(dir + u'/' + e.name);
+        }
     }
     Platform::removeDirectory(dir);
 }
@@ -196,10 +152,10 @@ quint32 crc32Of(const QByteArray &data)
     return ~crc;
 }
 
-// An archive with stored entries whose names are the given bytes, no UTF-8 flag: what a
-// packer writes for names that are not UTF-8, on the system madeBy (3: Unix, 0: DOS).
-// Written at a path of any length.
-bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteArray>> &entries, quint32 madeBy = 3)
+// An archive with stored entries whose names are the given bytes, without the UTF-8 flag:
+// what a packer writes for names that are not UTF-8, on the system madeBy (3: Unix, 0: DOS).
+// Each entry has mode 0640 and the modification time mtime.
+QByteArray storedZip(const QList<QPair<QByteArray, QByteArray>> &entries, quint32 madeBy, qint64 mtime)
 {
     QByteArray out;
     QByteArray central;
@@ -207,6 +163,12 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
     const auto put32 = [&](QByteArray &b, quint32 v) {
         put16(b, v & 0xffff);
         put16(b, v >> 16);
+    };
+    const auto putTimestamp = [&](QByteArray &b) {
+        put16(b, 0x5455);
+        put16(b, 5);
+        b.append(char(1));
+        put32(b, quint32(mtime));
     };
     const quint32 dosDate = ((2020 - 1980) << 9) | (1 << 5) | 1;
     for (const auto &[name, data] : entries) {
@@ -218,18 +180,21 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
         for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
             put32(out, v);
         put16(out, quint32(name.size()));
-        put16(out, 0);
-        out += name + data;
+        put16(out, 9);
+        out += name;
+        putTimestamp(out);
+        out += data;
         put32(central, 0x02014b50);
         for (quint32 v : { (madeBy << 8) | 20u, 20u, 0u, 0u, 0u, dosDate })
             put16(central, v);
         for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
             put32(central, v);
-        for (quint32 v : { quint32(name.size()), 0u, 0u, 0u, 0u })
+        for (quint32 v : { quint32(name.size()), 9u, 0u, 0u, 0u })
             put16(central, v);
-        put32(central, 0100644u << 16);
+        put32(central, 0100640u << 16);
         put32(central, offset);
         central += name;
+        putTimestamp(central);
     }
     const quint32 centralOffset = quint32(out.size());
     out += central;
@@ -239,7 +204,31 @@ bool writeStoredZip(const QString &archive, const QList<QPair<QByteArray, QByteA
     put32(out, quint32(central.size()));
     put32(out, centralOffset);
     put16(out, 0);
-    return writeBytes(archive, out);
+    return out;
+}
+
+ByteTree::Node fileNode(const QByteArray &content)
+{
+    ByteTree::Node n;
+    n.content = content;
+    n.mtime = kMtime;
+    n.mode = 0640;
+    return n;
+}
+
+ByteTree::Node folderNode()
+{
+    ByteTree::Node n;
+    n.folder = true;
+    return n;
+}
+
+// Adds rel and every folder on its way to tree.
+void addWithFolders(ByteTree::Tree *tree, const QByteArray &rel, const ByteTree::Node &node)
+{
+    tree->insert(rel, node);
+    for (qsizetype slash = rel.indexOf('/'); slash >= 0; slash = rel.indexOf('/', slash + 1))
+        tree->insert(rel.left(slash), folderNode());
 }
 
 #ifdef Q_OS_LINUX
@@ -314,7 +303,7 @@ private:
         job->backup_ok_anzeigen = false;
         job->komprimieren = compressed;
         job->sources.append({ path(QStringLiteral("quelle")), QStringLiteral("*.*"), true });
-        saveJob(*job);
+        QTest::qVerify(saveJob(*job), "saveJob(*job)", "", __FILE__, __LINE__);
         return *job;
     }
 
@@ -1008,7 +997,7 @@ private slots:
         for (int i = 0; i < 18; ++i)
             deep += "tief" + QByteArray::number(i) + QByteArray(240, 'x') + '/';
         QVERIFY(deep.size() > 4096);
-        // Paths below the saved folder: files (with their content) and empty folders (ending in '/').
+        // Below the saved folder: files with their content, and empty folders.
         const QList<QByteArray> files { "B\xfcro/brief.txt",
             "\xff.txt",
             "\xef\xbf\xbd.txt", // U+FFFD: a lossy reading would take \xff for it
@@ -1016,32 +1005,28 @@ private slots:
             "a\\b.txt",
             deep + "ende.txt",
             deep + "\xe4rger.txt" };
-        const QList<QByteArray> emptyFolders { "leer/", "B\xfcro/leer\xfc/", deep + "leer/" };
+        const QList<QByteArray> emptyFolders { "leer", "B\xfcro/leer\xfc", deep + "leer" };
 
         const QString setName = compressed ? QStringLiteral("B-T03261210-Namen") : QStringLiteral("B-T01261210-Namen");
-        const QString saved = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten/"));
-        const auto at = [](const QString &folder, const QByteArray &rel) {
-            return folder + Platform::decodePath(rel.constData(), rel.size());
-        };
-        QMap<QByteArray, QByteArray> expected;
-        QMap<QByteArray, QList<QPair<QByteArray, QByteArray>>> archives; // folder -> entries
+        const QString saved = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten"));
+        QVERIFY(QDir().mkpath(saved));
+        const QByteArray savedRoot = Platform::encodePath(saved);
+        ByteTree::Tree expected;
+        QMap<QByteArray, QList<QPair<QByteArray, QByteArray>>> archives; // folder -> its entries
         for (const QByteArray &f : files) {
             const qsizetype slash = f.lastIndexOf('/') + 1;
-            expected.insert(f, f);
-            for (qsizetype i = f.indexOf('/'); i >= 0; i = f.indexOf('/', i + 1))
-                expected.insert(f.left(i + 1), QByteArray());
+            addWithFolders(&expected, f, fileNode(f));
             if (compressed)
                 archives[f.left(slash)].append({ f.mid(slash), f });
             else
-                QVERIFY(writeBytes(at(saved, f), f));
-        }
-        for (const QByteArray &folder : emptyFolders) {
-            for (qsizetype i = folder.indexOf('/'); i >= 0; i = folder.indexOf('/', i + 1))
-                expected.insert(folder.left(i + 1), QByteArray());
-            QVERIFY(Platform::makePath(at(saved, folder)));
+                QVERIFY(ByteTree::write(savedRoot, f, f, kMtime));
         }
         for (auto it = archives.begin(); it != archives.end(); ++it)
-            QVERIFY(writeStoredZip(at(saved, it.key()) + QStringLiteral("Archive.zip"), it.value()));
+            QVERIFY(ByteTree::write(savedRoot, it.key() + "Archive.zip", storedZip(it.value(), 3, kMtime), kMtime));
+        for (const QByteArray &folder : emptyFolders) {
+            addWithFolders(&expected, folder, folderNode());
+            QVERIFY(ByteTree::makeFolder(savedRoot, folder));
+        }
 
         RestoreModel model;
         QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
@@ -1052,7 +1037,7 @@ private slots:
         QVERIFY2(walk.failures.isEmpty(), qPrintable(walk.failures.join(u'\n')));
         QCOMPARE(host.messages, QStringList { QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") });
         QCOMPARE(walk.restoredCount, files.size() + emptyFolders.size());
-        const QMap<QByteArray, QByteArray> restored = bytesTree(dest + QStringLiteral("/root/daten"));
+        const ByteTree::Tree restored = ByteTree::read(Platform::encodePath(dest + QStringLiteral("/root/daten")));
         QCOMPARE(restored.keys(), expected.keys());
         QCOMPARE(restored, expected);
 
@@ -1060,7 +1045,9 @@ private slots:
         const auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) });
         QCOMPARE(code, 0);
         QVERIFY2(out.contains(QStringLiteral("  /daten/B\\xFCro/\t1 Datei\n")), qPrintable(out));
-        // A place whose name is not UTF-8 can be named on the command line.
+        // A place whose name is not UTF-8 can be named on the command line; it comes back with
+        // its empty folder, and nothing beside it does.
+        const QList<QByteArray> buero { "B\xfcro", "B\xfcro/brief.txt", "B\xfcro/leer\xfc" };
         const QString byCli = path(QStringLiteral("kommandozeile"));
         const auto [cliCode, cliOut] = cli({ QStringLiteral("restore"),
                                                path(QStringLiteral("medium")),
@@ -1071,36 +1058,34 @@ private slots:
             false,
             "/daten/B\xfcro/");
         QCOMPARE(cliCode, 0);
-        QCOMPARE(bytesTree(byCli + QStringLiteral("/root/daten")).keys(),
-            QList<QByteArray>({ "B\xfcro/", "B\xfcro/brief.txt", "B\xfcro/leer\xfc/" }));
+        QCOMPARE(ByteTree::read(Platform::encodePath(byCli + QStringLiteral("/root/daten"))).keys(), buero);
 
-        // Selecting the folder above an empty one selects it; a folder beside it is left alone.
+        // In the tree: selecting the folder above an empty one selects it too.
         RestoreModel again;
         QVERIFY(scanBackupFolder(&again, path(QStringLiteral("medium")), QString()));
-        int buero = -1;
-        for (const SetNode &n : again.nodes()) {
-            if (n.folderName == Platform::decodePath("B\xfcro"))
-                buero = int(&n - again.nodes().data());
-        }
-        QVERIFY(buero >= 0);
-        again.toggleNode(buero);
+        const auto node = std::find_if(again.nodes().begin(), again.nodes().end(), [](const SetNode &n) {
+            return n.folderName == Platform::decodePath("B\xfcro");
+        });
+        QVERIFY(node != again.nodes().end());
+        again.toggleNode(int(node - again.nodes().begin()));
         QCOMPARE(again.selectedCount(), 2);
         QCOMPARE(again.updateStatusBar(), QStringLiteral(" gewählte Dateien: 1 Dateien entsprechen 0 kB."));
         const QString partial = path(QStringLiteral("teilweise"));
         RestoreWalk part(again, host);
         part.setRestoreFolder(true, partial);
         QCOMPARE(part.run(), RestoreWalk::Outcome::Completed);
-        QCOMPARE(bytesTree(partial + QStringLiteral("/root/daten")).keys(),
-            QList<QByteArray>({ "B\xfcro/", "B\xfcro/brief.txt", "B\xfcro/leer\xfc/" }));
+        QCOMPARE(ByteTree::read(Platform::encodePath(partial + QStringLiteral("/root/daten"))).keys(), buero);
     }
 
     // Names packed on a Unix-like system come back as their bytes; those packed on DOS and
     // Windows without the UTF-8 flag are in code page 437 and come back as text.
     void testArchiveNamesOfOtherSystems()
     {
-        const QString saved = path(QStringLiteral("medium/B-T03261210-Fremd/root/daten/"));
-        QVERIFY(writeStoredZip(saved + QStringLiteral("unix/Archive.zip"), { { "B\xfcro.txt", "unix" } }, 3));
-        QVERIFY(writeStoredZip(saved + QStringLiteral("dos/Archive.zip"), { { "B\x81ro.txt", "dos" } }, 0));
+        const QByteArray saved = Platform::encodePath(path(QStringLiteral("medium/B-T03261210-Fremd/root/daten")));
+        QVERIFY(QDir().mkpath(QString::fromUtf8(saved)));
+        QVERIFY(
+            ByteTree::write(saved, "unix/Archive.zip", storedZip({ { "B\xfcro.txt", "unix" } }, 3, kMtime), kMtime));
+        QVERIFY(ByteTree::write(saved, "dos/Archive.zip", storedZip({ { "B\x81ro.txt", "dos" } }, 0, kMtime), kMtime));
         RestoreModel model;
         QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
         ScriptedRunHost host;
@@ -1108,9 +1093,12 @@ private slots:
         const QString dest = path(QStringLiteral("wieder"));
         QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
         QCOMPARE(walk.restoredCount, 2);
-        QCOMPARE(bytesTree(dest + QStringLiteral("/root/daten")),
-            (QMap<QByteArray, QByteArray> {
-                { "dos/", "" }, { "dos/B\xc3\xbcro.txt", "dos" }, { "unix/", "" }, { "unix/B\xfcro.txt", "unix" } }));
+        ByteTree::Tree expected;
+        ByteTree::Node dos = fileNode("dos");
+        dos.mode = 0644; // DOS keeps no permission bits
+        addWithFolders(&expected, "dos/B\xc3\xbcro.txt", dos);
+        addWithFolders(&expected, "unix/B\xfcro.txt", fileNode("unix"));
+        QCOMPARE(ByteTree::read(Platform::encodePath(dest + QStringLiteral("/root/daten"))), expected);
     }
 
     void testCommandLine()

@@ -5,9 +5,7 @@
 #include "platform/filesystem.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -18,7 +16,7 @@
 
 namespace {
 
-// Well below the 100 ms promised to callers, leaving room for writing one piece.
+// Well below the 100 ms promised to callers, leaving room for one buffer of an entry.
 constexpr int kKeepAliveMs = 40;
 
 using Platform::systemReason;
@@ -51,7 +49,8 @@ bool extendedMtime(zip_t *za, zip_uint64_t index, zip_flags_t where, qint64 *mti
 
 QString archiveReadError(const QString &archivePath, const QString &reason)
 {
-    return QStringLiteral("Das Archiv %1 kann nicht gelesen werden: %2").arg(Platform::displayPath(archivePath), reason);
+    return QStringLiteral("Das Archiv %1 kann nicht gelesen werden: %2")
+        .arg(Platform::displayPath(archivePath), reason);
 }
 
 QString zipErrorText(int code)
@@ -252,7 +251,8 @@ bool extractEntry(const QString &archivePath,
             if (w <= 0) {
                 const int err = w < 0 ? errno : ENOSPC;
                 zip_fclose(zf);
-                return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
+                return fail(
+                    QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
             }
             done += w;
         }

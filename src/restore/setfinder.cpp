@@ -257,7 +257,8 @@ bool scanBackupFolder(
         SetName set;
         if (!parseSetName(model->backupFolder() + e.name, e.name, &set))
             continue;
-        if (!jobFilter.isEmpty() && set.jobName != jobFilter)
+        // A set folder holds the job name with its separators mapped.
+        if (!jobFilter.isEmpty() && set.jobName != SetLayout::nameInFolder(jobFilter))
             continue;
 
         model->countSet();

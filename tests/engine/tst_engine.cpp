@@ -6,6 +6,8 @@
 #include "jobs/tauftraege.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
+#include "restore/restoremodel.h"
+#include "restore/setfinder.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -715,6 +717,10 @@ private slots:
         QCOMPARE(QDir(path(QStringLiteral("ziel"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("innen")});
         QCOMPARE(job.Name, name);
+        // The restore finds the set by the job's name.
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, job.Ziel, name));
+        QCOMPARE(model.setsFound(), 1);
     }
 
     // Packed files of an incremental set are not packed again until they change.

@@ -10,6 +10,7 @@
 #include "restore/restoremodel.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -126,21 +127,6 @@ bool makeZip(const QString &archive, const QList<QPair<QString, QByteArray>> &en
 }
 
 // Removes dir and everything below it, however deep (the temporary folder cannot).
-void removeTree(const QString &dir)
-{
-    std::vector<FileTree::Entry> entries;
-    Platform::changeMode(dir, 0700);
-    if (FileTree::listDirectory(dir, &entries)) {
-        for (const FileTree::Entry &e : entries) {
-            if (e.kind == Platform::FileStat::Directory && !e.isLink)
-                removeTree(dir + u'/' + e.name);
-            else
-                Platform::removeFile(dir + u'/' + e.name);
-        }
-    }
-    Platform::removeDirectory(dir);
-}
-
 quint32 crc32Of(const QByteArray &data)
 {
     quint32 crc = 0xffffffffu;
@@ -275,44 +261,30 @@ void dropPermissionBypass()
 
 } // namespace
 
-class TestRestore : public QObject
+class TestRestore : public QObject, private RunFixture
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
-    ScriptedRunHost m_backupHost;
-    RecordingActions m_actions;
-    FixedClock m_clock { kNow };
-
-    QString path(const QString &rel) const
+public:
+    TestRestore()
+        : RunFixture(kNow)
     {
-        return m_dir->filePath(rel);
     }
 
+private:
     TAuftrag &makeJob(const QString &name, bool compressed)
     {
-        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-        job->Name = name;
-        job->Ziel = path(QStringLiteral("ziel"));
-        job->proto_pfad = path(QStringLiteral("log"));
-        job->Start_Meldung = false;
-        job->backup_ok_anzeigen = false;
-        job->komprimieren = compressed;
-        job->sources.append({ path(QStringLiteral("quelle")), QStringLiteral("*.*"), true });
-        QTest::qVerify(saveJob(*job), "saveJob(*job)", "", __FILE__, __LINE__);
-        return *job;
+        TAuftrag &job = RunFixture::makeJob(name);
+        job.komprimieren = compressed;
+        QTest::qVerify(saveJob(job), "saveJob(job)", "", __FILE__, __LINE__);
+        return job;
     }
 
     void backUp(TAuftrag &job)
     {
-        BackupRun run(*m_jobs, m_backupHost, m_actions, *m_catalog);
-        run.startAuftrag(job, BackupRun::StartedBy::User);
-        QCOMPARE(run.outcome, BackupRun::Outcome::Completed);
-        QCOMPARE(run.errorCount, 0);
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state.errorCount, 0);
     }
 
     void makeSourceTree()
@@ -435,25 +407,17 @@ private:
 private slots:
     void initTestCase()
     {
-        m_settingsDir = TestUtil::isolateSettings();
+        isolateSettings();
     }
 
     void init()
     {
-        Clock::setInstance(&m_clock);
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(path(QStringLiteral("Scripts")));
-        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
-        m_catalog = std::make_unique<ArchiveCatalog>();
-        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
-        m_backupHost = ScriptedRunHost();
-        m_actions = RecordingActions();
+        freshFolder();
     }
 
     void cleanup()
     {
-        Clock::setInstance(nullptr);
-        removeTree(m_dir->path()); // also what is too deep for the temporary folder's own removal
+        finish();
     }
 
     void testRoundTrip_data()

@@ -2,16 +2,13 @@
 #include "engine/ziparchive.h"
 
 #include "engine/zipformat.h"
+#include "platform/file.h"
 #include "platform/filesystem.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -65,30 +62,23 @@ QString zipErrorText(int code)
 // Opened through a descriptor, so that an archive deep below its set or with any bytes in its name is read too.
 zip_t *openForReading(const QString &archivePath, QString *error)
 {
-    const int fd = Platform::openPath(archivePath, O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        setError(error, archiveReadError(archivePath, systemReason(errno)));
-        return nullptr;
-    }
-    struct stat sb;
-    if (::fstat(fd, &sb) != 0) {
-        const int err = errno;
-        ::close(fd);
-        setError(error, archiveReadError(archivePath, systemReason(err)));
+    Platform::File file;
+    Platform::FileStat st;
+    if (!file.open(archivePath, Platform::File::Read) || !file.stat(&st)) {
+        setError(error, archiveReadError(archivePath, file.errorString()));
         return nullptr;
     }
     // An empty file is what is left of an archive cut off at its start, not an archive without entries.
-    if (!S_ISREG(sb.st_mode) || sb.st_size == 0) {
-        ::close(fd);
+    if (st.kind != Platform::FileStat::File || st.size == 0) {
         setError(error, archiveReadError(archivePath, zipErrorText(ZIP_ER_NOZIP)));
         return nullptr;
     }
     int code = 0;
-    zip_t *za = zip_fdopen(fd, 0, &code);
-    if (!za) {
-        ::close(fd);
+    zip_t *za = zip_fdopen(file.descriptor(), 0, &code);
+    if (za)
+        file.release(); // libzip closes it with the archive
+    else
         setError(error, archiveReadError(archivePath, zipErrorText(code)));
-    }
     return za;
 }
 
@@ -190,7 +180,7 @@ bool extractEntry(const QString &archivePath,
     zip_stat_init(&st);
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
-    mode_t mode = 0644;
+    uint mode = 0644;
     if (zip_stat_index(za, zip_uint64_t(index), 0, &st) == 0
         && zip_file_get_external_attributes(za, zip_uint64_t(index), 0, &opsys, &attributes) == 0
         && opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & 0777) != 0)
@@ -202,22 +192,15 @@ bool extractEntry(const QString &archivePath,
     const QString target = targetDir + (targetDir.endsWith(u'/') ? QString() : QStringLiteral("/")) + entryName;
     const QString shown = Platform::displayPath(target);
     // The entry is written under a fresh name beside its place and renamed over it only when whole.
-    QString tempName;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tempName = target.left(target.size() - entryName.size()) + QStringLiteral(".trevalo-")
-            + QString::number(QRandomGenerator::global()->generate64(), 36);
-        fd = Platform::openPath(tempName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(shown, systemReason(errno)));
+    Platform::File out;
+    if (!out.createBeside(target)) {
+        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(shown, out.errorString()));
         zip_discard(za);
         return false;
     }
+    const QString tempName = out.path();
     auto fail = [&](const QString &text) {
-        ::close(fd);
+        (void)out.close();
         Platform::removeFile(tempName);
         zip_discard(za);
         setError(error, text);
@@ -244,31 +227,15 @@ bool extractEntry(const QString &archivePath,
         }
         if (n == 0)
             break;
-        for (zip_int64_t done = 0; done < n;) {
-            const ssize_t w = ::write(fd, buffer.constData() + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                const int err = w < 0 ? errno : ENOSPC;
-                zip_fclose(zf);
-                return fail(
-                    QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
-            }
-            done += w;
+        if (!out.write(buffer.constData(), n)) {
+            zip_fclose(zf);
+            return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, out.errorString()));
         }
     }
     zip_fclose(zf);
 
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(mtime), 0}};
-    if (::fchmod(fd, mode) != 0 || ::futimens(fd, times) != 0)
-        return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(errno)));
-    if (::close(fd) != 0) {
-        const int err = errno;
-        Platform::removeFile(tempName);
-        zip_discard(za);
-        setError(error, QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
-        return false;
-    }
+    if (!out.setModeAndTime(mode, mtime * 1000000000LL) || !out.close())
+        return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, out.errorString()));
     zip_discard(za);
     // The rename replaces an existing file (also a read-only one) in one step.
     if (Platform::renamePath(tempName, target) != 0) {

@@ -14,6 +14,8 @@ constexpr quint16 kFlagUtf8 = 0x0800;
 constexpr quint16 kMethodStored = 0;
 constexpr quint16 kMethodDeflated = 8;
 constexpr quint16 kMadeByUnix = 3 << 8;
+/// The file type "regular file" of a Unix mode, as the external attributes carry it.
+constexpr quint32 kUnixRegularFile = 0100000;
 
 inline void put16(QByteArray &out, quint32 v)
 {

@@ -6,20 +6,17 @@
 #include "engine/deflatepool.h"
 #include "engine/ziparchive.h"
 #include "engine/zipformat.h"
+#include "platform/file.h"
 #include "platform/filesystem.h"
 
 #include <QElapsedTimer>
 #include <QSet>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -51,21 +48,14 @@ QString readError(const QString &path, int err)
     return QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2").arg(path, systemReason(err));
 }
 
+// The archive file, written through a buffer; a header written earlier can be patched.
 class OutputFile
 {
 public:
-    ~OutputFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
     bool open(const QString &path)
     {
-        m_fd = Platform::openPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        m_errno = m_fd < 0 ? errno : 0;
         m_buffer.reserve(kBufferSize);
-        return m_fd >= 0;
+        return m_file.open(path, Platform::File::Write);
     }
 
     quint64 position() const
@@ -78,7 +68,7 @@ public:
         if (m_buffer.size() + size > kBufferSize && !flush())
             return false;
         if (size >= kBufferSize)
-            return writeAll(data, size);
+            return writeThrough(data, size);
         m_buffer.append(data, size);
         return true;
     }
@@ -94,20 +84,14 @@ public:
             std::memcpy(m_buffer.data() + (at - m_flushed), bytes.constData(), size_t(bytes.size()));
             return true;
         }
-        if (!flush())
-            return false;
-        if (::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(at)) != bytes.size()) {
-            m_errno = errno ? errno : ENOSPC;
-            return false;
-        }
-        return true;
+        return flush() && m_file.writeAt(at, bytes.constData(), bytes.size());
     }
 
     bool flush()
     {
         if (m_buffer.isEmpty())
             return true;
-        const bool ok = writeAll(m_buffer.constData(), m_buffer.size());
+        const bool ok = writeThrough(m_buffer.constData(), m_buffer.size());
         m_buffer.clear();
         return ok;
     }
@@ -115,11 +99,7 @@ public:
     bool close()
     {
         const bool ok = flush();
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        if (ok && rc != 0)
-            m_errno = errno;
-        return ok && rc == 0;
+        return m_file.close() && ok;
     }
 
     // Gives up everything written from position at on, for an entry that could not be read whole.
@@ -130,10 +110,8 @@ public:
             return true;
         }
         m_buffer.clear();
-        if (::ftruncate(m_fd, off_t(at)) != 0 || ::lseek(m_fd, off_t(at), SEEK_SET) < 0) {
-            m_errno = errno;
+        if (!m_file.truncate(at))
             return false;
-        }
         m_flushed = at;
         return true;
     }
@@ -142,37 +120,25 @@ public:
     void discard()
     {
         m_buffer.clear();
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
+        (void)m_file.close();
     }
 
-    int error() const
+    QString errorString() const
     {
-        return m_errno;
+        return m_file.errorString();
     }
 
 private:
-    bool writeAll(const char *data, qsizetype size)
+    bool writeThrough(const char *data, qsizetype size)
     {
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size_t(size));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                m_errno = n < 0 ? errno : ENOSPC;
-                return false;
-            }
-            data += n;
-            size -= n;
-            m_flushed += quint64(n);
-        }
+        if (!m_file.write(data, size))
+            return false;
+        m_flushed += quint64(size);
         return true;
     }
 
     static constexpr qsizetype kBufferSize = 1 << 20;
-    int m_fd = -1;
-    int m_errno = 0;
+    Platform::File m_file;
     quint64 m_flushed = 0;
     QByteArray m_buffer;
 };
@@ -237,8 +203,6 @@ public:
     ~ZipWriter()
     {
         m_pool.stop();
-        if (m_fd >= 0)
-            ::close(m_fd);
     }
 
     bool run(const QStringList &files, QString *error)
@@ -249,7 +213,7 @@ public:
             return false;
         if (!m_out.open(m_archivePath)) {
             setError(error, QStringLiteral("Das Archiv %1 kann nicht angelegt werden: %2")
-                                .arg(m_archivePath, systemReason(m_out.error())));
+                                .arg(m_archivePath, m_out.errorString()));
             return false;
         }
         m_sinceKeepAlive.start();
@@ -283,7 +247,7 @@ private:
     bool writeFailed()
     {
         return fail(QStringLiteral("Das Archiv %1 kann nicht geschrieben werden: %2")
-                        .arg(m_archivePath, systemReason(m_out.error())));
+                        .arg(m_archivePath, m_out.errorString()));
     }
 
     bool collectEntries(const QStringList &files, QString *error)
@@ -342,7 +306,7 @@ private:
             }
             if (!checkIn())
                 return false;
-            const bool moreInput = m_fd >= 0 || m_nextEntry < qsizetype(m_entries.size());
+            const bool moreInput = m_in.isOpen() || m_nextEntry < qsizetype(m_entries.size());
             if (moreInput && m_bytesInFlight < kMaxBytesInFlight && m_inFlight.size() < size_t(kMaxPiecesInFlight)) {
                 if (!readPiece())
                     return false;
@@ -357,25 +321,16 @@ private:
     bool openNextFile()
     {
         Entry &e = m_entries[size_t(m_nextEntry)];
-        // Non-blocking, so that a pipe in the list cannot stall the run before it is recognised.
-        m_fd = Platform::openPath(e.path, O_RDONLY | O_NONBLOCK);
-        if (m_fd < 0)
-            return fileFailed(readError(e.path, errno));
-        struct stat sb;
-        if (::fstat(m_fd, &sb) != 0)
-            return fileFailed(readError(e.path, errno));
-        if (!S_ISREG(sb.st_mode))
+        // Read without blocking, so that a pipe in the list cannot stall the run before it is recognised.
+        if (!m_in.open(e.path, Platform::File::Read) || !m_in.stat(&e.stat))
+            return fileFailed(readError(e.path, m_in.error()));
+        if (e.stat.kind != Platform::FileStat::File)
             return fileFailed(QStringLiteral("Die Datei %1 ist keine gewöhnliche Datei.").arg(e.path));
-        e.stat.kind = Platform::FileStat::File;
-        e.stat.device = sb.st_dev;
-        e.stat.inode = sb.st_ino;
-        e.stat.size = sb.st_size;
-        e.stat.mtimeNs = qint64(sb.st_mtim.tv_sec) * 1000000000LL + sb.st_mtim.tv_nsec;
-        e.stat.ctimeNs = qint64(sb.st_ctim.tv_sec) * 1000000000LL + sb.st_ctim.tv_nsec;
-        e.stat.mode = sb.st_mode & 07777;
-        e.mtime = sb.st_mtim.tv_sec;
-        e.mode = sb.st_mode & 07777;
-        e.statSize = quint64(sb.st_size);
+        // Whole seconds, rounded down as the system keeps them (also before 1970).
+        constexpr qint64 kNsPerSecond = 1000000000;
+        e.mtime = (e.stat.mtimeNs - ((e.stat.mtimeNs % kNsPerSecond) + kNsPerSecond) % kNsPerSecond) / kNsPerSecond;
+        e.mode = e.stat.mode;
+        e.statSize = quint64(e.stat.size);
         m_readSoFar = 0;
         m_dictionary.clear();
         return true;
@@ -392,9 +347,7 @@ private:
             return fail(reason);
         Entry &e = m_entries[size_t(m_nextEntry)];
         e.failure = reason;
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
+        (void)m_in.close();
         ++m_nextEntry;
         if (e.headerWritten && !m_out.truncate(e.offset))
             return writeFailed();
@@ -403,10 +356,10 @@ private:
 
     bool readPiece()
     {
-        if (m_fd < 0) {
+        if (!m_in.isOpen()) {
             if (!openNextFile())
                 return false;
-            if (m_fd < 0)
+            if (!m_in.isOpen())
                 return true; // left out
         }
         Entry &e = m_entries[size_t(m_nextEntry)];
@@ -423,11 +376,9 @@ private:
         qsizetype got = 0;
         bool atEnd = false;
         while (got < capacity) {
-            const ssize_t n = ::read(m_fd, p->input.data() + got, size_t(capacity - got));
-            if (n < 0 && errno == EINTR)
-                continue;
+            const qint64 n = m_in.read(p->input.data() + got, capacity - got);
             if (n < 0)
-                return fileFailed(readError(e.path, errno));
+                return fileFailed(readError(e.path, m_in.error()));
             if (n == 0) {
                 atEnd = true;
                 break;
@@ -445,8 +396,7 @@ private:
             p->dictionary = m_dictionary;
         m_readSoFar += quint64(got);
         if (atEnd) {
-            ::close(m_fd);
-            m_fd = -1;
+            (void)m_in.close(); // read to its end: nothing of it is lost by a failing close
             ++m_nextEntry;
         } else {
             m_dictionary = (m_dictionary + p->input).right(kDictionarySize);
@@ -580,7 +530,7 @@ private:
             put16(h, 0); // disk
             put16(h, 0); // internal attributes
             // Unix mode in the high half; the low byte carries the DOS read-only bit for other systems.
-            put32(h, (quint64(S_IFREG | e.mode) << 16) | ((e.mode & 0222) == 0 ? 0x01 : 0));
+            put32(h, (quint64(kUnixRegularFile | e.mode) << 16) | ((e.mode & 0222) == 0 ? 0x01 : 0));
             put32(h, std::min(e.offset, kMax32));
             h.append(e.name);
             appendZip64Extra(h, zip64);
@@ -637,7 +587,7 @@ private:
     QElapsedTimer m_sinceKeepAlive;
     // The file being read.
     qsizetype m_nextEntry = 0;
-    int m_fd = -1;
+    Platform::File m_in;
     quint64 m_readSoFar = 0;
     QByteArray m_dictionary;
 };

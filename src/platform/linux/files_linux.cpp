@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading folders and writing files: the system calls behind the engine's file work.
+#include "platform/file.h"
 #include "platform/filesystem.h"
 #include "platform/linux/stat_linux.h"
 
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <dirent.h>
@@ -143,43 +143,37 @@ bool copyFile(const QString &source,
 
     // A file already in the target's place is replaced only by a complete copy: the copy is
     // made beside it and renamed over it, so a failure leaves the earlier copy as it was.
-    QString made = target;
-    int out = openPath(target, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    for (int attempt = 0; out < 0 && errno == EEXIST && attempt < 100; ++attempt) {
-        made = target + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36);
-        out = openPath(made, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    }
-    if (out < 0) {
-        const int err = errno;
+    File out;
+    if (!out.open(target, File::CreateNew) && (out.error() != EEXIST || !out.createBeside(target))) {
         ::close(in);
         if (error)
-            *error = systemReason(err);
+            *error = out.errorString();
         return false;
     }
     int err = 0;
-    bool ok = copyContent(in, out, keepAlive);
+    bool ok = copyContent(in, out.descriptor(), keepAlive);
     if (!ok)
         err = errno;
     if (ok) {
         const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
         if (::geteuid() == 0)
-            (void)::fchown(out, sb.st_uid, sb.st_gid);
-        if (::fchmod(out, sb.st_mode & 07777) != 0 || ::futimens(out, times) != 0) {
+            (void)::fchown(out.descriptor(), sb.st_uid, sb.st_gid);
+        if (::fchmod(out.descriptor(), sb.st_mode & 07777) != 0 || ::futimens(out.descriptor(), times) != 0) {
             ok = false;
             err = errno;
         }
     }
     ::close(in);
-    if (::close(out) != 0 && ok) {
+    if (!out.close() && ok) {
         ok = false;
-        err = errno;
+        err = out.error();
     }
-    if (ok && made != target && renamePath(made, target) != 0) {
+    if (ok && out.path() != target && renamePath(out.path(), target) != 0) {
         ok = false;
         err = errno;
     }
     if (!ok) {
-        removeFile(made);
+        removeFile(out.path());
         if (error)
             *error = systemReason(err);
     }

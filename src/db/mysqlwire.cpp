@@ -37,6 +37,7 @@ enum Command : char {
 constexpr quint16 kStatusMoreResults = 0x0008;
 constexpr int kMaxPacket = 0xFFFFFF;
 constexpr int kClientProtocol = 10;
+constexpr qint64 kWaitSliceMs = 100;
 
 const QByteArray kNativePlugin = QByteArrayLiteral("mysql_native_password");
 const QByteArray kOldPlugin = QByteArrayLiteral("mysql_old_password");
@@ -159,6 +160,10 @@ QString MySqlClientError::text(int code)
         return QStringLiteral("Commands out of sync; you can't run this command now");
     case MalformedPacket:
         return QStringLiteral("Malformed packet");
+    case PacketTooLarge:
+        return QStringLiteral("Got packet bigger than 'max_allowed_packet' bytes");
+    case Interrupted:
+        return QStringLiteral("Vorgang abgebrochen");
     default:
         return QStringLiteral("Unknown MySQL error %1").arg(code);
     }
@@ -173,9 +178,15 @@ struct MySqlWire::Private {
     bool compressed = false;
     quint8 seq = 0;
     quint8 compressedSeq = 0;
-    int waitMs = 30000;
     bool lastWaitTimedOut = false;
     int ioTimeoutMs = 600000;
+    // Until the login is done every wait shares the connect's deadline; after it each packet
+    // and each write gets the I/O limit as a whole, however slowly its bytes come.
+    bool fixedDeadline = false;
+    QDeadlineTimer deadline;
+    qint64 maxPacketSize = MySqlWire::kDefaultMaxPacketSize;
+    std::function<bool()> cancelCheck;
+    bool checkCancel = true;
 
     enum class State { Closed, Idle, Rows };
     State state = State::Closed;
@@ -209,9 +220,32 @@ struct MySqlWire::Private {
     // A transport failure leaves the protocol state unknown: the session is over.
     bool fatal(int code)
     {
-        setClientError(code);
+        setClientError(cancelled ? MySqlClientError::Interrupted : code);
         closeSocket();
         return false;
+    }
+    bool cancelled = false;
+    void startWait()
+    {
+        if (!fixedDeadline)
+            deadline = QDeadlineTimer(ioTimeoutMs);
+    }
+    // Waits in short slices so that a cancel is seen within a second whatever the server does.
+    // The cancel check is asked only when a slice passed without progress: a server that
+    // answers is not cut off in the middle of a statement.
+    bool waitSlice(bool forWrite)
+    {
+        if (deadline.hasExpired()) {
+            lastWaitTimedOut = true;
+            return false;
+        }
+        const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kWaitSliceMs));
+        const bool progress = forWrite ? socket->waitForBytesWritten(slice) : socket->waitForReadyRead(slice);
+        if (!progress && checkCancel && cancelCheck && cancelCheck()) {
+            cancelled = true;
+            return false;
+        }
+        return true;
     }
     void closeSocket()
     {
@@ -232,13 +266,11 @@ struct MySqlWire::Private {
         if (!socket)
             return false;
         lastWaitTimedOut = false;
-        if (socket->bytesAvailable() == 0) {
+        while (socket->bytesAvailable() == 0) {
             if (socket->state() != QAbstractSocket::ConnectedState)
                 return false;
-            if (!socket->waitForReadyRead(waitMs) && socket->bytesAvailable() == 0) {
-                lastWaitTimedOut = socket->error() == QAbstractSocket::SocketTimeoutError;
+            if (!waitSlice(false))
                 return false;
-            }
         }
         buffer.append(socket->readAll());
         return true;
@@ -293,6 +325,7 @@ struct MySqlWire::Private {
     bool readPacket(QByteArray *payload, int lostCode = MySqlClientError::ServerLost)
     {
         payload->resize(0);
+        startWait();
         for (;;) {
             compact(in, inPos);
             if (!ensure(4))
@@ -300,6 +333,10 @@ struct MySqlWire::Private {
             const qsizetype length = qsizetype(getInt(in, inPos, 3));
             seq = quint8(quint8(in[inPos + 3]) + 1);
             inPos += 4;
+            // A chain of parts that never ends would take all memory: no row of a real
+            // server is larger than its own packet limit (1 GiB at most).
+            if (payload->size() + length > maxPacketSize)
+                return fatal(MySqlClientError::PacketTooLarge);
             if (!ensure(length))
                 return fatal(lostCode);
             payload->append(in.constData() + inPos, length);
@@ -314,8 +351,9 @@ struct MySqlWire::Private {
             return fatal(MySqlClientError::ServerGone);
         if (socket->write(bytes) != bytes.size())
             return fatal(MySqlClientError::ServerGone);
+        startWait();
         while (socket->bytesToWrite() > 0) {
-            if (!socket->waitForBytesWritten(waitMs))
+            if (socket->state() != QAbstractSocket::ConnectedState || !waitSlice(true))
                 return fatal(MySqlClientError::ServerGone);
         }
         return true;
@@ -382,6 +420,7 @@ struct MySqlWire::Private {
             return setClientError(MySqlClientError::ServerGone), false;
         if (state == State::Rows)
             return setClientError(MySqlClientError::CommandsOutOfSync), false;
+        cancelled = false;
         errorCode = 0;
         errorString.clear();
         sqlState.clear();
@@ -737,15 +776,31 @@ bool MySqlWire::connectToServer(const Settings &s)
         }
     }
 
-    const QDeadlineTimer deadline(s.connectTimeoutMs);
+    // One deadline for everything up to the logged-in session: TCP connect, greeting, login.
+    d->deadline = QDeadlineTimer(s.connectTimeoutMs);
+    d->fixedDeadline = true;
+    d->cancelled = false;
     int lastErrno = 0;
     for (const QHostAddress &address : std::as_const(addresses)) {
         auto socket = std::make_unique<QTcpSocket>();
         socket->setReadBufferSize(1 << 20);
         socket->connectToHost(address, s.port);
-        if (socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        bool connected = false;
+        while (!connected && socket->state() != QAbstractSocket::UnconnectedState && !d->deadline.hasExpired()) {
+            if (d->cancelCheck && d->cancelCheck()) {
+                d->cancelled = true;
+                break;
+            }
+            connected = socket->waitForConnected(int(qBound<qint64>(1, d->deadline.remainingTime(), kWaitSliceMs)));
+        }
+        if (connected) {
             d->socket = std::move(socket);
             break;
+        }
+        if (d->cancelled) {
+            d->fixedDeadline = false;
+            d->setClientError(MySqlClientError::Interrupted);
+            return false;
         }
         switch (socket->error()) {
         case QAbstractSocket::ConnectionRefusedError:
@@ -759,21 +814,26 @@ bool MySqlWire::connectToServer(const Settings &s)
             break;
         case QAbstractSocket::SocketResourceError:
         case QAbstractSocket::UnsupportedSocketOperationError:
+            d->fixedDeadline = false;
             d->setError(MySqlClientError::SocketCreateError,
                 QStringLiteral("Can't create TCP/IP socket (%1)").arg(int(socket->error())));
             return false;
         default:
-            lastErrno = socket->state() == QAbstractSocket::ConnectedState ? 0 : 110;
+            lastErrno = 110;
             break;
         }
         socket->abort();
-        if (deadline.hasExpired())
+        if (d->deadline.hasExpired())
             break;
     }
     const auto cannotConnect = [&](int code) {
         d->closeSocket();
-        d->setError(MySqlClientError::ConnectionError,
-            QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
+        d->fixedDeadline = false;
+        if (d->cancelled)
+            d->setClientError(MySqlClientError::Interrupted);
+        else
+            d->setError(MySqlClientError::ConnectionError,
+                QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
         return false;
     };
     if (!d->socket)
@@ -781,16 +841,15 @@ bool MySqlWire::connectToServer(const Settings &s)
     d->socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     d->state = Private::State::Idle;
 
-    // A listener that never greets counts as a failed connect within the same time limit.
-    d->waitMs = int(qMax<qint64>(1, deadline.remainingTime()));
+    // A listener that never greets (or greets byte by byte) is a failed connect in the same time.
     QByteArray greeting;
     if (!d->readPacket(&greeting))
         return cannotConnect(d->lastWaitTimedOut ? 110 : 104);
-    d->waitMs = qMax(1, s.connectTimeoutMs);
-    if (!d->login(s, greeting))
+    const bool loggedIn = d->login(s, greeting);
+    d->fixedDeadline = false;
+    if (!loggedIn)
         return false;
     d->compressed = d->clientCaps & Compress;
-    d->waitMs = d->ioTimeoutMs;
     if (!s.database.isEmpty() && !(d->clientCaps & ConnectWithDb)) {
         if (!selectDatabase(s.database)) {
             d->closeSocket();
@@ -805,11 +864,15 @@ void MySqlWire::disconnectFromServer()
     if (d->state == Private::State::Idle && d->socket) {
         d->seq = 0;
         d->compressedSeq = 0;
-        d->waitMs = qMin(d->waitMs, 2000);
+        // A goodbye is a courtesy: short, and not held up by a cancel that already ended the work.
+        d->deadline = QDeadlineTimer(qMin(d->ioTimeoutMs, 2000));
+        d->fixedDeadline = true;
+        d->checkCancel = false;
         d->writePacket(QByteArray(1, ComQuit));
+        d->checkCancel = true;
+        d->fixedDeadline = false;
     }
     d->closeSocket();
-    d->waitMs = d->ioTimeoutMs;
 }
 
 bool MySqlWire::isOpen() const
@@ -820,8 +883,16 @@ bool MySqlWire::isOpen() const
 void MySqlWire::setIoTimeout(int milliseconds)
 {
     d->ioTimeoutMs = qMax(1, milliseconds);
-    if (d->state != Private::State::Closed)
-        d->waitMs = d->ioTimeoutMs;
+}
+
+void MySqlWire::setMaxPacketSize(qint64 bytes)
+{
+    d->maxPacketSize = qMax<qint64>(kMaxPacket, bytes);
+}
+
+void MySqlWire::setCancelCheck(std::function<bool()> check)
+{
+    d->cancelCheck = std::move(check);
 }
 
 bool MySqlWire::query(const QByteArray &sql, bool *hasResult)

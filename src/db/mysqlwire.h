@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
@@ -22,8 +23,10 @@ enum Code {
     VersionError = 2007,
     ServerLost = 2013,
     CommandsOutOfSync = 2014,
+    PacketTooLarge = 2020,
     MalformedPacket = 2027,
     AuthPluginError = 2061,
+    Interrupted = 2100, // the cancel check asked to stop a wait ("Vorgang abgebrochen")
 };
 /// The fixed text of a client-side code; "Unknown MySQL error %d" for codes without one.
 QString text(int code);
@@ -49,7 +52,11 @@ struct MySqlRow {
 
 /**
  * The wire layer under TmySQLDatabase. Blocking, single-threaded; every wait on the socket
- * is bounded (the connect by the connect time-out, everything after it by the I/O time-out).
+ * is bounded as a whole: the TCP connect, the greeting and the login together by the connect
+ * time-out, after it each packet (however slowly its bytes come) and each write by the I/O
+ * time-out. A logical packet larger than maxPacketSize fails with 2020 instead of growing
+ * memory. Waits run in slices of 100 ms and ask the cancel check between them; when it says
+ * stop, the call fails with 2100 and the session is closed.
  * A failed call returns false and leaves errorCode()/errorString(); a failure of the transport
  * (time-out, closed socket, garbage) also closes the connection, so that isOpen() tells the
  * caller the session is gone. Results are streamed: query() reads the column definitions,
@@ -80,8 +87,13 @@ public:
     void disconnectFromServer();
     bool isOpen() const;
 
-    /// Time limit of each wait for the server after the login (default 10 minutes).
+    /// Time limit of each packet read or write after the login (default 10 minutes).
     void setIoTimeout(int milliseconds);
+    /// Largest logical packet (one row) accepted; 1 GiB by default, the most a server sends.
+    void setMaxPacketSize(qint64 bytes);
+    static constexpr qint64 kDefaultMaxPacketSize = qint64(1) << 30;
+    /// Called between wait slices (at least every 100 ms while waiting); true ends the wait.
+    void setCancelCheck(std::function<bool()> check);
 
     /**
      * Sends one statement. *hasResult tells whether a result set follows; then columns()

@@ -184,6 +184,11 @@ void TmySQLDatabase::setIoTimeout(int seconds)
     m_wire.setIoTimeout(m_ioTimeoutSeconds * 1000);
 }
 
+void TmySQLDatabase::setCancelCheck(std::function<bool()> check)
+{
+    m_wire.setCancelCheck(std::move(check));
+}
+
 QStringList TmySQLDatabase::params() const
 {
     return m_params;

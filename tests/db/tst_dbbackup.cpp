@@ -13,6 +13,7 @@
 #include "testutil.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -184,6 +185,7 @@ private slots:
         QVERIFY2(m_server.start(&error), qPrintable(error));
         sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture.sql"))));
         sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/alltypes.sql"))));
+        sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/roundtrip.sql"))));
     }
 
     void cleanupTestCase()
@@ -222,7 +224,8 @@ private slots:
         QVERIFY(!expected.isEmpty());
         QCOMPARE(dumpOf(QStringLiteral("Stammdaten")), expected);
         QCOMPARE(dumpOf(QStringLiteral("Leer")),
-            QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"));
+            QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"
+                       "\r\n/*!40103 SET TIME_ZONE='+00:00' */;"));
 
         const QString log = logText();
         for (const char *line : { "Datenbankverbindung zu Stammdaten wurde hergestellt.\r\n",
@@ -291,6 +294,69 @@ private slots:
         QCOMPARE(rows(copy, ts), rows(source, ts));
     }
 
+    // Text of every character set, invisible and generated columns, and the stored objects.
+    void testRoundTripCharsetsAndObjects()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Rundreise"), QStringLiteral("rundreise")) });
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        sql(QStringLiteral("CREATE DATABASE rundreise_copy CHARACTER SET utf8mb4"));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            archiveOf(QStringLiteral("Rundreise")),
+            QStringLiteral("Rundreise"),
+            access(QStringLiteral("rundreise_copy")),
+            path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("rundreise")));
+        QVERIFY(connect(copy, QStringLiteral("rundreise_copy")));
+        const auto same = [&](const QString &select) {
+            const auto expected = rows(source, select);
+            QVERIFY2(!expected.isEmpty(), qPrintable(select));
+            QCOMPARE(rows(copy, select), expected);
+        };
+        for (const char *table : { "zeichen", "arten", "protokoll" }) {
+            const QString name = QString::fromLatin1(table);
+            same(QStringLiteral("SHOW CREATE TABLE ") + name);
+            QCOMPARE(rows(copy, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1),
+                rows(source, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1));
+        }
+        same(QStringLiteral("SELECT id, HEX(l1), HEX(l1t), HEX(w1250), HEX(u16), HEX(u32), HEX(uc2), HEX(sj), "
+                            "HEX(m3), HEX(asc7), HEX(en), HEX(st) FROM zeichen ORDER BY id"));
+        same(QStringLiteral("SELECT id, versteckt, sichtbar, doppelt, gespeichert, HEX(punkt), adresse, kennung "
+                            "FROM arten ORDER BY id"));
+        QCOMPARE(rows(copy, QStringLiteral("SELECT HEX(l1) FROM zeichen WHERE id = 1")).value(0).value(0),
+            QByteArray("E40AF6"));
+        QCOMPARE(rows(copy, QStringLiteral("SELECT HEX(u16) FROM zeichen WHERE id = 1")).value(0).value(0),
+            QByteArray("006100220062"));
+
+        // The objects as the server shows them (the columns up to the collation; not their creation time).
+        const auto definition = [&](TmySQLDatabase &db, const QString &show, int columns) {
+            QList<QByteArray> first = rows(db, show).value(0);
+            return first.mid(0, columns);
+        };
+        for (const char *show : { "FUNCTION verdoppeln",
+                 "FUNCTION verketten",
+                 "PROCEDURE aufraeumen",
+                 "TRIGGER vorher",
+                 "TRIGGER danach",
+                 "TRIGGER danach2",
+                 "EVENT aufraeumen_nachts" }) {
+            const QString sqlText = QStringLiteral("SHOW CREATE ") + QString::fromLatin1(show);
+            const int columns = sqlText.contains(QLatin1String("EVENT")) ? 6 : 5;
+            const auto expected = definition(source, sqlText, columns);
+            QCOMPARE(expected.size(), columns);
+            QCOMPARE(definition(copy, sqlText, columns), expected);
+        }
+        same(QStringLiteral("SELECT TRIGGER_NAME, ACTION_ORDER FROM information_schema.TRIGGERS "
+                            "WHERE TRIGGER_SCHEMA = DATABASE() ORDER BY ACTION_ORDER, TRIGGER_NAME"));
+        // The function kept its SQL mode ('a' || 'b' joins), the view its function.
+        QCOMPARE(rows(copy, QStringLiteral("SELECT verketten()")).value(0).value(0), QByteArray("ab"));
+        same(QStringLiteral("SELECT * FROM v_doppelt ORDER BY id"));
+    }
+
     void testRestoreStatements_data()
     {
         QTest::addColumn<QByteArray>("dump");
@@ -315,6 +381,15 @@ private slots:
                    "\r\rBefehl: INSERT INTO t VALUES (\"1\", \"doppelt\")\r\rFehlermeldung: "
                    "Duplicate entry '1' for key 'PRIMARY'") }
             << "SELECT id, v FROM t ORDER BY id" << QByteArray("1|a;2|b;");
+        // The server's zone is +02:00 here: a dump without the UTC mark holds its local times.
+        const QByteArray times = "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\n"
+                                 "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `ts` timestamp NULL,\n"
+                                 "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;\r\nINSERT INTO t VALUES (\"1\", \"2024-01-01 12:00:00\");";
+        QTest::newRow("older dump in local time") << head + times << QStringList() << "SELECT ts FROM t"
+                                                  << QByteArray("2024-01-01 12:00:00;");
+        QTest::newRow("dump marked as UTC")
+            << head + "\r\n/*!40103 SET TIME_ZONE='+00:00' */;" + times << QStringList() << "SELECT ts FROM t"
+            << QByteArray("2024-01-01 14:00:00;");
         QTest::newRow("rejected create statement")
             << head
                 + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
@@ -334,6 +409,8 @@ private slots:
         QFETCH(QString, select);
         QFETCH(QByteArray, rows);
         sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4"));
+        sql(QStringLiteral("SET GLOBAL time_zone = '+02:00'"));
+        const auto zoneBack = qScopeGuard([this] { sql(QStringLiteral("SET GLOBAL time_zone = SYSTEM")); });
         const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
             packDump(dump),
             QStringLiteral("Hand"),
@@ -465,6 +542,8 @@ private slots:
             m_host.credentials = { { QStringLiteral("test_native"), QStringLiteral("nativepw") } };
         QCOMPARE(run(job), answered ? BackupRun::Outcome::Completed : BackupRun::Outcome::Aborted);
         QCOMPARE(m_host.credentialPrompts, QStringList { QStringLiteral("Datenbank-Login|Datenbank: leer") });
+        // The stored user and password are not used with the prompt on, not even as a preset.
+        QCOMPARE(m_host.credentialPresets, (QList<QPair<QString, QString>> { { QString(), QString() } }));
         QCOMPARE(QFileInfo::exists(archiveOf(QStringLiteral("Geheim"))), answered);
     }
 
@@ -481,31 +560,40 @@ private slots:
         TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
         // The cancel button is pressed while the first table's rows are read.
         bool pressed = false;
-        m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
+        QFileInfoList work;
+        m_host.onProcessEvents = [&](ScriptedRunHost &host) {
             if (!pressed && host.progressLines.last() == QLatin1String("4:Daten lesen")) {
                 host.cancel = true;
                 pressed = true;
+                work = QDir(path(QStringLiteral("tmp"))).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries);
+                if (work.size() == 1)
+                    work += QDir(work.first().filePath()).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries);
             }
         };
         m_host.answers = { answer };
         const BackupRun::Outcome outcome = run(job);
+        // The work folder: a name nobody can guess, and only its owner may look inside.
+        QCOMPARE(work.size(), 2);
+        QVERIFY(work[0].fileName().startsWith(QLatin1String("trevalo-db-")));
+        QVERIFY(!work[0].fileName().contains(QString::number(QCoreApplication::applicationPid())));
+        const auto groupOrOther = [](const QFileInfo &info) { return int(info.permissions() & 0x0077); };
+        QCOMPARE(groupOrOther(work[0]), 0);
+        QCOMPARE(work[1].fileName(), QStringLiteral("trevalo_db.sql"));
+        QCOMPARE(groupOrOther(work[1]), 0);
         QCOMPARE(m_host.questionTexts(),
             QStringList { QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?") });
-        const QString workDump
-            = path(QStringLiteral("tmp/trevalo-db-%1/trevalo_db.sql").arg(QCoreApplication::applicationPid()));
         if (answer == Answer::Yes) {
             QCOMPARE(outcome, BackupRun::Outcome::Cancelled);
             QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
-            const QByteArray partial = readFile(workDump);
-            QVERIFY(partial.endsWith("ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;"));
             QVERIFY(!logText().contains(QStringLiteral("gesichert")));
         } else {
             QCOMPARE(outcome, BackupRun::Outcome::Completed);
             QVERIFY(!m_host.cancel);
             QCOMPARE(dumpOf(QStringLiteral("Stammdaten")),
                 readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql")));
-            QVERIFY(!QFileInfo::exists(workDump));
         }
+        // The unfinished dump holds rows: it goes with its work folder either way.
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
     void testRestoreDbCommand_data()

@@ -6,6 +6,7 @@
 #include "db/tmysqldatabase.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -38,6 +39,22 @@ public:
         packet.append(char(seq)).append(payload);
         m_socket->write(packet);
         m_socket->waitForBytesWritten(5000);
+    }
+    /// Writes bytes as they are; false once the client has gone.
+    bool sendRaw(const QByteArray &bytes)
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return false;
+        m_socket->write(bytes);
+        m_socket->waitForBytesWritten(1000);
+        return m_socket->state() == QAbstractSocket::ConnectedState;
+    }
+    /// Sleeps, noticing a client that closes meanwhile; false once it has gone.
+    bool pause(int ms)
+    {
+        m_socket->waitForReadyRead(ms);
+        m_buffer.append(m_socket->readAll());
+        return m_socket->state() == QAbstractSocket::ConnectedState;
     }
     /// The next packet's payload; *seq gets its sequence id. Empty on time-out.
     QByteArray read(quint8 *seq = nullptr)
@@ -249,6 +266,8 @@ private slots:
     void cachingSha2FullPath();
     void preProtocol41Server();
     void silentServerTimesOut();
+    void misbehavingServerEndsInTime_data();
+    void misbehavingServerEndsInTime();
 
     // The real server.
     void connectsWithEachAccount_data();
@@ -456,6 +475,92 @@ void TestMySqlClient::silentServerTimesOut()
     QVERIFY(!db.open());
     QCOMPARE(db.errorCode(), 2003);
     QCOMPARE(db.errorString(), QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (110)"));
+    QVERIFY(!db.connected());
+}
+
+// A MySQL 8 login that succeeds at once; the case's own misbehaviour follows.
+void fakeLogin(FakeConnection &c)
+{
+    c.send(0, mysql8Greeting());
+    c.read();
+    c.send(2, QByteArray::fromHex("0103"));
+    c.send(3, okPacket41());
+}
+
+enum class Misbehaviour { TrickledGreeting, SilentAfterLogin, TrickledRow, EndlessPacket, CancelWhileSilent };
+
+void TestMySqlClient::misbehavingServerEndsInTime_data()
+{
+    QTest::addColumn<Misbehaviour>("misbehaviour");
+    QTest::addColumn<int>("errorCode");
+    QTest::newRow("greeting one byte at a time") << Misbehaviour::TrickledGreeting << 2003;
+    QTest::newRow("silent after login") << Misbehaviour::SilentAfterLogin << 2013;
+    QTest::newRow("row one byte at a time") << Misbehaviour::TrickledRow << 2013;
+    QTest::newRow("endless chain of packet parts") << Misbehaviour::EndlessPacket << 2020;
+    QTest::newRow("cancel while the server is silent") << Misbehaviour::CancelWhileSilent << 2100;
+}
+
+// Every case ends with a clean error long before the server would let go: limits hold for a
+// whole packet, not per byte, and a cancel ends a wait within a second.
+void TestMySqlClient::misbehavingServerEndsInTime()
+{
+    QFETCH(Misbehaviour, misbehaviour);
+    QFETCH(int, errorCode);
+    const auto trickle = [](FakeConnection &c, const QByteArray &bytes) {
+        for (const char b : bytes) {
+            if (!c.sendRaw(QByteArray(1, b)) || !c.pause(200))
+                return;
+        }
+    };
+    FakeServer server([&](FakeConnection &c) {
+        if (misbehaviour == Misbehaviour::TrickledGreeting) {
+            const QByteArray greeting = mysql8Greeting();
+            trickle(c, le(quint64(greeting.size()), 3) + '\0' + greeting);
+            return;
+        }
+        fakeLogin(c);
+        c.read(); // the query
+        switch (misbehaviour) {
+        case Misbehaviour::TrickledRow:
+            c.send(1, QByteArray(1, '\x01'));
+            c.send(2, lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("v") + lenenc("") + '\x0c'
+                    + le(45, 2) + le(400, 4) + char(253) + le(0, 2) + '\0' + le(0, 2));
+            c.send(3, QByteArray::fromHex("fe00000200"));
+            trickle(c, le(200, 3) + '\x04' + char(199) + QByteArray(199, 'x'));
+            break;
+        case Misbehaviour::EndlessPacket: {
+            const QByteArray part = QByteArray::fromHex("ffffff") + QByteArray(1, '\0') + QByteArray(0xffffff, 'y');
+            for (int i = 0; i < 64 && c.sendRaw(part); ++i) {
+            }
+            break;
+        }
+        default:
+            c.pause(5000);
+            break;
+        }
+    });
+    TmySQLDatabase db;
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=u8"),
+        QStringLiteral("PWD=secret"),
+        QStringLiteral("TIMEOUT=1") });
+    db.setIoTimeout(misbehaviour == Misbehaviour::CancelWhileSilent ? 60 : 1);
+    db.wire().setMaxPacketSize(64 << 20);
+    QElapsedTimer clock;
+    clock.start();
+    db.setCancelCheck([&] { return misbehaviour == Misbehaviour::CancelWhileSilent && clock.elapsed() > 300; });
+    bool ok = db.open();
+    if (ok) {
+        TmySQLQuery query(&db);
+        query.setSql(QStringLiteral("SELECT v FROM t"));
+        ok = query.open() && query.next();
+        QCOMPARE(query.errorCode(), errorCode);
+    } else {
+        QCOMPARE(db.errorCode(), errorCode);
+    }
+    QVERIFY(!ok);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!db.connected());
 }
 

@@ -275,14 +275,14 @@ void TestLogMail::testRunMailsTheLog()
     // The body is the whole log as it stands after the run: no line about the mail follows it.
     QCOMPARE(messages[0].data, expected);
 
-    // A job without the newer server keys gets the classic dialogue: HELO, no TLS, no login.
+    // A job without the newer server keys: EHLO (for the extensions), no TLS, no login.
     const QJsonObject envelope = messages[0].envelope;
     QCOMPARE(envelope[u"helo"_s].toString(), T_SMTP::localHostName());
     QCOMPARE(envelope[u"mail_from"_s].toString(), u"<>"_s); // the sender "Trevalo" holds no address
     QCOMPARE(toStrings(envelope[u"rcpt_tos"_s]), QStringList { u"admin@example.org"_s });
     QCOMPARE(envelope[u"tls"_s].toBool(), false);
     QVERIFY(envelope[u"auth"_s].isNull());
-    QVERIFY(!m_smtp.transcript().join(u'\n').contains(u"EHLO"_s));
+    QVERIFY(m_smtp.transcript().join(u'\n').contains(u"EHLO"_s));
 }
 
 void TestLogMail::testCondition_data()
@@ -362,7 +362,9 @@ void TestLogMail::testPopBeforeSmtp()
     QCOMPARE(run(job), BackupRun::Outcome::Completed);
 
     QCOMPARE(m_smtp.messages().size(), sent ? 1 : 0);
-    QCOMPARE(m_host.messages, sent ? QStringList() : QStringList { LogMail::failureText() });
+    QCOMPARE(m_host.messages,
+        sent ? QStringList()
+             : QStringList { LogMail::failureText() + u"\nPOP3 500 -ERR [AUTH] Authentication failed."_s });
     if (!sent) // a refused mailbox login stops the mail before any SMTP connection
         QCOMPARE(m_smtp.transcript(), QStringList());
 }
@@ -398,7 +400,9 @@ void TestLogMail::testSecureSubmission()
 
     const auto messages = m_smtp.messages();
     QCOMPARE(messages.size(), sent ? 1 : 0);
-    QCOMPARE(m_host.messages, sent ? QStringList() : QStringList { LogMail::failureText() });
+    QCOMPARE(m_host.messages.size(), sent ? 0 : 1);
+    if (!sent) // the reason follows on the next line
+        QVERIFY(m_host.messages[0].startsWith(LogMail::failureText() + u"\nSMTP "_s));
     if (sent) {
         QCOMPARE(messages[0].envelope[u"tls"_s].toBool(), true);
         QCOMPARE(messages[0].envelope[u"auth"_s].toString(), u"tester"_s);
@@ -409,17 +413,19 @@ void TestLogMail::testSecureSubmission()
 void TestLogMail::testFailureLetsTheRunEnd_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("closed port") << u"closed port"_s;
-    QTest::newRow("unknown host") << u"unknown host"_s;
-    QTest::newRow("silent server") << u"silent server"_s;
-    QTest::newRow("message refused") << u"message refused"_s;
-    QTest::newRow("no sender") << u"no sender"_s;
-    QTest::newRow("no recipient") << u"no recipient"_s;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("closed port") << u"closed port"_s << u"Error creating socket"_s;
+    QTest::newRow("unknown host") << u"unknown host"_s << u"Couldn't resolve hostname kein host.invalid"_s;
+    QTest::newRow("silent server") << u"silent server"_s << u"Timeout waiting for the server's reply"_s;
+    QTest::newRow("message refused") << u"message refused"_s << u"SMTP 554 5.6.0 Message refused by content rule"_s;
+    QTest::newRow("no sender") << u"no sender"_s << u"Es ist kein Absender angegeben."_s;
+    QTest::newRow("no recipient") << u"no recipient"_s << u"Es ist kein Empfänger angegeben."_s;
 }
 
 void TestLogMail::testFailureLetsTheRunEnd()
 {
     QFETCH(QString, situation);
+    QFETCH(QString, reason);
     REQUIRE_SMTP();
 
     // A listening socket that is never served: the connection opens, but no greeting comes.
@@ -442,13 +448,16 @@ void TestLogMail::testFailureLetsTheRunEnd()
 
     QCOMPARE(run(job), BackupRun::Outcome::Completed);
     QCOMPARE(m_mailSteps, 1);
-    QCOMPARE(m_host.messages, QStringList { u"Die eMail mit dem Protokoll konnte nicht verschickt werden."_s });
+    // Why it failed follows on the next line, on the screen and in the log.
+    QCOMPARE(m_host.messages, QStringList { u"Die eMail mit dem Protokoll konnte nicht verschickt werden.\n"_s + reason });
     QCOMPARE(m_smtp.messages().size(), 0);
-    // The steps after the mail still happen, and the log says nothing about the mail.
+    // The steps after the mail still happen.
     QCOMPARE(m_actions.calls.size(), 1);
     QVERIFY(m_actions.calls[0].startsWith(u"start /bin/true"_s));
     QVERIFY(!m_logBeforeMail.isEmpty());
-    QCOMPARE(logBytes(), m_logBeforeMail);
+    QVERIFY(logBytes().startsWith(m_logBeforeMail));
+    const QString added = QString::fromUtf8(logBytes().mid(m_logBeforeMail.size()));
+    QVERIFY2(added.contains(LogMail::failureText()) && added.contains(reason), qPrintable(added));
     // While the client waits, the window gets its turns.
     if (situation == u"silent server")
         QVERIFY(m_eventsInMail > 0);
@@ -548,7 +557,9 @@ void TestLogMail::testSystemMail()
     job.email_empfaenger = u"admin@example.org"_s;
     job.email_server = u"kein host.invalid"_s; // never asked on this way
     QCOMPARE(run(job), BackupRun::Outcome::Completed);
-    QCOMPARE(m_host.messages, runMessages);
+    QCOMPARE(m_host.messages.size(), runMessages.size());
+    if (!runMessages.isEmpty()) // the mail program's complaint follows on the next line
+        QVERIFY(m_host.messages[0].startsWith(runMessages[0] + u'\n'));
     if (variant != u"not installed") {
         QCOMPARE(readFile(path(u"args"_s)), QByteArray("-t\n-i\n"));
         const QByteArray message = readFile(path(u"stdin"_s));
@@ -557,7 +568,7 @@ void TestLogMail::testSystemMail()
         QCOMPARE(headerLines(message, "To: "), QStringList { u"To: admin@example.org"_s });
         QCOMPARE(headerLines(message, "Subject: "), QStringList { u"Subject: Protokoll - 0 Fehler"_s });
         QCOMPARE(headerLines(message, "Content-Type: "), QStringList { u"Content-Type: text/plain; charset=UTF-8"_s });
-        QCOMPARE(bodyPart(message, "\n"), logBytes().replace("\r\n", "\n"));
+        QCOMPARE(bodyPart(message, "\n"), QByteArray(m_logBeforeMail).replace("\r\n", "\n"));
     }
 
     // The test mail; its subject is longer than the system mail interface takes.

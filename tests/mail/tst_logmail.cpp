@@ -77,6 +77,7 @@ private slots:
     void cleanupTestCase();
 
     void testRunMailsTheLog();
+    void testRefusedRecipientIsLogged();
     void testCondition_data();
     void testCondition();
     void testPopBeforeSmtp_data();
@@ -283,6 +284,21 @@ void TestLogMail::testRunMailsTheLog()
     QCOMPARE(envelope[u"tls"_s].toBool(), false);
     QVERIFY(envelope[u"auth"_s].isNull());
     QVERIFY(m_smtp.transcript().join(u'\n').contains(u"EHLO"_s));
+}
+
+void TestLogMail::testRefusedRecipientIsLogged()
+{
+    REQUIRE_SMTP();
+    TAuftrag &job = makeJob();
+    job.email_empfaenger = u"reject-me@example.org, admin@example.org"_s;
+    QCOMPARE(run(job), BackupRun::Outcome::Completed);
+    // The others still get the mail; the refusal is in the log with the server's reply.
+    const auto messages = m_smtp.messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(toStrings(messages[0].envelope[u"rcpt_tos"_s]), QStringList { u"admin@example.org"_s });
+    QCOMPARE(m_host.messages, QStringList());
+    QVERIFY(QString::fromUtf8(logBytes())
+                .contains(u"Empfänger vom Mailserver abgelehnt: reject-me@example.org: 550 5.1.1 No such user here"_s));
 }
 
 void TestLogMail::testCondition_data()

@@ -6,7 +6,13 @@
 #include "mailservers.h"
 #include "platform/clock.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <future>
+#include <thread>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -105,6 +111,9 @@ private slots:
 
     void testConnectionFailures_data();
     void testConnectionFailures();
+    void testMisbehavingServer_data();
+    void testMisbehavingServer();
+    void testAddressHeadersAndSevenBitBody();
 
 private:
     bool smtpReady();
@@ -652,6 +661,153 @@ void TestMailClient::testConnectionFailures()
     }
     QCOMPARE(outcome.kind, kind);
     QCOMPARE(outcome.message, message);
+}
+
+namespace
+{
+
+/// One connection served by a script on a thread of its own (misbehaviour no real server shows).
+class ScriptedSmtpServer
+{
+public:
+    using Script = std::function<void(QTcpSocket &, const std::atomic<bool> &stop)>;
+    explicit ScriptedSmtpServer(Script script)
+    {
+        std::promise<quint16> portPromise;
+        auto portFuture = portPromise.get_future();
+        m_thread = std::thread([this, script, promise = std::move(portPromise)]() mutable {
+            QTcpServer server;
+            server.listen(QHostAddress::LocalHost, 0);
+            promise.set_value(server.serverPort());
+            if (!server.waitForNewConnection(10000))
+                return;
+            QTcpSocket *socket = server.nextPendingConnection();
+            script(*socket, m_stop);
+            socket->waitForDisconnected(2000);
+        });
+        m_port = portFuture.get();
+    }
+    ~ScriptedSmtpServer()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    quint16 port() const
+    {
+        return m_port;
+    }
+
+private:
+    std::thread m_thread;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop { false };
+};
+
+bool sendTo(QTcpSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    socket.waitForBytesWritten(1000);
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+} // namespace
+
+void TestMailClient::testMisbehavingServer_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("multi-line reply trickled") << u"trickle"_s << u"Timeout waiting for the server's reply"_s;
+    QTest::newRow("endless multi-line reply") << u"endless"_s << u"Reply from the mail server too long"_s;
+    QTest::newRow("cancel while a reply trickles") << u"cancel"_s << u"Vorgang abgebrochen"_s;
+}
+
+// A reply has one time limit and one size limit as a whole, and a cancel ends the wait at once.
+void TestMailClient::testMisbehavingServer()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, message);
+    ScriptedSmtpServer server([&situation](QTcpSocket &socket, const std::atomic<bool> &stop) {
+        const QByteArray line = "220-greeting line " + QByteArray(60, 'x') + "\r\n";
+        while (!stop && sendTo(socket, line)) {
+            if (situation != QLatin1String("endless"))
+                socket.waitForReadyRead(200);
+        }
+    });
+    T_SMTP smtp;
+    smtp.setHostname(QStringLiteral("127.0.0.1"));
+    smtp.setPort(server.port());
+    smtp.setReadTimeout(situation == QLatin1String("cancel") ? 60000 : 1000);
+    QElapsedTimer clock;
+    clock.start();
+    smtp.setCancelCheck([&] { return situation == QLatin1String("cancel") && clock.elapsed() > 300; });
+    T_Mail mail;
+    mail.setSmtp(&smtp);
+    mail.setFrom(QStringLiteral("backup@example.org"));
+    mail.setRecipients({ QStringLiteral("admin@example.org") });
+    mail.setBody({ QStringLiteral("x") });
+    const Outcome outcome = attempt([&mail] { mail.send(); });
+    QCOMPARE(outcome.kind, u"ESocketError"_s);
+    QCOMPARE(outcome.message, message);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!smtp.isConnected());
+}
+
+// Names that are not ASCII as RFC 2047 words; an 8-bit body only where the server offers 8BITMIME.
+void TestMailClient::testAddressHeadersAndSevenBitBody()
+{
+    QByteArray received;
+    QByteArray mailFrom;
+    ScriptedSmtpServer server([&](QTcpSocket &socket, const std::atomic<bool> &stop) {
+        sendTo(socket, "220 old.example ESMTP\r\n");
+        bool inData = false;
+        while (!stop && socket.state() == QAbstractSocket::ConnectedState) {
+            if (!socket.canReadLine() && !socket.waitForReadyRead(200))
+                continue;
+            while (socket.canReadLine()) {
+                const QByteArray line = socket.readLine();
+                if (inData) {
+                    if (line == ".\r\n") {
+                        inData = false;
+                        sendTo(socket, "250 queued\r\n");
+                    } else {
+                        received += line;
+                    }
+                } else if (line.startsWith("EHLO")) {
+                    sendTo(socket, "250-old.example\r\n250 SIZE 100000\r\n"); // no 8BITMIME
+                } else if (line.startsWith("DATA")) {
+                    inData = true;
+                    sendTo(socket, "354 go on\r\n");
+                } else if (line.startsWith("QUIT")) {
+                    sendTo(socket, "221 bye\r\n");
+                    return;
+                } else {
+                    if (line.startsWith("MAIL"))
+                        mailFrom = line;
+                    sendTo(socket, "250 ok\r\n");
+                }
+            }
+        }
+    });
+    T_SMTP smtp;
+    smtp.setHostname(QStringLiteral("127.0.0.1"));
+    smtp.setPort(server.port());
+    smtp.setReadTimeout(5000);
+    T_Mail mail;
+    mail.setSmtp(&smtp);
+    mail.setFrom(QStringLiteral("Jörg Müller <backup@example.org>"));
+    mail.setRecipients({ QStringLiteral("\"Özil, Mesut\" <m@example.org>; plain@example.org") });
+    mail.setBody({ QStringLiteral("Größe: 5 €"), QStringLiteral("ascii") });
+    const Outcome outcome = attempt([&mail] { mail.send(); });
+    QCOMPARE(outcome.kind, u"ok"_s);
+    QCOMPARE(mailFrom, QByteArray("MAIL FROM: <backup@example.org>\r\n"));
+    for (const char c : received)
+        QVERIFY2(!(c & 0x80), "8-bit byte sent to a server without 8BITMIME");
+    QVERIFY(received.contains("\r\nFrom: =?UTF-8?B?" + QByteArray("Jörg Müller").toBase64() + "?= <backup@example.org>\r\n")
+        || received.startsWith("From: =?UTF-8?B?" + QByteArray("Jörg Müller").toBase64() + "?= <backup@example.org>\r\n"));
+    QVERIFY(received.contains("\r\nTo: =?UTF-8?B?" + QByteArray("Özil, Mesut").toBase64()
+        + "?= <m@example.org>; plain@example.org\r\n"));
+    QVERIFY(received.contains("Content-Transfer-Encoding: quoted-printable\r\n"));
+    QCOMPARE(decodeQuotedPrintable(body(received)), QByteArray("Größe: 5 €\r\nascii\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestMailClient)

@@ -12,6 +12,7 @@
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
@@ -702,6 +703,46 @@ private slots:
         const QString all = QStringLiteral("SELECT * FROM kunden ORDER BY id");
         QVERIFY(!rows(source, all).isEmpty());
         QCOMPARE(rows(copy, all), rows(source, all));
+    }
+
+    // A server that never greets holds the dump in its connect; SIGTERM ends it at once, and
+    // the work folder goes with it.
+    void testSigtermEndsStalledDump()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        TAuftrag job;
+        job.scriptsFolder = path(QStringLiteral("sig/Scripts"));
+        QDir().mkpath(job.scriptsFolder);
+        job.fileStem = QStringLiteral("0");
+        loadJob(job);
+        job.Name = QStringLiteral("SigDB");
+        job.Ziel = path(QStringLiteral("sig/ziel"));
+        job.proto_pfad = path(QStringLiteral("sig/log"));
+        job.temp_pfad = path(QStringLiteral("sig/tmp"));
+        QDir().mkpath(job.temp_pfad);
+        job.Start_Meldung = false;
+        job.databases = { entry(QStringLiteral("Stumm"), QStringLiteral("fixture"), QString::number(silent.serverPort())) };
+        QVERIFY(saveJob(job));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("sig/config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("sig/state")));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TREVALO_CLI),
+            { QStringLiteral("--scripts-folder"), path(QStringLiteral("sig")), QStringLiteral("run"), QStringLiteral("SigDB") });
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty(), 5000);
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
     // Last: the server does not survive it.

@@ -350,7 +350,8 @@ private:
     bool confirmCancel();
     bool cancelCheck();
     void copyArchive(const TODBC_DB &entry, const QString &workDir, const QString &dumpPath);
-    void fail(Failure failure, const QString &entryName);
+    /// reason (the server's or the client's text), when known, follows as a log line of its own.
+    void fail(Failure failure, const QString &entryName, const QString &reason = QString());
     void setOverall(qint64 position);
     QByteArray header(const QString &entryName) const;
 
@@ -417,7 +418,8 @@ void DatabaseSaver::saveEntry(int index)
     m_host.setProgressLine(ProgressLine::Folder, entry.DB_Name);
 
     TmySQLDatabase db;
-    db.setConnectOptions(TmySQLDatabase::coCompress);
+    db.setConnectOptions(TmySQLDatabase::coCompress
+        | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
     db.setConnectionTimeout(10);
     db.setReadOnly(true);
     db.setHandleShared(true);
@@ -451,7 +453,7 @@ void DatabaseSaver::saveEntry(int index)
             QStringLiteral("Datenbankverbindung zu ") + entry.DB_Name + QStringLiteral(" wurde hergestellt."));
     } else {
         file.close();
-        fail(Failure::Connect, entry.DB_Name);
+        fail(Failure::Connect, entry.DB_Name, db.errorString());
     }
     if (m_run.abortFlag) {
         file.close();
@@ -470,9 +472,12 @@ void DatabaseSaver::saveEntry(int index)
         return;
     }
     const bool written = file.close();
+    const QString serverError = db.wire().errorString();
     db.close();
     if (outcome == Outcome::Failed || !written) {
-        fail(Failure::Reading, entry.DB_Name);
+        fail(Failure::Reading,
+            entry.DB_Name,
+            written ? serverError : QStringLiteral("Die Sicherungsdatei kann nicht geschrieben werden."));
         return;
     }
     setOverall(qint64(index) * 100);
@@ -820,7 +825,7 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
         m_run.writeLog(QStringLiteral("Datenbank: \"") + entry.DB_Name + QStringLiteral("\" gesichert."));
 }
 
-void DatabaseSaver::fail(Failure failure, const QString &entryName)
+void DatabaseSaver::fail(Failure failure, const QString &entryName, const QString &reason)
 {
     ++m_run.errorCount;
     m_run.abortFlag = true;
@@ -844,6 +849,8 @@ void DatabaseSaver::fail(Failure failure, const QString &entryName)
         m_host.showMessage(box);
     m_run.setLastMessage(text + entryName);
     m_run.writeLog(text + entryName);
+    if (!reason.isEmpty())
+        m_run.writeLog(reason);
 }
 
 } // namespace

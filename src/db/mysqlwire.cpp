@@ -8,7 +8,7 @@
 #include <QHostInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <zlib.h>
 
@@ -21,6 +21,7 @@ enum Capability : quint32 {
     ConnectWithDb = 8,
     Compress = 32,
     Protocol41 = 512,
+    Ssl = 2048,
     Transactions = 8192,
     SecureConnection = 32768,
     PluginAuth = 1u << 19,
@@ -170,7 +171,7 @@ QString MySqlClientError::text(int code)
 }
 
 struct MySqlWire::Private {
-    std::unique_ptr<QTcpSocket> socket;
+    std::unique_ptr<QSslSocket> socket;
     QByteArray in; // the packet stream (decompressed when compression is on)
     qsizetype inPos = 0;
     QByteArray raw; // compressed frames as read from the socket
@@ -352,7 +353,7 @@ struct MySqlWire::Private {
         if (socket->write(bytes) != bytes.size())
             return fatal(MySqlClientError::ServerGone);
         startWait();
-        while (socket->bytesToWrite() > 0) {
+        while (socket->bytesToWrite() > 0 || socket->encryptedBytesToWrite() > 0) {
             if (socket->state() != QAbstractSocket::ConnectedState || !waitSlice(true))
                 return fatal(MySqlClientError::ServerGone);
         }
@@ -545,6 +546,36 @@ struct MySqlWire::Private {
     }
 
     bool login(const Settings &s, const QByteArray &greeting);
+
+    // Encrypts the connection within the login's deadline. The server's certificate is not
+    // checked: the encryption keeps the data from passive listeners on the way.
+    bool startTls()
+    {
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket->startClientEncryption();
+        while (!socket->isEncrypted()) {
+            if (socket->state() != QAbstractSocket::ConnectedState || !waitSliced())
+                break;
+        }
+        if (socket->isEncrypted())
+            return true;
+        const QString reason = socket->errorString();
+        closeSocket();
+        setError(MySqlClientError::SslConnectionError,
+            QStringLiteral("Die verschlüsselte Verbindung (TLS) zum Datenbankserver kam nicht zustande: ") + reason);
+        return false;
+    }
+    bool waitSliced()
+    {
+        if (deadline.hasExpired())
+            return false;
+        const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kWaitSliceMs));
+        if (!socket->waitForEncrypted(slice) && !socket->isEncrypted() && cancelCheck && cancelCheck()) {
+            cancelled = true;
+            return false;
+        }
+        return true;
+    }
     bool loginLoop(const Settings &s, QByteArray seed, QByteArray pluginName);
 };
 
@@ -607,11 +638,19 @@ bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
         return fatal(MySqlClientError::MalformedPacket);
 
     const bool v41 = serverCaps & Protocol41;
+    if (s.requireTls && !(v41 && (serverCaps & Ssl))) {
+        setError(MySqlClientError::SslConnectionError,
+            QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+        closeSocket();
+        return false;
+    }
     const QByteArray db = s.database;
     QByteArray packet;
     if (v41) {
         clientCaps = LongPassword | LongFlag | Protocol41 | Transactions
             | (serverCaps & (SecureConnection | PluginAuth | PluginAuthLenencData));
+        if ((s.tls || s.requireTls) && (serverCaps & Ssl))
+            clientCaps |= Ssl;
         if (!db.isEmpty() && (serverCaps & ConnectWithDb))
             clientCaps |= ConnectWithDb;
         if (s.compress && (serverCaps & Compress))
@@ -640,6 +679,11 @@ bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
             packet.append(db).append('\0');
         if (clientCaps & PluginAuth)
             packet.append(pluginName).append('\0');
+        if (clientCaps & Ssl) {
+            // The start of the login answer asks for TLS; the whole answer follows encrypted.
+            if (!writePacket(packet.left(32)) || !startTls())
+                return false;
+        }
     } else {
         // Servers before 4.1 (3.23, 4.0) read the short response with two-byte flags.
         clientCaps = LongPassword | LongFlag | Transactions | (serverCaps & SecureConnection);
@@ -782,7 +826,7 @@ bool MySqlWire::connectToServer(const Settings &s)
     d->cancelled = false;
     int lastErrno = 0;
     for (const QHostAddress &address : std::as_const(addresses)) {
-        auto socket = std::make_unique<QTcpSocket>();
+        auto socket = std::make_unique<QSslSocket>();
         socket->setReadBufferSize(1 << 20);
         socket->connectToHost(address, s.port);
         bool connected = false;
@@ -1091,6 +1135,11 @@ quint32 MySqlWire::serverCapabilities() const
 quint32 MySqlWire::clientCapabilities() const
 {
     return d->clientCaps;
+}
+
+bool MySqlWire::tlsActive() const
+{
+    return d->socket && d->socket->isEncrypted();
 }
 
 bool MySqlWire::compressionActive() const

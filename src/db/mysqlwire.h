@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-class QTcpSocket;
+class QSslSocket;
 
 /// Client-side error codes and their texts (the server's own errors keep their codes and texts).
 namespace MySqlClientError
@@ -24,6 +24,7 @@ enum Code {
     ServerLost = 2013,
     CommandsOutOfSync = 2014,
     PacketTooLarge = 2020,
+    SslConnectionError = 2026,
     MalformedPacket = 2027,
     AuthPluginError = 2061,
     Interrupted = 2100, // the cancel check asked to stop a wait ("Vorgang abgebrochen")
@@ -74,6 +75,8 @@ public:
         QByteArray database; // empty: none
         int connectTimeoutMs = 30000;
         bool compress = false; // only used when the server offers it
+        bool tls = true; // encrypted whenever the server offers it
+        bool requireTls = false; // a server without TLS fails the connect (2026)
     };
 
     MySqlWire();
@@ -125,6 +128,7 @@ public:
     quint32 serverCapabilities() const;
     quint32 clientCapabilities() const; // the flags agreed at login
     bool compressionActive() const;
+    bool tlsActive() const;
     quint32 threadId() const;
     QString authPlugin() const; // the plugin that logged in
 

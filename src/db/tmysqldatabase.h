@@ -64,6 +64,7 @@ class TmySQLDatabase
 public:
     enum ConnectOption {
         coCompress = 0x1,
+        coRequireTls = 0x2, ///< fail the connect when the server offers no TLS (TLS is used whenever offered)
     };
     /// Asks for user and password (texts in MySqlLoginTexts); false means "Abbrechen".
     using LoginPromptHandler = std::function<bool(const QString &databaseName, QString *userName, QString *password)>;
@@ -123,6 +124,7 @@ public:
     /// major*10000 + minor*100 + patch of serverVersion() (4.1.7-log gives 40107).
     int serverVersionNumber() const;
     bool compressionActive() const;
+    bool tlsActive() const;
 
     /// The protocol session the data sets share.
     MySqlWire &wire();

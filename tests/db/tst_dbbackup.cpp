@@ -705,6 +705,28 @@ private slots:
         QCOMPARE(rows(copy, all), rows(source, all));
     }
 
+    // The job asks for an encrypted connection; this server has no TLS: the log says so.
+    void testRequiredTlsNotOffered()
+    {
+        TODBC_DB db = entry(QStringLiteral("Sicher"), QStringLiteral("fixture"));
+        db.DB_TLS = QStringLiteral("ja");
+        TAuftrag &job = makeJob({ db });
+        TAuftrag reloaded;
+        reloaded.scriptsFolder = job.scriptsFolder;
+        reloaded.fileStem = job.fileStem;
+        loadJob(reloaded);
+        QCOMPARE(reloaded.databases.value(0).DB_TLS, QStringLiteral("ja"));
+
+        BackupRun *state = nullptr;
+        run(job, &state);
+        QCOMPARE(state->errorCount, 1);
+        QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Sicher"))));
+        const QString log = logText();
+        QVERIFY2(log.contains(QStringLiteral("Fehler beim Verbinden mit der Datenbank: Sicher\r\n")
+                     + QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an.")),
+            qPrintable(log));
+    }
+
     // A server that never greets holds the dump in its connect; SIGTERM ends it at once, and
     // the work folder goes with it.
     void testSigtermEndsStalledDump()

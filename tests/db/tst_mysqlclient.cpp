@@ -282,6 +282,8 @@ private slots:
     void payloadsOver16MiB_data();
     void payloadsOver16MiB();
     void queryErrorsKeepTheSession();
+    void tls_data();
+    void tls();
     void serverKilledMidResult(); // last: it kills the server
 
 private:
@@ -289,6 +291,7 @@ private:
     bool sql(TmySQLDatabase &db, const QString &statement);
 
     MariaDbServer m_server;
+    MariaDbServer m_tlsServer; // started by the TLS test
     bool m_serverUp = false;
     QString m_serverProblem;
 };
@@ -313,6 +316,7 @@ void TestMySqlClient::initTestCase()
 
 void TestMySqlClient::cleanupTestCase()
 {
+    m_tlsServer.stop();
     m_server.stop();
 }
 
@@ -565,6 +569,55 @@ void TestMySqlClient::misbehavingServerEndsInTime()
 }
 
 // ---- the real server
+
+void TestMySqlClient::tls_data()
+{
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<int>("options");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("offered: used") << true << 0 << true;
+    QTest::newRow("offered, required, compressed")
+        << true << int(TmySQLDatabase::coRequireTls | TmySQLDatabase::coCompress) << true;
+    QTest::newRow("required, not offered") << false << int(TmySQLDatabase::coRequireTls) << false;
+    QTest::newRow("not offered: plain") << false << 0 << true;
+}
+
+void TestMySqlClient::tls()
+{
+    QFETCH(bool, offered);
+    QFETCH(int, options);
+    QFETCH(bool, connects);
+    REQUIRE_SERVER();
+    if (offered && !m_tlsServer.running()) {
+        QString error;
+        m_tlsServer.setTls(true);
+        QVERIFY2(m_tlsServer.start(&error), qPrintable(error));
+    }
+    MariaDbServer &server = offered ? m_tlsServer : m_server;
+    TmySQLDatabase db;
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=test_native"),
+        QStringLiteral("PWD=nativepw"),
+        QStringLiteral("DatabaseName=testdb"),
+        QStringLiteral("TIMEOUT=10") });
+    db.setConnectOptions(options);
+    QCOMPARE(db.open(), connects);
+    if (!connects) {
+        QCOMPARE(db.errorCode(), 2026);
+        QCOMPARE(db.errorString(), QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+        return;
+    }
+    QCOMPARE(db.tlsActive(), offered);
+    QCOMPARE(db.compressionActive(), bool(options & TmySQLDatabase::coCompress));
+    // The server agrees: the session is encrypted, and a sizeable result comes through.
+    TmySQLQuery query(&db);
+    query.setSql(QStringLiteral("SELECT VARIABLE_VALUE, REPEAT('x', 300000) FROM information_schema.SESSION_STATUS "
+                                "WHERE VARIABLE_NAME = 'SSL_VERSION'"));
+    QVERIFY2(query.open(), qPrintable(query.errorString()));
+    QCOMPARE(query.field(0)->asBytes().startsWith("TLS"), offered);
+    QCOMPARE(query.field(1)->asBytes().size(), 300000);
+}
 
 void TestMySqlClient::connectsWithEachAccount_data()
 {

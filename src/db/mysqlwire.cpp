@@ -43,6 +43,7 @@ constexpr qint64 kWaitSliceMs = 100;
 const QByteArray kNativePlugin = QByteArrayLiteral("mysql_native_password");
 const QByteArray kOldPlugin = QByteArrayLiteral("mysql_old_password");
 const QByteArray kSha2Plugin = QByteArrayLiteral("caching_sha2_password");
+const QByteArray kEd25519Plugin = QByteArrayLiteral("client_ed25519");
 
 void putInt(QByteArray &out, quint64 value, int bytes)
 {
@@ -750,6 +751,8 @@ bool MySqlWire::Private::loginLoop(const Settings &s, QByteArray seed, QByteArra
                 answer = MySqlAuth::oldScramble(s.password, seed) + '\0';
             else if (pluginName == kSha2Plugin)
                 answer = MySqlAuth::cachingSha2Scramble(s.password, seed);
+            else if (pluginName == kEd25519Plugin && MySqlAuth::hasEd25519())
+                answer = MySqlAuth::ed25519Signature(s.password, seed);
             // Any other plugin gets an empty answer, and the server refuses it with its own text.
         } else if (head == 0x01 && pluginName == kSha2Plugin) {
             if (awaitingKey) {

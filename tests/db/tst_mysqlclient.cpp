@@ -644,6 +644,12 @@ void TestMySqlClient::connectsWithEachAccount_data()
     QTest::newRow("empty host is localhost") << ""
                                              << "test_native"
                                              << "nativepw" << false;
+    QTest::newRow("ed25519") << "127.0.0.1"
+                             << "test_ed"
+                             << "edpw" << false;
+    QTest::newRow("ed25519, compressed") << "127.0.0.1"
+                                         << "test_ed"
+                                         << "edpw" << true;
 }
 
 void TestMySqlClient::connectsWithEachAccount()
@@ -653,6 +659,11 @@ void TestMySqlClient::connectsWithEachAccount()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(bool, compress);
+    if (user == QLatin1String("test_ed") && !m_server.hasEd25519Account()) {
+        if (MariaDbServer::required())
+            QFAIL("the test server has no ed25519 account");
+        QSKIP("no ed25519 plugin");
+    }
     TmySQLDatabase db;
     QVERIFY2(connectAs(db, user, password, compress), qPrintable(db.errorString()));
     if (host.isEmpty()) {
@@ -693,8 +704,8 @@ void TestMySqlClient::connectFailures_data()
     QTest::newRow("wrong old password") << "127.0.0.1" << -1 << "test_old"
                                         << "wrong" << 1045
                                         << "Access denied for user 'test_old'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("unsupported plugin") << "127.0.0.1" << -1 << "test_ed"
-                                        << "edpw" << 1045
+    QTest::newRow("wrong ed25519 password") << "127.0.0.1" << -1 << "test_ed"
+                                        << "edpx" << 1045
                                         << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
     QTest::newRow("unknown host") << "no-such-host.invalid" << -1 << "test_native"
                                   << "nativepw" << 2005 << "Unknown MySQL Server Host 'no-such-host.invalid' (1)";

@@ -149,7 +149,7 @@ private:
     bool cancelCheck();
     void showItem(qsizetype counter);
     void runStatement(QList<QByteArray> &lines);
-    void addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt);
+    void addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt);
     void flushBatch();
     bool execute(const QByteArray &sql, QString *error);
     bool executeReported(const QByteArray &sql, const QByteArray &firstLine);
@@ -165,7 +165,7 @@ private:
 
     // Consecutive rows of one InnoDB table become one multi-row INSERT.
     QByteArray m_batchableTable; ///< the table whose CREATE said ENGINE=InnoDB
-    QByteArray m_batchTable;
+    QByteArray m_batchTable; ///< the statement start ("INSERT INTO `t`", with its column list) of the batch
     QByteArray m_batch;
     QList<QByteArray> m_batchStatements;
     qsizetype m_batchLimit = kBatchLimit;
@@ -301,13 +301,14 @@ void Restorer::flushBatch()
     }
 }
 
-void Restorer::addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt)
+// prefix: the statement up to " VALUES ("; rows join a batch only behind the same prefix.
+void Restorer::addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt)
 {
     if (!m_batchStatements.isEmpty()
-        && (m_batchTable != table || m_batch.size() + statement.size() - valuesAt + 1 > m_batchLimit))
+        && (m_batchTable != prefix || m_batch.size() + statement.size() - valuesAt + 1 > m_batchLimit))
         flushBatch();
     if (m_batchStatements.isEmpty()) {
-        m_batchTable = table;
+        m_batchTable = prefix;
         m_batch = statement;
     } else {
         m_batch += ',';
@@ -328,8 +329,14 @@ void Restorer::runStatement(QList<QByteArray> &lines)
         qsizetype rest = 0;
         const QByteArray table = takeName(first, kInsertInto.size(), &rest);
         static const QByteArray values = " VALUES (";
-        if (!m_batchableTable.isEmpty() && table == m_batchableTable && first.mid(rest, values.size()) == values) {
-            addToBatch(first, table, rest + values.size() - 1);
+        // Rows of a table with invisible columns name their columns: " (`a`, `b`) VALUES (".
+        qsizetype at = rest;
+        if (first.mid(rest, 3) == " (`") {
+            at = first.indexOf("`)" + values, rest);
+            at = at < 0 ? rest : at + 2;
+        }
+        if (!m_batchableTable.isEmpty() && table == m_batchableTable && first.mid(at, values.size()) == values) {
+            addToBatch(first, first.left(at), at + values.size() - 1);
             return;
         }
     }

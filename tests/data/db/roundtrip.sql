@@ -38,6 +38,9 @@ INSERT INTO arten (id, versteckt, sichtbar, punkt, adresse, kennung) VALUES
   (1, 'geheim\n"x"', 7, POINT(1.5, -2), '2001:db8::1', '123e4567-e89b-12d3-a456-426614174000'),
   (2, NULL, NULL, NULL, NULL, NULL);
 
+CREATE TABLE `größe` (`maß` INT NOT NULL PRIMARY KEY, `übrig` VARCHAR(10) INVISIBLE) ENGINE=MyISAM;
+INSERT INTO `größe` (`maß`, `übrig`) VALUES (1, 'ü');
+
 CREATE TABLE protokoll (nr INT NOT NULL AUTO_INCREMENT PRIMARY KEY, text VARCHAR(100)) ENGINE=InnoDB;
 DELIMITER ;;
 CREATE FUNCTION verdoppeln(x INT) RETURNS INT DETERMINISTIC

@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QTcpSocket>
 
@@ -456,29 +458,34 @@ void TestMailClient::testTls_data()
     QTest::addColumn<int>("security");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("trust"); // extra: the test's own; none; or one of the variables
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<int>("code");
 
     const int none = int(T_TcpIp::Security::None);
     const int startTls = int(T_TcpIp::Security::StartTls);
     const int tls = int(T_TcpIp::Security::Tls);
-    QTest::newRow("STARTTLS with AUTH") << u"submission"_s << startTls << u"tester"_s << u"secret"_s << true << u"ok"_s << 0;
-    QTest::newRow("implicit TLS with AUTH") << u"smtps"_s << tls << u"tester"_s << u"secret"_s << true << u"ok"_s << 0;
-    QTest::newRow("implicit TLS without user") << u"smtps"_s << tls << u""_s << u""_s << true << u"ok"_s << 0;
-    QTest::newRow("wrong password") << u"submission"_s << startTls << u"tester"_s << u"falsch"_s << true << u"EProtocolError"_s
+    QTest::newRow("STARTTLS with AUTH") << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("implicit TLS with AUTH") << u"smtps"_s << tls << u"tester"_s << u"secret"_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("implicit TLS without user") << u"smtps"_s << tls << u""_s << u""_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("wrong password") << u"submission"_s << startTls << u"tester"_s << u"falsch"_s << u"extra"_s << u"EProtocolError"_s
                                     << 535;
     QTest::newRow("untrusted certificate, STARTTLS")
-        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << false << u"ESocketError"_s
+        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"none"_s << u"ESocketError"_s
         << int(QAbstractSocket::SslHandshakeFailedError);
     QTest::newRow("untrusted certificate, implicit TLS")
-        << u"smtps"_s << tls << u"tester"_s << u"secret"_s << false << u"ESocketError"_s
+        << u"smtps"_s << tls << u"tester"_s << u"secret"_s << u"none"_s << u"ESocketError"_s
         << int(QAbstractSocket::SslHandshakeFailedError);
-    QTest::newRow("STARTTLS not offered") << u"plain"_s << startTls << u"tester"_s << u"secret"_s << true << u"EProtocolError"_s
+    QTest::newRow("STARTTLS not offered") << u"plain"_s << startTls << u"tester"_s << u"secret"_s << u"extra"_s << u"EProtocolError"_s
                                           << 0;
     // The server offers AUTH only inside TLS: the client must not go on without it.
     QTest::newRow("AUTH without TLS not offered")
-        << u"submission"_s << none << u"tester"_s << u"secret"_s << true << u"EProtocolError"_s << 0;
+        << u"submission"_s << none << u"tester"_s << u"secret"_s << u"extra"_s << u"EProtocolError"_s << 0;
+    // Trust as other OpenSSL programs take it from the environment, besides the system's store.
+    QTest::newRow("trusted through SSL_CERT_FILE")
+        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"SSL_CERT_FILE"_s << u"ok"_s << 0;
+    QTest::newRow("trusted through SSL_CERT_DIR")
+        << u"smtps"_s << tls << u""_s << u""_s << u"SSL_CERT_DIR"_s << u"ok"_s << 0;
 }
 
 void TestMailClient::testTls()
@@ -490,7 +497,7 @@ void TestMailClient::testTls()
     QFETCH(int, security);
     QFETCH(QString, user);
     QFETCH(QString, password);
-    QFETCH(bool, trusted);
+    QFETCH(QString, trust);
     QFETCH(QString, outcome);
     QFETCH(int, code);
 
@@ -499,8 +506,22 @@ void TestMailClient::testTls()
     smtp.setSecurity(T_TcpIp::Security(security));
     smtp.setUser(user);
     smtp.setPassword(password);
-    if (!trusted)
+    QTemporaryDir certDir;
+    if (trust != QLatin1String("extra"))
         smtp.setExtraCaCertificates({});
+    if (trust.startsWith(QLatin1String("SSL_CERT_"))) {
+        QFile file(certDir.filePath(QStringLiteral("test-ca.pem")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (const QSslCertificate &certificate : m_smtp.certificate())
+            file.write(certificate.toPem());
+        file.close();
+        qputenv(trust.toLatin1().constData(),
+            QFile::encodeName(trust == QLatin1String("SSL_CERT_FILE") ? file.fileName() : certDir.path()));
+    }
+    const auto unset = qScopeGuard([&trust] {
+        if (trust.startsWith(QLatin1String("SSL_CERT_")))
+            qunsetenv(trust.toLatin1().constData());
+    });
     const Outcome result =
         sendMail(smtp, QStringLiteral("backup@example.org"), {QStringLiteral("a@example.org")}, {QStringLiteral("x")});
     QCOMPARE(result.kind, outcome);

@@ -2,13 +2,19 @@
 // The MySQL client layer against a private MariaDB server and against replayed MySQL 8 / 4.0 exchanges.
 #include "mariadbserver.h"
 
+#include "db/databasebackup.h"
+#include "db/databaserestore.h"
 #include "db/mysqlauth.h"
 #include "db/tmysqldatabase.h"
+#include "engine/ziparchive.h"
+#include "scriptedrunhost.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <openssl/evp.h>
@@ -266,6 +272,7 @@ private slots:
     void cachingSha2FullPath();
     void preProtocol41Server();
     void silentServerTimesOut();
+    void restoreSessionFollowsServerVersion();
     void misbehavingServerEndsInTime_data();
     void misbehavingServerEndsInTime();
 
@@ -480,6 +487,57 @@ void TestMySqlClient::silentServerTimesOut()
     QCOMPARE(db.errorCode(), 2003);
     QCOMPARE(db.errorString(), QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (110)"));
     QVERIFY(!db.connected());
+}
+
+// A 5.1 server knows no utf8mb4: the restore's session takes utf8, and a dump without the UTC
+// mark keeps the server's own time zone.
+void TestMySqlClient::restoreSessionFollowsServerVersion()
+{
+    QList<QByteArray> statements;
+    FakeServer server([&statements](FakeConnection &c) {
+        const quint32 caps = 0x1 | 0x4 | 0x8 | 0x200 | 0x2000 | 0x8000 | (1u << 19);
+        c.send(0,
+            QByteArray(1, '\x0a') + "5.1.73-log" + '\0' + le(9, 4) + kNonce.left(8) + '\0' + le(caps & 0xffff, 2)
+                + char(33) + le(2, 2) + le(caps >> 16, 2) + char(21) + QByteArray(10, '\0') + kNonce.mid(8) + '\0'
+                + "mysql_native_password" + '\0');
+        c.read();
+        c.send(2, okPacket41());
+        for (;;) {
+            const QByteArray command = c.read();
+            if (command.isEmpty() || command == QByteArray(1, '\x01'))
+                break;
+            statements << command.mid(1);
+            c.send(1, okPacket41());
+        }
+    });
+    QTemporaryDir dir;
+    const QString dumpPath = dir.filePath(DatabaseDump::kDumpFileName);
+    QFile dump(dumpPath);
+    QVERIFY(dump.open(QIODevice::WriteOnly));
+    dump.write("# Datensicherung der Datenbank: Alt\r\n# Erstellt mit Trevalo \r\n# am: 01.02.2010"
+               "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE t (ts timestamp);"
+               "\r\nINSERT INTO t VALUES (\"2010-02-01 12:00:00\");");
+    dump.close();
+    QString error;
+    const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+    QVERIFY2(zipFiles(archive, { dumpPath }, ZipProgress(), &error), qPrintable(error));
+    QFile::remove(dumpPath);
+
+    ScriptedRunHost host;
+    const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(host,
+        archive,
+        QStringLiteral("Alt"),
+        { QStringLiteral("127.0.0.1"), QString::number(server.port()), QStringLiteral("u"), QStringLiteral("p"),
+            QStringLiteral("alt") },
+        dir.path());
+    QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+    QCOMPARE(server.finish(), QStringList());
+    QVERIFY(statements.contains("SET NAMES utf8"));
+    for (const QByteArray &statement : std::as_const(statements)) {
+        QVERIFY2(!statement.contains("utf8mb4"), statement.constData());
+        QVERIFY2(!statement.toLower().contains("time_zone"), statement.constData());
+    }
+    QVERIFY(statements.contains("INSERT INTO t VALUES (\"2010-02-01 12:00:00\")"));
 }
 
 // A MySQL 8 login that succeeds at once; the case's own misbehaviour follows.

@@ -188,7 +188,8 @@ struct MySqlWire::Private {
     QDeadlineTimer deadline;
     qint64 maxPacketSize = MySqlWire::kDefaultMaxPacketSize;
     std::function<bool()> cancelCheck;
-    bool checkCancel = true;
+    bool checkCancel = true; // off while saying goodbye
+    bool cancelled = false; // the cancel check ended the last wait
 
     enum class State { Closed, Idle, Rows };
     State state = State::Closed;
@@ -226,7 +227,6 @@ struct MySqlWire::Private {
         closeSocket();
         return false;
     }
-    bool cancelled = false;
     void startWait()
     {
         if (!fixedDeadline)
@@ -555,18 +555,20 @@ struct MySqlWire::Private {
         socket->setPeerVerifyMode(QSslSocket::VerifyNone);
         socket->startClientEncryption();
         while (!socket->isEncrypted()) {
-            if (socket->state() != QAbstractSocket::ConnectedState || !waitSliced())
+            if (socket->state() != QAbstractSocket::ConnectedState || !waitForTls())
                 break;
         }
         if (socket->isEncrypted())
             return true;
-        const QString reason = socket->errorString();
+        if (cancelled)
+            return fatal(MySqlClientError::Interrupted);
+        const QString reason = deadline.hasExpired() ? QStringLiteral("Zeitüberschreitung") : socket->errorString();
         closeSocket();
         setError(MySqlClientError::SslConnectionError,
             QStringLiteral("Die verschlüsselte Verbindung (TLS) zum Datenbankserver kam nicht zustande: ") + reason);
         return false;
     }
-    bool waitSliced()
+    bool waitForTls()
     {
         if (deadline.hasExpired())
             return false;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Measures `trevalo-cli run` against what a user would do instead, in the same call:
-#   uncompressed full set  vs  cp -a
-#   compressed full set    vs  one `zip -3 -j -q` per folder
+#   uncompressed full set  vs  cp -a, then sync
+#   compressed full set    vs  one `zip -3 -j -q` per folder, then sync
+# (a run ends with its set written back to the medium, so the other tools must too)
 # on three corpora. Runs alternate (A B A B ...) after a warm-up; every run writes a new target
 # (old targets are left in place, never deleted between runs, see BENCH-FACTS), and `sync` runs
 # before each measured command; the table shows
@@ -102,16 +103,16 @@ for c in "${CORPORA[@]}"; do
             [ "$round" -eq 0 ] && { tfile=/dev/null; ofile=/dev/null; }
             measure "$tfile" "$CLI" --scripts-folder "$base" run bench
             if [ $mode = copy ]; then
-                measure "$ofile" cp -a "$src" "$WORK/out/o-$c-$mode-$stamp"
+                measure "$ofile" bash -c "cp -a '$src' '$WORK/out/o-$c-$mode-$stamp' && sync"
             else
-                measure "$ofile" bash -c "zip_loop '$src' '$WORK/out/o-$c-$mode-$stamp'"
+                measure "$ofile" bash -c "zip_loop '$src' '$WORK/out/o-$c-$mode-$stamp' && sync"
             fi
         done
         t=$(cut -d' ' -f1 "$WORK/$c-$mode-trevalo.txt" | median)
         o=$(cut -d' ' -f1 "$WORK/$c-$mode-other.txt" | median)
         r=$(paste -d' ' "$WORK/$c-$mode-trevalo.txt" "$WORK/$c-$mode-other.txt" | awk '{printf "%.3f\n", $1/$3}' | median)
         m=$(cut -d' ' -f2 "$WORK/$c-$mode-trevalo.txt" | sort -g | tail -n1)
-        other=$([ $mode = copy ] && echo "cp -a" || echo "zip -3 -j per folder")
+        other=$([ $mode = copy ] && echo "cp -a; sync" || echo "zip -3 -j per folder; sync")
         results+=("$(printf '| %-6s | %-5s | %8.2f s | %-22s %8.2f s | %6.3f | %6.1f MiB |' "$c" "$mode" "$t" "$other" "$o" "$r" "$(awk -v m="$m" 'BEGIN {print m / 1024}')")")
     done
 done

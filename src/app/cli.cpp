@@ -144,11 +144,11 @@ int runJob(Context &ctx)
     ArchiveCatalog catalog;
     if (!catalog.open())
         err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
-    TerminalRunHost host(ctx.answers, job->Name);
+    TerminalRunHost host(ctx.answers);
     TerminalRunHost::installInterruptHandler();
     BackupRun run(jobs, host, SystemActions::system(), catalog);
     run.setHooks(standardRunHooks());
-    run.startAuftrag(false);
+    run.startAuftrag(*job, BackupRun::StartedBy::User);
 
     switch (run.outcome) {
     case BackupRun::Outcome::Completed:

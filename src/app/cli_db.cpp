@@ -64,7 +64,7 @@ int restoreDatabase(Context &ctx)
                           .arg(QDir::toNativeSeparators(passwordFile)));
 
     const QString name = savedName(archive, access.database);
-    TerminalRunHost host(ctx.answers, name);
+    TerminalRunHost host(ctx.answers);
     TerminalRunHost::installInterruptHandler();
     host.setProgressVisible(true);
     const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(host, archive, name, access);
@@ -72,14 +72,12 @@ int restoreDatabase(Context &ctx)
 
     switch (report.result) {
     case DatabaseRestore::Result::Completed:
-        out() << QStringLiteral("Datenbank \"%1\" wiederhergestellt: %2 Befehle.").arg(name).arg(report.statements)
+        out() << QStringLiteral("Datenbank \"%1\" wiederhergestellt: %2 Befehle.").arg(name, QString::number(report.statements))
               << '\n';
         return Ok;
     case DatabaseRestore::Result::WithErrors:
         out() << QStringLiteral("Datenbank \"%1\" wiederhergestellt: %2 Befehle, davon %3 fehlerhaft.")
-                     .arg(name)
-                     .arg(report.statements)
-                     .arg(report.failed)
+                     .arg(name, QString::number(report.statements), QString::number(report.failed))
               << '\n';
         return WithErrors;
     case DatabaseRestore::Result::Cancelled:

@@ -155,7 +155,7 @@ int restoreSet(Context &ctx)
         }
     }
 
-    TerminalRunHost host(ctx.answers, QString());
+    TerminalRunHost host(ctx.answers);
     TerminalRunHost::installInterruptHandler();
     RestoreWalk walk(model, host);
     walk.setRestoreFolder(toGiven, to);

@@ -57,9 +57,7 @@ bool checkScriptsFolderWritable(const QString &baseFolder)
 
 QString tempFolder(const TAuftrag &job)
 {
-    if (job.temp_pfad.isEmpty())
-        return Platform::systemTempFolder();
-    return Platform::withTrailingSeparator(job.temp_pfad);
+    return job.tempFolder();
 }
 
 QString programVersion()

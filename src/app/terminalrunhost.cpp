@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/terminalrunhost.h"
 
+#include "platform/filesystem.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
@@ -54,16 +56,15 @@ QTextStream &err()
 // Dialog texts break lines with CR alone; a terminal needs LF.
 QString forTerminal(const QString &text)
 {
-    QString t = text;
+    QString t = Platform::displayPath(text);
     t.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
     return t;
 }
 
 } // namespace
 
-TerminalRunHost::TerminalRunHost(const QList<Answer::Button> &answers, const QString &jobName)
+TerminalRunHost::TerminalRunHost(const QList<Answer::Button> &answers)
     : m_answers(answers)
-    , m_jobName(jobName)
     , m_stderrIsTerminal(::isatty(STDERR_FILENO))
     , m_stdinIsTerminal(::isatty(STDIN_FILENO))
 {
@@ -229,7 +230,7 @@ void TerminalRunHost::drawProgress()
     if (!m_stderrIsTerminal || m_lastDraw.elapsed() < 100)
         return;
     m_lastDraw.restart();
-    QString text = QStringLiteral("%1 % %2 %3").arg(m_percent, 3).arg(m_fileCount, m_folder);
+    QString text = QStringLiteral("%1 % %2 %3").arg(QStringLiteral("%1").arg(m_percent, 3), m_fileCount, Platform::displayPath(m_folder));
     if (text.size() > 100)
         text = text.left(97) + QStringLiteral("...");
     err() << "\r\x1b[K" << text;

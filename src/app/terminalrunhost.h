@@ -16,7 +16,7 @@
 class TerminalRunHost : public RunHost
 {
 public:
-    TerminalRunHost(const QList<Answer::Button> &answers, const QString &jobName);
+    explicit TerminalRunHost(const QList<Answer::Button> &answers);
 
     /// Parses "ok", "cancel", "yes", "no", "retry", "ignore", "all"; None for anything else.
     static Answer::Button parseAnswer(const QString &word);
@@ -33,33 +33,8 @@ public:
     void setGauge(int gauge, qint64 progress, qint64 maximum) override;
     bool cancelRequested() override;
     void setCancelRequested(bool requested) override;
-    void setStatusText(const QString &) override
-    {
-    }
-    void setJobProgressText(const QString &) override
-    {
-    }
-    void setTrayHint(const QString &) override
-    {
-    }
-    void setJobListHint(const QString &) override
-    {
-    }
-    void refreshJobList(const QString &) override
-    {
-    }
-    QString selectedJobName() override
-    {
-        return m_jobName;
-    }
     void viewLog(const QString &logFile) override;
     void printLog(const QString &logFile, const QString &printer) override;
-    void requestClose() override
-    {
-    }
-    void minimizeMainWindow() override
-    {
-    }
     void processEvents() override;
 
 private:
@@ -67,7 +42,6 @@ private:
     void drawProgress();
 
     QList<Answer::Button> m_answers;
-    QString m_jobName;
     bool m_stderrIsTerminal;
     bool m_stdinIsTerminal;
     bool m_progressShown = false;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "db/databasebackup.h"
 
-#include "app/startup.h"
 #include "db/tmysqldatabase.h"
 #include "engine/backuprun.h"
 #include "engine/ziparchive.h"
@@ -407,7 +406,7 @@ void DatabaseSaver::saveEntry(int index)
     m_host.setProgressLine(ProgressLine::FolderCount, QStringLiteral("Datenbank %1 von %2").arg(index).arg(m_count));
 
     // A folder nobody else can guess or enter; it goes with everything in it on every path.
-    const QString tempFolder = Startup::tempFolder(m_job);
+    const QString tempFolder = m_job.tempFolder();
     QDir().mkpath(tempFolder);
     QTemporaryDir work(QDir(tempFolder).filePath(QStringLiteral("trevalo-db-XXXXXX")));
     const QString workDir = work.isValid() ? work.path() + u'/' : QString();

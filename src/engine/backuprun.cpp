@@ -1,28 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/backuprun.h"
 
-#include "app/startup.h"
 #include "engine/runlog.h"
 #include "engine/setlayout.h"
 #include "engine/ziparchive.h"
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
+#include "jobs/nextstart.h"
 #include "jobs/tauftraege.h"
-#include "platform/archivecatalog.h"
+#include "platform/archiveattributes.h"
 #include "platform/clock.h"
 #include "platform/settingsstore.h"
 #include "platform/systemactions.h"
-#include "schedule/nextstart.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -47,13 +40,11 @@ void setSuccessMarker(const QString &value)
     settings->sync();
 }
 
-bool canOpenForReading(const QString &path)
+// Where the medium of a target was last written to, so that its absence can be told apart
+// from an empty folder of the system disk.
+QString mediumKey(const QString &target)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    return QStringLiteral("Zielmedien/") + QString::fromLatin1(target.toUtf8().toHex());
 }
 
 } // namespace
@@ -65,7 +56,7 @@ int BackupRun::Gauge::percent() const
     return int(std::min<qint64>(100, progress * 100 / maximum));
 }
 
-BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog)
+BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog)
     : m_jobs(jobs)
     , m_host(host)
     , m_actions(actions)
@@ -98,7 +89,7 @@ QString BackupRun::driveText() const
     return drive.isEmpty() ? currentAuftrag->Ziel.left(1) : drive;
 }
 
-void BackupRun::startAuftrag(bool byScheduler)
+void BackupRun::startAuftrag(TAuftrag &job, StartedBy how)
 {
     if (jobRunning) {
         m_host.showMessage(QStringLiteral("Zur Zeit läuft bereits ein Backupauftrag"));
@@ -107,17 +98,10 @@ void BackupRun::startAuftrag(bool byScheduler)
     }
     jobRunning = true;
     outcome = Outcome::None;
-
-    if (!byScheduler && !closeAfterRun) {
-        currentAuftrag = m_jobs.findJobByName(m_host.selectedJobName());
+    currentAuftrag = &job;
+    m_startedBy = how;
+    if (how == StartedBy::User)
         m_host.setJobProgressText(QStringLiteral("wird ausgeführt"));
-    }
-    if (!currentAuftrag) {
-        jobRunning = false;
-        outcome = Outcome::Refused;
-        return;
-    }
-    TAuftrag &job = *currentAuftrag;
     m_host.setJobListHint(job.hintergrundBackup
                               ? QStringLiteral("Auftrag wird durchgeführt. \r\n\r\nKlicken Sie auf den aktiven Auftrag "
                                                "doppelt, um das Statusfenster zu öffnen.")
@@ -136,7 +120,6 @@ void BackupRun::startAuftrag(bool byScheduler)
     job.logErrorsArmed = true;
 
     if (!runChecks()) {
-        commandLineStart = false;
         outcome = Outcome::ChecksFailed;
         m_host.refreshJobList(job.fileStem);
         finishStart();
@@ -166,10 +149,10 @@ void BackupRun::startAuftrag(bool byScheduler)
     const bool shutDown = job.runterfahren;
     finishStart();
     m_host.refreshJobList(job.fileStem);
-    // A command-line start is over; later starts by the user run the selected job again.
-    closeAfterRun = false;
-    if (shutDown)
+    if (shutDown) {
+        syncTarget();
         m_actions.shutdown();
+    }
 }
 
 // finishJob, the scheduler's countdown, and the run state back to idle.
@@ -179,6 +162,7 @@ void BackupRun::finishStart()
     if (!finishJob(*currentAuftrag, m_hooks.handOver, &error))
         m_host.showMessage(error);
     m_catalog.flush();
+    removeWorkFolder();
     if (m_hooks.enableKillTimer)
         m_hooks.enableKillTimer();
     abortFlag = false;
@@ -225,8 +209,9 @@ void BackupRun::prepareAndRun()
             return;
         }
     }
-    if (job.proto_loeschen && job.Proto)
-        QFile::remove(RunLog::logFilePath(job));
+    // Only a log file is deleted; whatever else stands in its place is the user's.
+    if (job.proto_loeschen && job.Proto && Platform::statPath(RunLog::logFilePath(job)).kind == Platform::FileStat::File)
+        Platform::removeFile(RunLog::logFilePath(job));
     RunLog::writeLogHeader(job, &m_host);
     setSuccessMarker(QStringLiteral("0"));
     m_host.setStatusText(QStringLiteral("Backupvorgang wird durchgeführt ..."));
@@ -295,10 +280,10 @@ void BackupRun::runSources()
         i = next;
 
         m_host.setProgressLine(ProgressLine::FolderCount,
-                               QStringLiteral("Verzeichnis %1 von %2").arg(sourceIndex + 1).arg(sourceDirCount));
+                               QStringLiteral("Verzeichnis %1 von %2").arg(QString::number(sourceIndex + 1), QString::number(sourceDirCount)));
         sourceDir = Platform::withTrailingSeparator(sourceDir);
 
-        if (!abortFlag && !QFileInfo(sourceDir).isDir()) {
+        if (!abortFlag && Platform::statPath(sourceDir, true).kind != Platform::FileStat::Directory) {
             const QString skipped = QStringLiteral("Verzeichnis \"%1\" existiert nicht mehr. Das Verzeichnis wurde "
                                                    "übersprungen.")
                                         .arg(sourceDir);
@@ -345,6 +330,16 @@ void BackupRun::endRun()
         return;
     }
 
+    // The set is complete on the medium before anything says so: a user may pull the medium then.
+    writeInfoFile();
+    if (!syncTarget()) {
+        ++errorCount;
+        writeLog(QStringLiteral("Die Sicherung konnte nicht vollständig auf das Ziellaufwerk geschrieben werden: ")
+                 + m_syncError);
+    } else if (!m_mediumMissing) {
+        rememberMedium();
+    }
+
     if (errorCount == 0) {
         writeLog(QStringLiteral("Es trat kein Fehler auf."));
         setLastMessage(QStringLiteral("Erfolgreich. Kein Fehler!"));
@@ -359,27 +354,22 @@ void BackupRun::endRun()
     const QString dbSentence =
         databaseCount == 1
             ? QStringLiteral("\r\n\r\nVon 1 ausgewählten Datenbank wurde %1 gesichert. (Verpackte Größe: %2 MB)")
-                  .arg(dbFilesCopied)
-                  .arg(mb)
+                  .arg(QString::number(dbFilesCopied), mb)
             : QStringLiteral("\r\n\r\nVon %1 ausgewählten Datenbanken wurden %2 gesichert. (Verpackte Größe: %3 MB)")
-                  .arg(databaseCount)
-                  .arg(dbFilesCopied)
-                  .arg(mb);
+                  .arg(QString::number(databaseCount), QString::number(dbFilesCopied), mb);
     writeLog(QStringLiteral("Backup erfolgreich beendet. "));
     job.Zuletzt_Ausgefuehrt = dateStampNow();
     const QString summary =
         (job.komprimieren ? QStringLiteral("Es wurden %1 Dateien mit %2 MB in %3 komprimierten Archiven mit %4 MB gesichert.")
-                                .arg(filesPacked)
-                                .arg(GermanFormat::decimal(kbPacked / 1024, 2))
-                                .arg(filesCopied)
-                                .arg(GermanFormat::decimal(kbCopied / 1024, 2))
+                                .arg(QString::number(filesPacked),
+                                     GermanFormat::decimal(kbPacked / 1024, 2),
+                                     QString::number(filesCopied),
+                                     GermanFormat::decimal(kbCopied / 1024, 2))
                           : QStringLiteral("Es wurden %1 Dateien mit %2 MB gesichert.")
-                                .arg(filesCopied)
-                                .arg(GermanFormat::decimal(kbCopied / 1024, 2)))
+                                .arg(QString::number(filesCopied), GermanFormat::decimal(kbCopied / 1024, 2)))
         + dbSentence;
     writeLog(summary);
     setSuccessMarker(QStringLiteral("1"));
-    writeInfoFile();
 
     if (m_showSuccess)
         m_host.showMessage(QStringLiteral("Backup erfolgreich durchgeführt.\r\r") + summary);
@@ -392,11 +382,12 @@ void BackupRun::endRun()
         m_hooks.mailLog(*this, subject);
     if (!job.start_after_backup.isEmpty())
         m_actions.startProgram(job.start_after_backup, job.start_after_backup_param, job.start_after_backup_wait);
-    if (closeAfterRun)
+    if (m_startedBy == StartedBy::CommandLine)
         m_host.requestClose();
-    if (job.autostart && startedMinimized)
+    if (job.autostart && startedMinimized) {
         m_host.minimizeMainWindow();
-    startedMinimized = false;
+        startedMinimized = false;
+    }
     if (job.cd_auswerfen) {
         QString reason;
         if (!m_actions.ejectMedium(job.Ziel, &reason)) {
@@ -412,15 +403,10 @@ void BackupRun::endRun()
 void BackupRun::writeInfoFile()
 {
     const QString path = setFolder + QStringLiteral("datum.txt");
-    QFile::remove(path);
     const QByteArray content =
         (QStringLiteral("Die letzte Sicherung auf diesem Medium ist vom ") + GermanFormat::dateTimeValue(Clock::now()))
             .toUtf8();
-    QFile file(path);
-    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(content) == content.size()
-        && file.flush();
-    file.close();
-    if (!ok) {
+    if (m_mediumMissing || !Platform::writeNewFile(path, content)) {
         const QString text = QStringLiteral("Fehler beim Erstellen der Info-Datei: \"%1\"").arg(path);
         if (currentAuftrag->fehler_anzeigen)
             m_host.showMessage(text);
@@ -432,14 +418,85 @@ void BackupRun::makeSetFolder()
 {
     TAuftrag &job = *currentAuftrag;
     const QString target = Platform::withTrailingSeparator(job.Ziel);
-    QDir().mkpath(target);
     setFolder = target + SetLayout::setFolderName(job, Clock::now().date()) + u'/';
+    m_synced = false;
+    m_mediumMissing = targetMediumMissing();
+    if (m_mediumMissing)
+        return; // nothing is made on the disk that holds the empty mount point
+    prepareTarget();
+}
+
+// The target folder, and the marker of a fixed-name set, once the medium is there.
+void BackupRun::prepareTarget()
+{
+    TAuftrag &job = *currentAuftrag;
+    // A folder that cannot be made shows in the copies, which ask for a medium.
+    (void)Platform::makePath(Platform::withTrailingSeparator(job.Ziel));
     if (job.ueberschreiben) {
-        QDir().mkpath(setFolder);
+        (void)Platform::makePath(setFolder);
         const QString marker = setFolder + SetLayout::kFixedSetMarker;
-        QFile::remove(marker);
-        QFile(marker).open(QIODevice::WriteOnly);
+        Platform::removeFile(marker);
+        (void)Platform::writeNewFile(marker, QByteArray()); // a set without its marker is still read by its name
     }
+}
+
+// Folders on the target are made only while its medium is there. A folder that cannot be made
+// for a plain reason (no space, no permission, the medium gone) is left to the copies of its
+// files, which ask; anything else (a file in its place, a name the file system refuses) ends
+// the run when messageFolder names the place for the message.
+bool BackupRun::makeTargetFolder(const QString &path, const QString &messageFolder)
+{
+    if (m_mediumMissing || Platform::makePath(path))
+        return true;
+    const int err = errno;
+    switch (err) {
+    case ENOENT:
+    case ENOSPC:
+    case EDQUOT:
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EIO:
+        return true;
+    default:
+        break;
+    }
+    if (messageFolder.isEmpty())
+        return true;
+    const QString text = QStringLiteral("Zielverzeichnis %1 konnte nicht erstellt werden.").arg(messageFolder);
+    m_host.showMessage(text);
+    writeLog(text);
+    writeLog(QStringLiteral("  Ursache: ") + Platform::systemReason(err));
+    setLastMessage(text);
+    abortFlag = true;
+    return false;
+}
+
+// A target below a mount point whose medium is not there, or on another file system than the
+// one the job last wrote to, is a missing medium: never a folder on the system disk.
+bool BackupRun::targetMediumMissing() const
+{
+    const QString target = currentAuftrag->Ziel;
+    const QString last = SettingsStore::programSettings()->value(mediumKey(target)).toString();
+    return Platform::mediumMissing(target, last);
+}
+
+void BackupRun::rememberMedium()
+{
+    auto settings = SettingsStore::programSettings();
+    settings->setValue(mediumKey(currentAuftrag->Ziel), Platform::driveOf(setFolder));
+    settings->sync();
+}
+
+// Writes the set back to the medium; false with m_syncError when the medium reports a failure.
+bool BackupRun::syncTarget()
+{
+    if (m_synced || m_mediumMissing || setFolder.isEmpty())
+        return true;
+    m_synced = true;
+    if (!Platform::statPath(setFolder).exists())
+        return true; // no set folder: nothing was written
+    return Platform::syncFileSystem(setFolder, &m_syncError);
 }
 
 bool BackupRun::isDue(const QString &path, const Platform::FileStat &st) const
@@ -479,7 +536,7 @@ qint64 BackupRun::countFiles(const QString &relPath,
 
 void BackupRun::backupSource(const QStringList &maskList, bool includeSubdirs)
 {
-    QDir().mkdir(setFolder);
+    makeTargetFolder(setFolder);
     m_masks = FileTree::compileMasks(maskList);
     bytesCounted = 0;
     m_gauge1 = {0, countFiles(QString(), m_masks, includeSubdirs, false)};
@@ -491,7 +548,7 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
 {
     TAuftrag &job = *currentAuftrag;
     const QString mapped = SetLayout::mappedSource(sourceDir);
-    QDir().mkpath(setFolder + mapped);
+    makeTargetFolder(setFolder + mapped);
     QStringList archiveList;
     if (abortFlag)
         return;
@@ -499,8 +556,12 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
     std::vector<FileTree::Entry> entries;
     QString listError;
     if (!FileTree::listDirectory(sourceDir + relPath, &entries, &listError)) {
-        if (!QFileInfo::exists(sourceDir + relPath))
-            return; // a missing source folder was reported already; a vanished subfolder has nothing to save
+        if (errno == ENOENT) {
+            // A missing source folder was reported already; a vanished subfolder has nothing to save.
+            if (!job.proto_ausfuehrlich)
+                writeLog(QStringLiteral("Verzeichnis gesichert: ") + sourceDir + relPath);
+            return;
+        }
         // An unreadable folder would otherwise vanish from the set without a word.
         ++errorCount;
         writeLog(QStringLiteral("Verzeichnis \"%1%2\" konnte nicht gelesen werden: %3").arg(sourceDir, relPath, listError));
@@ -515,7 +576,6 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
             } else if (e.kind == Platform::FileStat::File && mask.matches(e.name) && isDue(path, e.stat)) {
                 if (job.komprimieren) {
                     addFileForArchive(&archiveList, path);
-                    kbPacked += double(e.stat.size / 1024);
                 } else {
                     copyFileToTarget(path, setFolder + mapped + relPath + e.name, true);
                 }
@@ -533,7 +593,8 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
             }
             if (e.kind != Platform::FileStat::Directory)
                 continue;
-            QDir().mkdir(setFolder + mapped + relPath + e.name);
+            if (!makeTargetFolder(setFolder + mapped + relPath + e.name, setFolder + mapped))
+                return;
             backupDirectory(relPath + e.name + u'/', includeSubdirs);
             if (abortFlag)
                 return;
@@ -552,7 +613,7 @@ bool BackupRun::addFileForArchive(QStringList *list, const QString &path)
     const QString skipped =
         QStringLiteral("Datei \"%1\" konnte nicht geöffnet werden und wurde übersprungen (nicht gesichert)").arg(path);
     for (;;) {
-        if (canOpenForReading(path)) {
+        if (Platform::canOpenForReading(path)) {
             list->append(path);
             return true;
         }
@@ -591,24 +652,24 @@ void BackupRun::packDirectory(const QStringList &files, const QString &sourcePat
             m_host.showMessage(QStringLiteral("Das Verzeichnis %1 hat zu viele Dateien (%2) und kann nicht verpackt werden. "
                                               "Es sind maximal %3 Dateien erlaubt. Löschen Sie einige Dateien oder sichern "
                                               "sie \"unkomprimiert\".")
-                                   .arg(sourcePath)
-                                   .arg(files.size())
-                                   .arg(kMaxFilesPerArchive));
+                                   .arg(sourcePath, QString::number(files.size()), QString::number(kMaxFilesPerArchive)));
         }
         writeLog(QStringLiteral("Verzeichnis nicht gesichert (zu viele Dateien zum komprimieren, max. %1): %2")
-                     .arg(kMaxFilesPerArchive)
-                     .arg(sourcePath));
+                     .arg(QString::number(kMaxFilesPerArchive), sourcePath));
         ++errorCount;
         return;
     }
 
-    // A name of our own in the work folder, so two programs packing at once never share a file.
-    const QString work = Startup::tempFolder(job)
-        + QStringLiteral("Archive-%1-%2.zip").arg(QCoreApplication::applicationPid()).arg(quintptr(this), 0, 16);
-    QFile::remove(work);
+    const QString work = workArchivePath();
+    if (work.isEmpty()) {
+        copyFailed(job.tempFolder() + QStringLiteral("Archive.zip"), m_workFolderError);
+        return;
+    }
+    Platform::removeFile(work);
     m_host.setProgressLine(ProgressLine::Target, QString());
     m_host.setProgressLine(ProgressLine::FileCount,
-                           QStringLiteral("Komprimiere Datei %1 von %2").arg(m_gauge1.progress).arg(m_gauge1.maximum));
+                           QStringLiteral("Komprimiere Datei %1 von %2")
+                               .arg(QString::number(m_gauge1.progress), QString::number(m_gauge1.maximum)));
 
     ZipProgress progress;
     progress.message = [this](const QString &line) {
@@ -621,58 +682,103 @@ void BackupRun::packDirectory(const QStringList &files, const QString &sourcePat
     };
     progress.keepAlive = [this] { keepAlive(); };
 
+    ZipResult result;
     for (;;) {
         QString error;
-        if (zipFiles(work, files, progress, &error))
+        if (zipFiles(work, files, progress, &result, &error))
             break;
-        QFile::remove(work);
+        Platform::removeFile(work);
         // A failed archive is a failed copy of everything in it: the user decides, nothing is silently lost.
-        const FailureChoice choice = copyFailed(sourcePath + QStringLiteral("Archive.zip"), error);
+        const FailureChoice choice = copyFailed(work, error);
         if (choice == FailureChoice::Retry)
             continue;
-        if (choice == FailureChoice::Cancel)
-            return;
-        progressStep(true);
+        if (choice == FailureChoice::Ignore)
+            progressStep(true);
         return;
     }
-    copyWorkFileToTarget(work, targetFolder + QStringLiteral("Archive.zip"), true);
-    QFile::remove(work);
-    if (job.proto_ausfuehrlich) {
-        for (const QString &f : files)
-            writeLog(QStringLiteral("  -> Archive.zip: ") + f);
+    // A file that vanished or could not be read is missing from the archive; the others are in it.
+    for (const ZipResult::Skipped &skipped : result.skipped) {
+        ++errorCount;
+        writeLog(QStringLiteral("Konnte Datei %1 nicht sichern.").arg(skipped.path));
+        writeLog(QStringLiteral("  Ursache: ") + skipped.reason);
     }
-    filesPacked += files.size();
+    if (result.packed.empty()) {
+        Platform::removeFile(work);
+        return;
+    }
+    const bool saved = copyWorkFileToTarget(work, targetFolder + QStringLiteral("Archive.zip"), true);
+    Platform::removeFile(work);
+    if (!saved)
+        return; // nothing of this folder is in the set, and nothing is said to be
+    for (const ZipResult::Packed &packed : result.packed) {
+        if (job.proto_ausfuehrlich)
+            writeLog(QStringLiteral("  -> Archive.zip: ") + packed.path);
+        kbPacked += double(packed.stat.size / 1024);
+        // Safely in the set: the next incremental run need not take the file again.
+        m_catalog.clear(packed.path, packed.stat);
+    }
+    filesPacked += qint64(result.packed.size());
 }
 
-void BackupRun::copyFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+// The run's own work folder in the temporary folder, made once per run with a name nobody can
+// guess and for the owner only; the archive in it keeps its name "Archive.zip".
+QString BackupRun::workArchivePath()
 {
-    copyToTarget(source, target, isSourceFile, true);
+    if (m_workFolder.isEmpty()) {
+        m_workFolder = Platform::makePrivateFolder(currentAuftrag->tempFolder(), QStringLiteral("trevalo-"),
+                                                   &m_workFolderError);
+        if (m_workFolder.isEmpty())
+            return QString();
+    }
+    return m_workFolder + QStringLiteral("Archive.zip");
 }
 
-void BackupRun::copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+void BackupRun::removeWorkFolder()
 {
-    copyToTarget(source, target, isSourceFile, false);
+    if (m_workFolder.isEmpty())
+        return;
+    Platform::removeFile(m_workFolder + QStringLiteral("Archive.zip"));
+    Platform::removeDirectory(m_workFolder);
+    m_workFolder.clear();
 }
 
-void BackupRun::copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit)
+bool BackupRun::copyFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+{
+    return copyToTarget(source, target, isSourceFile, true);
+}
+
+bool BackupRun::copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile)
+{
+    return copyToTarget(source, target, isSourceFile, false);
+}
+
+bool BackupRun::copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit)
 {
     TAuftrag &job = *currentAuftrag;
     m_host.setProgressLine(ProgressLine::Source, source);
     m_host.setProgressLine(ProgressLine::Target, target);
 
     bool retry = false;
+    bool copied = false;
     for (;;) {
-        if (retry)
-            QDir().mkpath(QFileInfo(target).path()); // a newly inserted medium gets the folder
-        const QByteArray nativeTarget = QFile::encodeName(target);
-        if (::unlink(nativeTarget.constData()) != 0 && errno != ENOENT) {
-            Platform::setReadOnly(target, false);
-            ::unlink(nativeTarget.constData());
+        if (retry) {
+            // A newly inserted medium gets the folder.
+            const bool wasMissing = m_mediumMissing;
+            m_mediumMissing = targetMediumMissing();
+            if (wasMissing && !m_mediumMissing)
+                prepareTarget();
+            if (!m_mediumMissing)
+                (void)Platform::makePath(target.left(target.lastIndexOf(u'/')));
         }
         Platform::FileStat st;
         QString error;
-        const bool ok = FileTree::copyFile(source, target, [this] { keepAlive(); }, &st, &error);
+        bool ok = false;
+        if (m_mediumMissing)
+            error = QStringLiteral("Das Ziellaufwerk %1 ist nicht bereit.").arg(driveText());
+        else
+            ok = FileTree::copyFile(source, target, [this] { keepAlive(); }, &st, &error);
         if (ok) {
+            copied = true;
             if (clearArchiveBit)
                 m_catalog.clear(source, st);
             if (job.proto_ausfuehrlich)
@@ -692,13 +798,14 @@ void BackupRun::copyToTarget(const QString &source, const QString &target, bool 
             continue;
         }
         if (choice == FailureChoice::Cancel || !job.fehler_anzeigen)
-            return; // no progress step
+            return false; // no progress step
         break;      // ignored: counted, and the gauge moves on
     }
     progressStep(isSourceFile);
     keepAlive();
     if (m_host.cancelRequested())
         confirmCancel();
+    return copied;
 }
 
 BackupRun::FailureChoice BackupRun::copyFailed(const QString &source, const QString &reason)
@@ -754,7 +861,7 @@ void BackupRun::progressStep(bool isSourceFile)
     m_host.setJobProgressText(cell);
     m_host.setTrayHint(currentAuftrag->Name + u' ' + cell);
     m_host.setProgressLine(ProgressLine::FileCount,
-                           QStringLiteral("Datei %1 von %2").arg(m_gauge1.progress).arg(m_gauge1.maximum));
+                           QStringLiteral("Datei %1 von %2").arg(QString::number(m_gauge1.progress), QString::number(m_gauge1.maximum)));
 }
 
 // Pending events are handled often enough for a live window and its cancel button, but not
@@ -820,12 +927,17 @@ bool BackupRun::checkFreeSpace()
     sourceDir = savedSourceDir;
 
     for (;;) {
-        const double free = double(Platform::freeSpace(setFolder));
+        // Without its medium the target has no room: the question lets the user insert it.
+        const bool wasMissing = m_mediumMissing;
+        m_mediumMissing = targetMediumMissing();
+        if (wasMissing && !m_mediumMissing)
+            prepareTarget();
+        const double free = m_mediumMissing ? 0.0 : double(Platform::freeSpace(setFolder));
         if (free > needed) {
             m_host.setStatusText(QString());
             return true;
         }
-        const double shortfall = needed - double(Platform::freeSpace(setFolder));
+        const double shortfall = needed - free;
         Question q;
         q.text = QStringLiteral("Platz auf Zieldatenträger reicht für Backup nicht aus! Wenn Sie einen Wechseldatenträger "
                                 "besitzen, können Sie jetzt das Medium wechseln, und den Test erneut durchführen. Sie "

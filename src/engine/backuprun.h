@@ -11,7 +11,7 @@
 
 #include <functional>
 
-class ArchiveCatalog;
+class ArchiveAttributes;
 class SystemActions;
 class TAuftraege;
 class TAuftrag;
@@ -20,7 +20,7 @@ class TAuftrag;
  * The run state and the steps of a run. One object serves the program's whole life (the
  * main window owns it); startAuftrag() runs one start to its end on the caller's thread.
  * The user is reached only through the RunHost; processes, eject and shutdown only
- * through SystemActions; the archive attribute through the ArchiveCatalog.
+ * through SystemActions; the archive attribute through ArchiveAttributes.
  */
 class BackupRun
 {
@@ -49,27 +49,31 @@ public:
         std::function<void(BackupRun &, const QString &subject)> mailLog;
     };
 
-    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveCatalog &catalog);
+    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog);
 
     void setHooks(const Hooks &hooks)
     {
         m_hooks = hooks;
     }
 
+    /// Who started a run: the user (button, menu, trevalo-cli run), the clock, or the program's command line.
+    enum class StartedBy { User, Clock, CommandLine };
+
     /**
-     * Starts currentAuftrag (byScheduler or closeAfterRun) or the job of the selected row
-     * and returns when the start has ended.
+     * Runs job and returns when the start has ended. A start from the command line asks the
+     * main window to close at its end; a start by the user marks the job's row at once.
      */
-    void startAuftrag(bool byScheduler);
+    void startAuftrag(TAuftrag &job, StartedBy how);
 
     /**
      * Copies one file into the set: a failure goes to the Retry / Ignore / Cancel dialog or
      * the log, as the job wants. isSourceFile: files and archives of folders (true) or
      * database dumps (false), counted apart.
      */
-    void copyFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+    bool copyFileToTarget(const QString &source, const QString &target, bool isSourceFile);
     /// The same for a file made by the run itself (an archive), whose archive attribute means nothing.
-    void copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
+    /// Both return true when the file is in the set.
+    bool copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
 
     /// Appends one entry to the running job's log.
     void writeLog(const QString &text);
@@ -78,11 +82,10 @@ public:
     void setLastMessage(const QString &text);
 
     // Run state, shared with the steps other subsystems provide.
-    TAuftrag *currentAuftrag = nullptr;
+    TAuftrag *currentAuftrag = nullptr; ///< the job of the start under way, or of the last one
     bool jobRunning = false;
     bool abortFlag = false;
-    bool closeAfterRun = false;
-    bool commandLineStart = false;
+    /// The window was minimized when the program or this start began: an autostart job minimizes it again.
     bool startedMinimized = false;
     int errorCount = 0;
     qint64 filesCopied = 0;
@@ -131,7 +134,14 @@ private:
     bool addFileForArchive(QStringList *list, const QString &path);
     void packDirectory(const QStringList &files, const QString &sourcePath, const QString &targetFolder);
     void progressStep(bool isSourceFile);
-    void copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
+    bool copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
+    QString workArchivePath();
+    void removeWorkFolder();
+    bool makeTargetFolder(const QString &path, const QString &messageFolder = QString());
+    bool targetMediumMissing() const;
+    void prepareTarget();
+    void rememberMedium();
+    bool syncTarget();
     enum class FailureChoice { Retry, Ignore, Cancel };
     FailureChoice copyFailed(const QString &source, const QString &reason);
     void confirmCancel();
@@ -145,11 +155,17 @@ private:
     TAuftraege &m_jobs;
     RunHost &m_host;
     SystemActions &m_actions;
-    ArchiveCatalog &m_catalog;
+    ArchiveAttributes &m_catalog;
     Hooks m_hooks;
+    StartedBy m_startedBy = StartedBy::User;
     Gauge m_gauge1;
     Gauge m_gauge2;
     bool m_showSuccess = false;
     QList<FileTree::Mask> m_masks;
     QElapsedTimer m_sinceEvents;
+    QString m_workFolder; ///< this run's own folder in the temporary folder, or empty
+    QString m_workFolderError;
+    bool m_mediumMissing = false;
+    bool m_synced = false;
+    QString m_syncError;
 };

@@ -1,44 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/filetree.h"
 
-#include <QFile>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace FileTree {
 
 namespace {
-
-QString systemError(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-Platform::FileStat toStat(const struct stat &sb)
-{
-    Platform::FileStat st;
-    if (S_ISREG(sb.st_mode))
-        st.kind = Platform::FileStat::File;
-    else if (S_ISDIR(sb.st_mode))
-        st.kind = Platform::FileStat::Directory;
-    else if (S_ISLNK(sb.st_mode))
-        st.kind = Platform::FileStat::Symlink;
-    else
-        st.kind = Platform::FileStat::Other;
-    st.device = sb.st_dev;
-    st.inode = sb.st_ino;
-    st.size = sb.st_size;
-    st.mtimeNs = qint64(sb.st_mtim.tv_sec) * 1000000000LL + sb.st_mtim.tv_nsec;
-    st.ctimeNs = qint64(sb.st_ctim.tv_sec) * 1000000000LL + sb.st_ctim.tv_nsec;
-    st.mode = sb.st_mode & 07777;
-    return st;
-}
 
 // Case-insensitive glob match with backtracking over the last '*'.
 bool globMatch(QStringView pattern, QStringView name)
@@ -63,104 +30,12 @@ bool globMatch(QStringView pattern, QStringView name)
     return p == pattern.size();
 }
 
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-constexpr size_t kChunk = 32 * 1024 * 1024; // between two keep-alive calls (a few 10 ms)
-constexpr size_t kBufferSize = 1024 * 1024;
-
-bool copyContent(int in, int out, const std::function<void()> &keepAlive)
-{
-    bool useRange = true;
-    std::vector<char> buffer;
-    for (;;) {
-        if (useRange) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-            if (n > 0) {
-                if (keepAlive)
-                    keepAlive();
-                continue;
-            }
-            if (n == 0)
-                return true;
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM)
-                return false;
-            useRange = false; // a file system that cannot: go on with plain reads from here
-        }
-        if (buffer.empty())
-            buffer.resize(kBufferSize);
-        size_t sinceKeepAlive = 0;
-        for (;;) {
-            const ssize_t n = ::read(in, buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                return true;
-            if (!writeAll(out, buffer.data(), size_t(n)))
-                return false;
-            sinceKeepAlive += size_t(n);
-            if (sinceKeepAlive >= kChunk && keepAlive) {
-                keepAlive();
-                sinceKeepAlive = 0;
-            }
-        }
-    }
-}
-
 } // namespace
 
 bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error)
 {
-    entries->clear();
-    const QByteArray native = QFile::encodeName(dir);
-    DIR *d = ::opendir(native.constData());
-    if (!d) {
-        if (error)
-            *error = systemError(errno);
+    if (!Platform::listDirectory(dir, entries, error))
         return false;
-    }
-    const int dfd = ::dirfd(d);
-    while (struct dirent *de = ::readdir(d)) {
-        const char *n = de->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
-            continue;
-        struct stat sb;
-        if (::fstatat(dfd, n, &sb, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // vanished since the listing
-        Entry e;
-        e.name = QFile::decodeName(n);
-        e.stat = toStat(sb);
-        e.kind = e.stat.kind;
-        if (e.kind == Platform::FileStat::Symlink) {
-            e.isLink = true;
-            struct stat target;
-            // A link to a file is saved as that file; links to folders are never walked into.
-            if (::fstatat(dfd, n, &target, 0) == 0 && S_ISREG(target.st_mode)) {
-                e.kind = Platform::FileStat::File;
-                e.stat = toStat(target);
-            }
-        }
-        entries->push_back(std::move(e));
-    }
-    ::closedir(d);
     std::sort(entries->begin(), entries->end(), [](const Entry &a, const Entry &b) {
         const int c = a.name.compare(b.name, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a.name < b.name;
@@ -200,58 +75,7 @@ bool copyFile(const QString &source,
               Platform::FileStat *sourceStat,
               QString *error)
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(target);
-    const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (in < 0) {
-        if (error)
-            *error = systemError(errno);
-        return false;
-    }
-    struct stat sb;
-    const int statResult = ::fstat(in, &sb);
-    if (statResult != 0 || !S_ISREG(sb.st_mode)) {
-        const int err = statResult != 0 ? errno : EINVAL; // a pipe or device is not copied
-        ::close(in);
-        if (error)
-            *error = systemError(err);
-        return false;
-    }
-    if (sourceStat)
-        *sourceStat = toStat(sb);
-
-    const int out = ::open(dst.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        if (error)
-            *error = systemError(err);
-        return false;
-    }
-    int err = 0;
-    bool ok = copyContent(in, out, keepAlive);
-    if (!ok)
-        err = errno;
-    if (ok) {
-        const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
-        if (::geteuid() == 0)
-            (void)::fchown(out, sb.st_uid, sb.st_gid);
-        if (::fchmod(out, sb.st_mode & 07777) != 0 || ::futimens(out, times) != 0) {
-            ok = false;
-            err = errno;
-        }
-    }
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(dst.constData());
-        if (error)
-            *error = systemError(err);
-    }
-    return ok;
+    return Platform::copyFile(source, target, keepAlive, sourceStat, error);
 }
 
 } // namespace FileTree

@@ -12,19 +12,14 @@
 
 namespace FileTree {
 
-struct Entry {
-    QString name;
-    Platform::FileStat stat;      ///< of the entry itself (a link is a link)
-    Platform::FileStat::Kind kind; ///< what it is, a link to a file counting as a file
-    bool isLink = false;
-};
+using Entry = Platform::DirEntry;
 
 /**
  * The entries of a folder without "." and "..", in the order a case-insensitive file
  * system lists them. A link to a folder is reported as Symlink (never followed); a link to
  * a file as File. False with the system's reason when the folder cannot be read.
  */
-bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error = nullptr);
+[[nodiscard]] bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error = nullptr);
 
 /// The masks of a filter string: split at ';', empty pieces dropped, order kept.
 QStringList splitMasks(const QString &filter);
@@ -47,11 +42,12 @@ QList<Mask> compileMasks(const QStringList &masks);
 /**
  * Copies the content of source to target (created or replaced), then gives the target the
  * source's permission bits and modification time (and owner when running as root).
- * keepAlive is called between large chunks. On failure the target is removed, so no
- * partial file is left under its name, and *error holds the system's reason.
+ * keepAlive is called after every 256 KiB. A file already at target is replaced only by the
+ * complete copy; on failure nothing is left under the target's name but what was there
+ * before, and *error holds the system's reason. Paths of any length and names of any bytes.
  * *sourceStat receives the state of the source when it was opened.
  */
-bool copyFile(const QString &source,
+[[nodiscard]] bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,

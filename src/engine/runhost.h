@@ -44,15 +44,11 @@ enum class ProgressLine {
     FolderCount = 8,   ///< "Verzeichnis 1 von 2" (Label8)
 };
 
-/**
- * Implemented by the main window (widgets), trevalo-cli (terminal) and tests (scripted
- * answers, every call recorded). The engine runs on the caller's thread and calls
- * processEvents() between files so that a window stays alive and its cancel button works.
- */
-class RunHost
+/// The questions of a run: every front end must answer them (a run without anybody to ask takes Question::unattended).
+class RunQuestions
 {
 public:
-    virtual ~RunHost() = default;
+    virtual ~RunQuestions() = default;
 
     /// Asks and returns the button pressed (a closed dialog answers Cancel, or No without Cancel).
     virtual Answer::Button ask(const Question &question) = 0;
@@ -63,6 +59,17 @@ public:
     virtual bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) = 0;
     /// A plain message with an OK button.
     virtual void showMessage(const QString &text, const QString &caption = QString()) = 0;
+};
+
+/**
+ * The progress of a run: the progress window's lines, gauges and cancel button, and the
+ * keep-alive. The run executes on the caller's thread and calls processEvents() often
+ * enough that a window repaints and its cancel button works.
+ */
+class RunProgress
+{
+public:
+    virtual ~RunProgress() = default;
 
     virtual void setProgressVisible(bool visible) = 0;
     virtual void setProgressLine(ProgressLine line, const QString &text) = 0;
@@ -72,26 +79,57 @@ public:
     virtual bool cancelRequested() = 0;
     /// Sets or clears the cancel request (a dialog's Cancel sets it, a No to the confirmation clears it).
     virtual void setCancelRequested(bool requested) = 0;
+    virtual void processEvents() = 0;
+};
+
+/**
+ * What a run tells the main window and the tray. Each does nothing by default: a front end
+ * without a window implements only what it shows.
+ */
+class RunNotifications
+{
+public:
+    virtual ~RunNotifications() = default;
 
     /// First panel of the status bar.
-    virtual void setStatusText(const QString &text) = 0;
+    virtual void setStatusText(const QString &)
+    {
+    }
     /// Progress cell ("Erfolgreich am") of the running job's row.
-    virtual void setJobProgressText(const QString &text) = 0;
-    virtual void setTrayHint(const QString &text) = 0;
-    virtual void setJobListHint(const QString &text) = 0;
+    virtual void setJobProgressText(const QString &)
+    {
+    }
+    virtual void setTrayHint(const QString &)
+    {
+    }
+    virtual void setJobListHint(const QString &)
+    {
+    }
     /// The job list shows the job files again, the row of fileStem selected.
-    virtual void refreshJobList(const QString &fileStem) = 0;
-    /// The name of the selected row of the job list (a start by the user runs that job).
-    virtual QString selectedJobName() = 0;
-
+    virtual void refreshJobList(const QString &)
+    {
+    }
     /// Opens the log in the text viewer; does not wait.
-    virtual void viewLog(const QString &logFile) = 0;
+    virtual void viewLog(const QString &)
+    {
+    }
     /// Prints the log on the named printer (empty: the default one).
-    virtual void printLog(const QString &logFile, const QString &printer) = 0;
+    virtual void printLog(const QString &, const QString &)
+    {
+    }
+    /// The end of a command-line start asks the main window to close.
+    virtual void requestClose()
+    {
+    }
+    virtual void minimizeMainWindow()
+    {
+    }
+};
 
-    /// The end of a command-line run asks the main window to close.
-    virtual void requestClose() = 0;
-    virtual void minimizeMainWindow() = 0;
-
-    virtual void processEvents() = 0;
+/**
+ * The whole user side of a run, as the main window (widgets), trevalo-cli (terminal) and
+ * tests (scripted answers, every call recorded) give it.
+ */
+class RunHost : public RunQuestions, public RunProgress, public RunNotifications
+{
 };

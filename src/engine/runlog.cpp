@@ -7,42 +7,10 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace RunLog {
 
 namespace {
 const QString kRule = QString(45, u'#');
-
-bool appendEntry(const QString &path, const QByteArray &bytes)
-{
-    const QByteArray native = QFile::encodeName(path);
-    int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-            return false;
-        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    }
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
-}
 } // namespace
 
 QString logFilePath(const TAuftrag &job)
@@ -52,7 +20,8 @@ QString logFilePath(const TAuftrag &job)
 
 QByteArray encodeEntry(const QString &text)
 {
-    return text.toUtf8() + "\r\n";
+    // Names that are not valid UTF-8 show their bytes as "\xNN".
+    return Platform::displayPath(text).toUtf8() + "\r\n";
 }
 
 void writeLogLine(TAuftrag &job, const QString &text, RunHost *host)
@@ -62,7 +31,7 @@ void writeLogLine(TAuftrag &job, const QString &text, RunHost *host)
     const QString path = logFilePath(job);
     if (Platform::fileAttributes(path).readOnly)
         Platform::setReadOnly(path, false);
-    if (appendEntry(path, encodeEntry(text)))
+    if (Platform::appendToFile(path, encodeEntry(text)))
         return;
     if (job.logErrorsArmed && host) {
         host->showMessage(

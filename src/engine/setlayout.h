@@ -12,6 +12,9 @@ namespace SetLayout {
 /// "B-T01" full/copied, "B-T02" incremental/copied, "B-T03" full/zipped, "B-T04" incremental/zipped.
 QString setTypeCode(bool full, bool compressed);
 
+/// A job name as it stands in a set folder name: separators become '_', so the set stays one folder.
+QString nameInFolder(const QString &jobName);
+
 /**
  * The set folder name for a run on date: code + yymmdd + "-" + name (dated form), or
  * code + "-" + name when the job overwrites one fixed set.

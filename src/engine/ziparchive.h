@@ -8,7 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/filesystem.h"
+
 #include <functional>
+#include <vector>
 
 /// One entry of a listed archive.
 struct TZippedFile {
@@ -49,13 +52,39 @@ struct ZipProgress {
  * when progress.cancelled() answered true. A failure leaves no file at archivePath.
  * An empty list creates nothing and succeeds.
  */
-bool zipFiles(const QString &archivePath, const QStringList &files, const ZipProgress &progress, QString *error);
+[[nodiscard]] bool zipFiles(const QString &archivePath, const QStringList &files, const ZipProgress &progress, QString *error);
+
+/// What a packing of a folder's files put into the archive and what it left out.
+struct ZipResult {
+    struct Packed {
+        QString path;
+        Platform::FileStat stat; ///< the file as it was opened for packing
+    };
+    struct Skipped {
+        QString path;
+        QString reason; ///< German, with the file's name and the system's reason
+    };
+    std::vector<Packed> packed; ///< in archive order
+    std::vector<Skipped> skipped;
+};
+
+/**
+ * The same, except that a file that vanished, cannot be read or is no regular file is left
+ * out of the archive (listed in result->skipped) while the others are packed; the archive
+ * still fails as a whole when it cannot be written or packing is cancelled. An archive of
+ * which every file was left out holds no entry.
+ */
+[[nodiscard]] bool zipFiles(const QString &archivePath,
+              const QStringList &files,
+              const ZipProgress &progress,
+              ZipResult *result,
+              QString *error);
 
 /**
  * Replaces the content of *entries with one record per entry of the archive, in the
  * archive's order. Returns false with *error (and an empty list) for a missing or damaged archive.
  */
-bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
+[[nodiscard]] bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
 
 /// True for a plain file name that stays inside any folder it is written to: not empty, not "." or "..",
 /// no separator or NUL (and no drive colon on Windows).
@@ -72,4 +101,4 @@ bool isSafeEntryName(const QString &name);
  * Returns false with *error for a refused name, a missing entry, a damaged archive or a
  * write failure.
  */
-bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);
+[[nodiscard]] bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);

@@ -9,7 +9,7 @@
 #include "platform/inifile.h"
 #include "platform/odbcsources.h"
 #include "platform/textcodec.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 
 #include <QFile>
 #include <QFileInfo>

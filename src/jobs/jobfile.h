@@ -14,7 +14,7 @@ class TAuftrag;
  * gives all defaults. When the file exists but cannot be read, the job keeps the defaults,
  * *errorMessage gets "Fehler beim Laden des Auftrages <Name> aufgetreten." and the result is false.
  */
-bool loadJob(TAuftrag &job, QString *errorMessage = nullptr);
+[[nodiscard]] bool loadJob(TAuftrag &job, QString *errorMessage = nullptr);
 
 /**
  * Writes the whole job file. The file is replaced in one step, so a failure (full disk,
@@ -22,7 +22,7 @@ bool loadJob(TAuftrag &job, QString *errorMessage = nullptr);
  * "Fehler beim Speichern des Auftrages <Name> aufgetreten." and the result is false.
  * The file is readable by its owner only.
  */
-bool saveJob(TAuftrag &job, QString *errorMessage = nullptr);
+[[nodiscard]] bool saveJob(TAuftrag &job, QString *errorMessage = nullptr);
 
 struct JobFileEntry {
     QString section;
@@ -37,15 +37,15 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords);
 QByteArray jobFileBytes(const TAuftrag &job);
 
 /// Status := 1, then saveJob.
-bool markStarted(TAuftrag &job, QString *errorMessage = nullptr);
+[[nodiscard]] bool markStarted(TAuftrag &job, QString *errorMessage = nullptr);
 
 /// letzte_meldung := text, then saveJob.
-bool setLastMessage(TAuftrag &job, const QString &text, QString *errorMessage = nullptr);
+[[nodiscard]] bool setLastMessage(TAuftrag &job, const QString &text, QString *errorMessage = nullptr);
 
 /**
  * End-of-run bookkeeping. handOver (may be empty) gets the job's file stem first, so that
  * the scheduler can move it from its running list to its hold-off list; then saveJob.
  */
-bool finishJob(TAuftrag &job,
+[[nodiscard]] bool finishJob(TAuftrag &job,
                const std::function<void(const QString &fileStem)> &handOver = {},
                QString *errorMessage = nullptr);

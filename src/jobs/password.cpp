@@ -4,15 +4,19 @@
 #include "platform/textcodec.h"
 
 // Passwords are byte strings in the Windows code page. A character beyond it makes the
-// whole password UTF-8, which the decoder recognises because the result then holds a
-// character the code page lacks.
+// whole password UTF-8, marked by a leading byte-order mark: code-page bytes can happen to
+// be valid UTF-8 ("Ä€" is C4 80), so only the mark tells the two apart.
+
+namespace {
+const QByteArray kUtf8Mark("\xEF\xBB\xBF");
+}
 
 QString encodePassword(const QString &password)
 {
     bool fits = false;
     QByteArray bytes = TextCodec::toCp1252(password, &fits);
     if (!fits)
-        bytes = password.toUtf8();
+        bytes = kUtf8Mark + password.toUtf8();
     QString out;
     out.reserve(bytes.size() * 3);
     for (char ch : bytes) {
@@ -34,10 +38,7 @@ QString decodePassword(const QString &value)
         const unsigned b = unsigned(code) & 0xFF;
         bytes.append(char(((b << 1) | (b >> 7)) & 0xFF));
     }
-    if (TextCodec::isValidUtf8(bytes)) {
-        const QString utf8 = QString::fromUtf8(bytes);
-        if (!TextCodec::fitsCp1252(utf8))
-            return utf8;
-    }
+    if (bytes.startsWith(kUtf8Mark))
+        return QString::fromUtf8(bytes.mid(kUtf8Mark.size()));
     return TextCodec::fromCp1252(bytes);
 }

@@ -56,7 +56,8 @@ TAuftrag *TAuftraege::addNewJob(const QString &stem)
     auto job = std::make_unique<TAuftrag>();
     job->scriptsFolder = m_scriptsFolder;
     job->fileStem = stem;
-    loadJob(*job);
+    // A new job has no file yet; a file that cannot be read leaves the defaults, as a new job has them.
+    (void)loadJob(*job);
     job->BackupVersion = QStringLiteral("3");
     m_jobs.push_back(std::move(job));
     return m_jobs.back().get();

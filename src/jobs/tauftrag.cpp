@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "jobs/tauftrag.h"
 
+#include "platform/filesystem.h"
+
 QString TAuftrag::filePath() const
 {
     return scriptsFolder + u'/' + fileStem + QStringLiteral(".scr");
@@ -25,4 +27,11 @@ bool TAuftrag::runsOnWeekday(int qtDayOfWeek) const
         return son;
     }
     return false;
+}
+
+QString TAuftrag::tempFolder() const
+{
+    if (temp_pfad.isEmpty())
+        return Platform::systemTempFolder();
+    return Platform::withTrailingSeparator(temp_pfad);
 }

@@ -103,6 +103,9 @@ public:
     /// "<scripts folder>/<fileStem>.scr".
     QString filePath() const;
 
+    /// Where the job's runs make their work files: temp_pfad, or the system's temporary folder; ends with a separator.
+    QString tempFolder() const;
+
     /// The weekday flag of a Qt day of week (1 = Monday ... 7 = Sunday).
     bool runsOnWeekday(int qtDayOfWeek) const;
 };

@@ -32,7 +32,7 @@ bool ArchiveCatalog::open(const QString &path)
     close();
     m_error.clear();
     const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir)) {
+    if (!Platform::makePath(dir)) {
         m_error = QStringLiteral("Der Ordner %1 kann nicht angelegt werden.").arg(dir);
         return false;
     }
@@ -59,7 +59,8 @@ bool ArchiveCatalog::isSet(const QString &absolutePath, const Platform::FileStat
 {
     if (!m_db || !st.exists())
         return true;
-    const QByteArray key = absolutePath.toUtf8();
+    beginRead();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_select);
     sqlite3_bind_text(m_select, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     bool set = true;
@@ -81,7 +82,7 @@ bool ArchiveCatalog::clear(const QString &absolutePath, const Platform::FileStat
 {
     if (!beginWrite())
         return false;
-    const QByteArray key = absolutePath.toUtf8();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_upsert);
     sqlite3_bind_text(m_upsert, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     sqlite3_bind_int64(m_upsert, 2, sqlite3_int64(st.device));
@@ -98,7 +99,7 @@ bool ArchiveCatalog::set(const QString &absolutePath)
 {
     if (!beginWrite())
         return false;
-    const QByteArray key = absolutePath.toUtf8();
+    const QByteArray key = Platform::encodePath(absolutePath);
     sqlite3_reset(m_delete);
     sqlite3_bind_text(m_delete, 1, key.constData(), int(key.size()), SQLITE_STATIC);
     const int rc = sqlite3_step(m_delete);
@@ -114,18 +115,33 @@ bool ArchiveCatalog::flush()
     return exec("COMMIT");
 }
 
+// Look-ups share one transaction too: each statement on its own would take the file's locks
+// anew, once per file of a run.
+void ArchiveCatalog::beginRead()
+{
+    if (m_inTransaction && m_transactionAge.elapsed() >= kCommitIntervalMs)
+        flush();
+    if (!m_inTransaction && exec("BEGIN")) {
+        m_inTransaction = true;
+        m_writing = false;
+        m_transactionAge.start();
+    }
+}
+
 bool ArchiveCatalog::beginWrite()
 {
     if (!m_db) {
         m_error = QStringLiteral("Der Archivattribut-Katalog ist nicht geöffnet.");
         return false;
     }
-    if (m_inTransaction && m_transactionAge.elapsed() >= kCommitIntervalMs && !flush())
+    // A reading transaction gives way to a writing one, which later look-ups share.
+    if (m_inTransaction && (!m_writing || m_transactionAge.elapsed() >= kCommitIntervalMs) && !flush())
         return false;
     if (!m_inTransaction) {
         if (!exec("BEGIN IMMEDIATE"))
             return false;
         m_inTransaction = true;
+        m_writing = true;
         m_transactionAge.start();
     }
     return true;

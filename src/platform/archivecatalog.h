@@ -2,7 +2,7 @@
 // The archive attribute of files, kept where the file system has none.
 #pragma once
 
-#include "platform/filesystem.h"
+#include "platform/archiveattributes.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -20,11 +20,11 @@ struct sqlite3_stmt;
  * committed at least every second and by flush(); a lost catalog only makes the next
  * incremental backup a full one.
  */
-class ArchiveCatalog
+class ArchiveCatalog : public ArchiveAttributes
 {
 public:
     ArchiveCatalog() = default;
-    ~ArchiveCatalog();
+    ~ArchiveCatalog() override;
     ArchiveCatalog(const ArchiveCatalog &) = delete;
     ArchiveCatalog &operator=(const ArchiveCatalog &) = delete;
 
@@ -43,19 +43,20 @@ public:
     }
 
     /// True when the file changed since its attribute was cleared, or was never cleared.
-    bool isSet(const QString &absolutePath, const Platform::FileStat &st);
+    bool isSet(const QString &absolutePath, const Platform::FileStat &st) override;
     bool isSet(const QString &absolutePath);
     /// Clears the attribute for the state st (taken before the file was read for the backup).
-    bool clear(const QString &absolutePath, const Platform::FileStat &st);
+    bool clear(const QString &absolutePath, const Platform::FileStat &st) override;
     /// Sets the attribute, so the next incremental backup takes the file.
-    bool set(const QString &absolutePath);
+    bool set(const QString &absolutePath) override;
     /// Commits pending writes.
-    bool flush();
+    bool flush() override;
 
 private:
     bool exec(const char *sql);
     bool prepare(sqlite3_stmt **stmt, const char *sql);
     bool beginWrite();
+    void beginRead();
     bool fail(const char *what);
     void close();
 
@@ -64,6 +65,7 @@ private:
     sqlite3_stmt *m_upsert = nullptr;
     sqlite3_stmt *m_delete = nullptr;
     bool m_inTransaction = false;
+    bool m_writing = false; ///< the open transaction may write
     QElapsedTimer m_transactionAge;
     QString m_error;
 };

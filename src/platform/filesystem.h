@@ -5,6 +5,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+#include <vector>
+
 namespace Platform {
 
 /// What one lstat-like look at a path tells; cheap enough to be taken once per file.
@@ -26,6 +29,72 @@ struct FileStat {
 
 /// Looks at path itself; a symbolic link is reported as Symlink, never followed.
 FileStat statPath(const QString &path);
+
+// Paths as the system takes them. On Linux a name is bytes and need not be valid UTF-8; such a
+// name is held in a QString with each byte that is not part of valid UTF-8 kept as the code unit
+// U+DC80..U+DCFF, so that a name read from the disk is written back with exactly its bytes.
+
+/// The system's bytes of path: UTF-8, with kept bytes given back as they were read.
+QByteArray encodePath(const QString &path);
+/// A name or path as the system gave it (size -1: up to the NUL).
+QString decodePath(const char *bytes, qsizetype size = -1);
+/// path (or any text holding names) as users read it: a kept byte shows as "\xNN".
+QString displayPath(const QString &path);
+
+/**
+ * The file calls below take paths of any length: a path longer than the system takes in one
+ * call is reached through handles of its folders, so depth is no limit. Each returns the
+ * system's result (a file descriptor, 0 or -1) and leaves errno set on failure.
+ */
+int openPath(const QString &path, int flags, uint mode = 0);
+int makeDirectory(const QString &path, uint mode = 0777);
+int removeFile(const QString &path);
+int changeMode(const QString &path, uint mode);
+int removeDirectory(const QString &path);
+int renamePath(const QString &from, const QString &to);
+/// Looks at path itself (follow false) or at what a link points to (follow true).
+FileStat statPath(const QString &path, bool follow);
+/// Creates path and its missing parents. False with errno set when a part cannot be made or is no folder.
+[[nodiscard]] bool makePath(const QString &path);
+/// The system's text for an errno value.
+QString systemReason(int err);
+
+/// One entry of a folder.
+struct DirEntry {
+    QString name;
+    FileStat stat;       ///< of the entry itself (a link is a link)
+    FileStat::Kind kind; ///< what it is, a link to a file counting as a file
+    bool isLink = false;
+};
+
+/**
+ * The entries of a folder without "." and "..", in the order the system lists them. A link
+ * to a folder is reported as Symlink (never followed); a link to a file as File with the
+ * file's state. False with the system's reason (and errno) when the folder cannot be read.
+ */
+[[nodiscard]] bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error = nullptr);
+
+/**
+ * Copies source to target with its permission bits and modification time (and owner when
+ * running as root); keepAlive after every 256 KiB. A file at target is replaced only by the
+ * complete copy. *sourceStat: the source as it was opened.
+ */
+[[nodiscard]] bool copyFile(const QString &source,
+                            const QString &target,
+                            const std::function<void()> &keepAlive,
+                            FileStat *sourceStat,
+                            QString *error);
+
+/// Appends bytes to a regular file (made with its folder when missing); never blocks on a pipe or device.
+[[nodiscard]] bool appendToFile(const QString &path, const QByteArray &bytes);
+/// Replaces path by a new file holding bytes.
+[[nodiscard]] bool writeNewFile(const QString &path, const QByteArray &bytes);
+/// True when the file can be opened for reading now.
+bool canOpenForReading(const QString &path);
+/// A new folder below parent, prefix + a part nobody can guess, for the owner only; ends with '/'. Empty on failure.
+QString makePrivateFolder(const QString &parent, const QString &prefix, QString *error = nullptr);
+/// Writes everything cached for the file system of path back to its medium.
+[[nodiscard]] bool syncFileSystem(const QString &path, QString *error = nullptr);
 
 /// The attributes that the Windows side keeps per file.
 struct FileAttributes {
@@ -53,6 +122,14 @@ QString userProfileFolder();
  * be found.
  */
 QString driveOf(const QString &path);
+
+/**
+ * True when the medium of target is not there: target lies below a folder where removable
+ * media are mounted (/media, /run/media, /mnt) but its nearest existing folder is not on such
+ * a medium, or lastMountPoint (where the job last wrote to, empty when unknown) differs from
+ * the mount point of its nearest existing folder.
+ */
+bool mediumMissing(const QString &target, const QString &lastMountPoint);
 
 /// Bytes available to this user on the file system of path (nearest existing parent); -1 when unknown.
 qint64 freeSpace(const QString &path);

@@ -4,7 +4,7 @@
 #include "jobs/germanformat.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -64,7 +64,7 @@ void Scheduler::autoStartTick(const QDateTime &now)
                     checkNextEnabled = true;
             } else {
                 computeNextStart(job, now);
-                saveJob(job);
+                save(job);
             }
             continue;
         }
@@ -110,11 +110,10 @@ void Scheduler::checkNextTick()
 
 void Scheduler::start(TAuftrag &job)
 {
-    m_run.currentAuftrag = &job;
     m_host.refreshJobList(job.fileStem);
     if (onStart)
         onStart(job);
-    m_run.startAuftrag(true);
+    m_run.startAuftrag(job, BackupRun::StartedBy::Clock);
     if (onEnd)
         onEnd(job);
 }
@@ -159,7 +158,7 @@ bool Scheduler::handleMissedRun(TAuftrag &job)
             queued = true;
         } else {
             computeNextStart(job);
-            saveJob(job);
+            save(job);
             m_host.refreshJobList(job.fileStem);
         }
         return queued;
@@ -170,7 +169,7 @@ bool Scheduler::handleMissedRun(TAuftrag &job)
     }
     if (job.lost_backup_nobackup) {
         computeNextStart(job);
-        saveJob(job);
+        save(job);
         m_host.refreshJobList(job.fileStem);
     }
     return queued;
@@ -198,6 +197,14 @@ QString Scheduler::scheduleHint() const
     if (n == 1)
         return QStringLiteral("Trevalo - 1 geplanter Auftrag");
     return QStringLiteral("Trevalo - %1 geplante Aufträge").arg(n);
+}
+
+// A job file that cannot be saved is said, not passed over: its next start would be lost.
+void Scheduler::save(TAuftrag &job)
+{
+    QString error;
+    if (!saveJob(job, &error))
+        m_host.showMessage(error);
 }
 
 SchedulerLock::SchedulerLock(const QString &folder)

@@ -69,6 +69,7 @@ private:
     bool isFinished(const QString &key) const;
     bool handleMissedRun(TAuftrag &job);
     void queue(TAuftrag &job);
+    void save(TAuftrag &job);
 
     TAuftraege &m_jobs;
     BackupRun &m_run;

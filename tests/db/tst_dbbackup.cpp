@@ -86,8 +86,7 @@ private:
         BackupRun::Hooks hooks;
         hooks.backUpDatabases = backUpDatabases;
         last->setHooks(hooks);
-        m_host.selectedName = job.Name;
-        last->startAuftrag(false);
+        last->startAuftrag(job, BackupRun::StartedBy::User);
         if (keep)
             *keep = last.get();
         return last->outcome;

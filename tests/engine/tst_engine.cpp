@@ -70,7 +70,8 @@ private:
         job->Start_Meldung = false;
         job->backup_ok_anzeigen = false;
         job->sources.append({path(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
-        saveJob(*job);
+        if (!saveJob(*job))
+            qFatal("job file not saved");
         return *job;
     }
 
@@ -78,8 +79,7 @@ private:
     {
         BackupRun local(*m_jobs, m_host, m_actions, *m_catalog);
         BackupRun &r = state ? *state : local;
-        m_host.selectedName = job.Name;
-        r.startAuftrag(false);
+        r.startAuftrag(job, BackupRun::StartedBy::User);
         return r.outcome;
     }
 
@@ -304,6 +304,8 @@ private slots:
         if (answer == Answer::No) {
             QVERIFY(logText().endsWith(QStringLiteral("Das Backup wurde abgebrochen ...\r\n") + skipped + QStringLiteral("\r\n")));
             QCOMPARE(job.Status, 1);
+        } else {
+            QVERIFY(logText().contains(skipped + QStringLiteral("\r\nVerzeichnis gesichert: ") + missing + QStringLiteral("\r\n")));
         }
         QCOMPARE(m_actions.calls, QStringList{QStringLiteral("shutdown")}); // also after an aborted run
     }
@@ -553,6 +555,252 @@ private slots:
         QVERIFY(logText().contains(QStringLiteral("wurde nicht verfolgt.")));
     }
 
+    // A file that vanishes while its folder is packed is missing alone; the totals count what is in the set.
+    void testVanishedFileWhilePacking()
+    {
+        QByteArray big(24 * 1024 * 1024, Qt::Uninitialized);
+        quint32 x = 1;
+        for (char &c : big) {
+            x = x * 1664525u + 1013904223u;
+            c = char(x >> 24);
+        }
+        writeFile(path(QStringLiteral("quelle/a-gross.bin")), big);
+        writeFile(path(QStringLiteral("quelle/b-weg.txt")), "weg");
+        TAuftrag &job = makeJob();
+        job.komprimieren = true;
+        bool removed = false;
+        m_host.onProcessEvents = [&](ScriptedRunHost &) {
+            if (!removed)
+                removed = QFile::remove(path(QStringLiteral("quelle/b-weg.txt")));
+        };
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QVERIFY(removed);
+        QCOMPARE(state.errorCount, 1);
+        QCOMPARE(state.filesPacked, 1);
+        QCOMPARE(state.kbPacked, 24.0 * 1024);
+        QList<TZippedFile> entries;
+        QVERIFY(listArchive(setFolder(QStringLiteral("B-T03")) + QStringLiteral("/root") + path(QStringLiteral("quelle/Archive.zip")),
+                            &entries, nullptr));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().name, QStringLiteral("a-gross.bin"));
+        QVERIFY(logText().contains(QStringLiteral("Konnte Datei %1 nicht sichern.").arg(path(QStringLiteral("quelle/b-weg.txt")))));
+        QVERIFY(logText().contains(QStringLiteral("Es wurden 1 Dateien mit 24,00 MB in 1 komprimierten Archiven")));
+    }
+
+    // An archive that cannot be copied into the set is not logged or counted as saved, and the
+    // run's work folder goes with the run.
+    void testFullDiskWhilePacking()
+    {
+        const QString target = path(QStringLiteral("medium"));
+        TestUtil::TmpfsMount mount(target, QStringLiteral("size=256k"));
+        REQUIRE_MOUNT(mount);
+        QByteArray noise(600 * 1024, Qt::Uninitialized);
+        quint32 x = 7;
+        for (char &c : noise) {
+            x = x * 1664525u + 1013904223u;
+            c = char(x >> 24);
+        }
+        writeFile(path(QStringLiteral("quelle/rauschen.bin")), noise);
+        writeFile(path(QStringLiteral("quelle/klein.txt")), "klein");
+        TAuftrag &job = makeJob();
+        job.Ziel = target;
+        job.komprimieren = true;
+        job.proto_ausfuehrlich = true;
+        job.temp_pfad = path(QStringLiteral("arbeit"));
+        QDir().mkpath(job.temp_pfad);
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state.filesPacked, 0);
+        QCOMPARE(state.kbPacked, 0.0);
+        QCOMPARE(state.errorCount, 1);
+        const QString log = logText();
+        QVERIFY(!log.contains(QStringLiteral("-> Archive.zip:")));
+        const QRegularExpression failed(QStringLiteral("Konnte Datei %1/trevalo-[^/]+/Archive\\.zip nicht sichern\\.")
+                                            .arg(QRegularExpression::escape(job.temp_pfad)));
+        QVERIFY2(failed.match(log).hasMatch(), qPrintable(log));
+        QVERIFY(log.contains(QStringLiteral("Es wurden 0 Dateien mit 0,00 MB in 0 komprimierten Archiven")));
+        QCOMPARE(treeOf(target).keys(), QStringList{QStringLiteral("B-T03261210-Test/datum.txt")});
+        QVERIFY(QDir(job.temp_pfad).isEmpty());
+        QVERIFY(m_catalog->isSet(path(QStringLiteral("quelle/klein.txt"))));
+    }
+
+    // In an overwritten set the previous copy stays until its replacement is complete.
+    void testOverwrittenSetKeepsTheGoodCopy()
+    {
+        const QString target = path(QStringLiteral("medium"));
+        TestUtil::TmpfsMount mount(target, QStringLiteral("size=256k"));
+        REQUIRE_MOUNT(mount);
+        writeFile(path(QStringLiteral("quelle/daten.bin")), QByteArray(100 * 1024, 'a'));
+        TAuftrag &job = makeJob();
+        job.Ziel = target;
+        job.ueberschreiben = true;
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        const QString copy = target + QStringLiteral("/B-T01-Test/root") + path(QStringLiteral("quelle/daten.bin"));
+        QCOMPARE(readFile(copy), QByteArray(100 * 1024, 'a'));
+
+        writeFile(path(QStringLiteral("quelle/daten.bin")), QByteArray(200 * 1024, 'b'));
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state.errorCount, 1);
+        QCOMPARE(readFile(copy), QByteArray(100 * 1024, 'a'));
+        QCOMPARE(QDir(QFileInfo(copy).path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("daten.bin")});
+    }
+
+    void testMediumMissing_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("lastMountPoint");
+        QTest::addColumn<bool>("missing");
+        QTest::newRow("below /media, nothing mounted") << "/media/trevalo-stick/Sicherung" << "" << true;
+        QTest::newRow("below /run/media") << "/run/media/anna/trevalo-stick" << "" << true;
+        QTest::newRow("below /mnt") << "/mnt/trevalo-platte/Sicherung" << "" << true;
+        QTest::newRow("a folder of the system disk") << "/var/tmp/trevalo-ziel" << "" << false;
+        QTest::newRow("same file system as last time") << "/var/tmp/trevalo-ziel" << "=" << false;
+        QTest::newRow("another file system than last time") << "/var/tmp/trevalo-ziel" << "/srv/platte" << true;
+    }
+
+    void testMediumMissing()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, lastMountPoint);
+        QFETCH(bool, missing);
+        if (lastMountPoint == u'=')
+            lastMountPoint = Platform::driveOf(target);
+        QCOMPARE(Platform::mediumMissing(target, lastMountPoint), missing);
+    }
+
+    // A medium that was written to and is gone now is asked for; nothing lands on the disk below it.
+    void testUnmountedMediumIsMissing()
+    {
+        const QString target = path(QStringLiteral("medium"));
+        auto mount = std::make_unique<TestUtil::TmpfsMount>(target, QStringLiteral("size=1m"));
+        REQUIRE_MOUNT(*mount);
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        writeFile(path(QStringLiteral("quelle/unter/b.txt")), "b");
+        TAuftrag &job = makeJob();
+        job.Ziel = target + QStringLiteral("/Sicherung");
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        mount.reset();
+        QVERIFY(QDir(target).isEmpty());
+
+        job.fehler_anzeigen = true;
+        m_host.answers = {Answer::Ignore, Answer::Ignore};
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state.errorCount, 2);
+        QCOMPARE(m_host.questions.size(), 2);
+        QVERIFY(m_host.questions.first().text.contains(QStringLiteral("Sie können jetzt ein neues Medium einlegen")));
+        QVERIFY(QDir(target).isEmpty());
+    }
+
+    void testJobNamesThatArePaths_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("climbing out") << "../../../esc" << "B-T01261210-.._.._.._esc";
+        QTest::newRow("nested") << "a/b" << "B-T01261210-a_b";
+        QTest::newRow("backslash") << "a\\b" << "B-T01261210-a_b";
+    }
+
+    void testJobNamesThatArePaths()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, folder);
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob(name);
+        job.Ziel = path(QStringLiteral("ziel/innen"));
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QCOMPARE(QDir(job.Ziel).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{folder});
+        QCOMPARE(QDir(path(QStringLiteral("ziel"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("innen")});
+        QCOMPARE(job.Name, name);
+    }
+
+    // Packed files of an incremental set are not packed again until they change.
+    void testCompressedIncrementalSets()
+    {
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        writeFile(path(QStringLiteral("quelle/b.txt")), "b");
+        TAuftrag &job = makeJob();
+        job.komprimieren = true;
+        job.Gesamtsicherung = false;
+        QList<qint64> packed;
+        for (int i = 0; i < 3; ++i) {
+            if (i == 2) {
+                writeFile(path(QStringLiteral("quelle/b.txt")), "b, geändert");
+                setMtime(path(QStringLiteral("quelle/b.txt")), 2000000000);
+            }
+            BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+            QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+            packed.append(state.filesPacked);
+        }
+        QCOMPARE(packed, (QList<qint64>{2, 0, 1}));
+    }
+
+    // A file where a folder of the set must go is no plain failure: the run ends with the message.
+    void testTargetFolderBlockedByAFile()
+    {
+        writeFile(path(QStringLiteral("quelle/unter/a.txt")), "a");
+        TAuftrag &job = makeJob();
+        const QString mapped = setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle/"));
+        writeFile(mapped + QStringLiteral("unter"), "im Weg");
+        QCOMPARE(run(job), BackupRun::Outcome::Aborted);
+        QCOMPARE(m_host.messages, QStringList{QStringLiteral("Zielverzeichnis %1 konnte nicht erstellt werden.").arg(mapped)});
+        QCOMPARE(readFile(mapped + QStringLiteral("unter")), QByteArray("im Weg"));
+    }
+
+    // Only a command-line start that ran asks the window to close; the minimized start of a job
+    // without autostart is left for the window to finish.
+    void testRunFlagsAfterEveryEnd_data()
+    {
+        QTest::addColumn<bool>("checksFail");
+        QTest::addColumn<bool>("promptCancelled");
+        QTest::newRow("start checks failed") << true << false;
+        QTest::newRow("medium prompt cancelled") << false << true;
+        QTest::newRow("completed") << false << false;
+    }
+
+    void testRunFlagsAfterEveryEnd()
+    {
+        QFETCH(bool, checksFail);
+        QFETCH(bool, promptCancelled);
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob();
+        if (checksFail)
+            job.Ziel.clear();
+        job.Start_Meldung = promptCancelled;
+        m_host.answers = {Answer::Cancel};
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        state.startedMinimized = true;
+        state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
+        QCOMPARE(m_host.closeRequests, checksFail || promptCancelled ? 0 : 1);
+        QVERIFY(state.startedMinimized);
+    }
+
+    // A pipe in the log's place never blocks the run.
+    void testLogThatIsAPipe()
+    {
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob(QStringLiteral("Rohr"));
+        QDir().mkpath(job.proto_pfad);
+        QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {path(QStringLiteral("log/protokoll.txt"))}) == 0);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TREVALO_CLI), {QStringLiteral("--scripts-folder"), m_dir->path(), QStringLiteral("run"), job.Name});
+        const bool finished = p.waitForFinished(30000);
+        if (!finished)
+            p.kill();
+        QVERIFY(finished);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("Fehler beim Schreiben der Protokolldatei")));
+        QVERIFY(QFileInfo::exists(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))));
+    }
+
     void testArchiveFileLimit()
     {
         // 32001 files are packed, 32002 are refused as a whole with one counted error.
@@ -589,16 +837,14 @@ private slots:
         job.cd_auswerfen = true;
         m_actions.ejectSucceeds = false;
         BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
-        state.closeAfterRun = true;
-        state.currentAuftrag = &job;
-        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
+        QCOMPARE(state.outcome, BackupRun::Outcome::Completed);
         QCOMPARE(m_actions.calls,
                  QStringList({QStringLiteral("start /usr/bin/nachher [--fertig \"mit Leerzeichen\"] "),
                               QStringLiteral("eject ") + job.Ziel}));
         QCOMPARE(m_host.viewedLogs, QStringList{path(QStringLiteral("log/protokoll.txt"))});
         QCOMPARE(m_host.printedLogs.size(), 1);
         QCOMPARE(m_host.closeRequests, 1);
-        QVERIFY(!state.closeAfterRun);
         QVERIFY(m_host.messages.contains(QStringLiteral("Konnte Medium nicht auswerfen.")));
         QVERIFY(logText().contains(QStringLiteral(" nach abgeschlossenem Backup nicht auswerfen.\r\n")));
         QCOMPARE(job.Status, 0);

@@ -4,7 +4,7 @@
 #include "jobs/tauftraege.h"
 #include "platform/clock.h"
 #include "platform/filesystem.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 #include "testutil.h"
 
 #include <QFileInfo>
@@ -188,7 +188,8 @@ private slots:
         QTest::newRow("abc") << "abc" << "176049177";
         QTest::newRow("empty") << "" << "";
         QTest::newRow("umlaut and euro") << QStringLiteral("ä€") << "114064";
-        QTest::newRow("beyond the code page") << QStringLiteral("ł") << "226065";
+        QTest::newRow("code page bytes that are valid UTF-8") << QStringLiteral("Ä€") << "098064";
+        QTest::newRow("beyond the code page") << QStringLiteral("ł") << "247221223226065";
     }
 
     void testPasswords()
@@ -292,7 +293,7 @@ private slots:
         TAuftrag job;
         job.scriptsFolder = mountDir;
         job.fileStem = QStringLiteral("0");
-        loadJob(job);
+        QVERIFY(loadJob(job)); // no file yet: the defaults
         job.Name = QStringLiteral("Voll");
         QVERIFY(saveJob(job));
         const QByteArray before = readFile(job.filePath());

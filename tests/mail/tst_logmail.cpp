@@ -228,8 +228,7 @@ BackupRun::Outcome TestLogMail::run(TAuftrag &job, int *errors)
         };
     }
     state.setHooks(h);
-    m_host.selectedName = job.Name;
-    state.startAuftrag(false);
+    state.startAuftrag(job, BackupRun::StartedBy::User);
     if (errors)
         *errors = state.errorCount;
     return state.outcome;

@@ -152,8 +152,7 @@ private:
     void backUp(TAuftrag &job)
     {
         BackupRun run(*m_jobs, m_backupHost, m_actions, *m_catalog);
-        m_backupHost.selectedName = job.Name;
-        run.startAuftrag(false);
+        run.startAuftrag(job, BackupRun::StartedBy::User);
         QCOMPARE(run.outcome, BackupRun::Outcome::Completed);
         QCOMPARE(run.errorCount, 0);
     }

@@ -4,7 +4,7 @@
 #include "jobs/tauftraege.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 #include "schedule/scheduler.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
@@ -56,7 +56,8 @@ private:
         job->autostart = true;
         job->startzeit = startzeit;
         job->sources.append({m_dir->filePath(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
-        saveJob(*job); // computes next_start with the test clock
+        if (!saveJob(*job)) // computes next_start with the test clock
+            qFatal("job file not saved");
         return *job;
     }
 

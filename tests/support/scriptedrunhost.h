@@ -32,7 +32,6 @@ public:
     std::function<void(ScriptedRunHost &)> onProcessEvents;
     /// Called before a question is answered (may change the world, e.g. free the target).
     std::function<void(const Question &)> onAsk;
-    QString selectedName;
 
     Answer::Button ask(const Question &q) override
     {
@@ -95,10 +94,6 @@ public:
     void refreshJobList(const QString &) override
     {
     }
-    QString selectedJobName() override
-    {
-        return selectedName;
-    }
     void viewLog(const QString &logFile) override
     {
         viewedLogs.append(logFile);
@@ -110,9 +105,6 @@ public:
     void requestClose() override
     {
         ++closeRequests;
-    }
-    void minimizeMainWindow() override
-    {
     }
     void processEvents() override
     {

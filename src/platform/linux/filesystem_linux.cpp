@@ -14,16 +14,11 @@ namespace Platform {
 
 namespace {
 
-qint64 toNs(const struct timespec &ts)
-{
-    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 // The nearest folder of path that exists, so that a target not made yet still has a file system.
 QString nearestExisting(const QString &path)
 {
     QString p = QDir::cleanPath(QDir(path).absolutePath());
-    while (!p.isEmpty() && !QFileInfo::exists(p)) {
+    while (!p.isEmpty() && !statPath(p, true).exists()) {
         const QString parent = QFileInfo(p).path();
         if (parent == p)
             break;
@@ -33,29 +28,6 @@ QString nearestExisting(const QString &path)
 }
 
 } // namespace
-
-FileStat statPath(const QString &path)
-{
-    FileStat st;
-    struct stat sb;
-    if (::lstat(QFile::encodeName(path).constData(), &sb) != 0)
-        return st;
-    if (S_ISREG(sb.st_mode))
-        st.kind = FileStat::File;
-    else if (S_ISDIR(sb.st_mode))
-        st.kind = FileStat::Directory;
-    else if (S_ISLNK(sb.st_mode))
-        st.kind = FileStat::Symlink;
-    else
-        st.kind = FileStat::Other;
-    st.device = sb.st_dev;
-    st.inode = sb.st_ino;
-    st.size = sb.st_size;
-    st.mtimeNs = toNs(sb.st_mtim);
-    st.ctimeNs = toNs(sb.st_ctim);
-    st.mode = sb.st_mode & 07777;
-    return st;
-}
 
 FileAttributes fileAttributes(const QString &path, const FileStat &st)
 {
@@ -72,23 +44,17 @@ FileAttributes fileAttributes(const QString &path)
 
 bool setReadOnly(const QString &path, bool readOnly, QString *error)
 {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat sb;
-    if (::stat(native.constData(), &sb) != 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    mode_t mode = sb.st_mode & 07777;
+    const FileStat st = statPath(path, true);
+    mode_t mode = st.mode;
     if (readOnly) {
         mode &= ~mode_t(0222);
     } else {
         // Only the owner gets write permission back; widening it for others would be a leak.
         mode |= 0200;
     }
-    if (::chmod(native.constData(), mode) != 0) {
+    if (!st.exists() || changeMode(path, mode) != 0) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = systemReason(st.exists() ? errno : ENOENT);
         return false;
     }
     return true;
@@ -111,6 +77,17 @@ QString driveOf(const QString &path)
         return QString();
     QStorageInfo info(existing);
     return info.isValid() ? info.rootPath() : QString();
+}
+
+bool mediumMissing(const QString &target, const QString &lastMountPoint)
+{
+    const QString mount = driveOf(target);
+    const QString clean = QDir::cleanPath(target);
+    for (const QString root : {QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")}) {
+        if (clean.startsWith(root + u'/'))
+            return !(mount == root || mount.startsWith(root + u'/'));
+    }
+    return !lastMountPoint.isEmpty() && mount != lastMountPoint;
 }
 
 qint64 freeSpace(const QString &path)

@@ -8,6 +8,25 @@
 
 namespace {
 
+// Ejecting must never hold the end of a run: each tool gets a time limit, and is killed past it.
+constexpr int kEjectStepMs = 30000;
+
+bool runWithin(const QString &program, const QStringList &arguments, int msecs)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForStarted(msecs))
+        return false;
+    if (!process.waitForFinished(msecs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 class LinuxActions : public SystemActions
 {
 public:
@@ -47,11 +66,13 @@ public:
             if (findmnt.waitForFinished(10000))
                 device = QString::fromLocal8Bit(findmnt.readAllStandardOutput()).trimmed();
         }
+        // Without a person at hand no authorisation prompt may wait for one.
+        const QString noPrompt = QStringLiteral("--no-user-interaction");
         if (!device.isEmpty()
-            && QProcess::execute(udisks, {QStringLiteral("unmount"), QStringLiteral("-b"), device}) == 0
-            && QProcess::execute(udisks, {QStringLiteral("power-off"), QStringLiteral("-b"), device}) == 0)
+            && runWithin(udisks, {QStringLiteral("unmount"), noPrompt, QStringLiteral("-b"), device}, kEjectStepMs)
+            && runWithin(udisks, {QStringLiteral("power-off"), noPrompt, QStringLiteral("-b"), device}, kEjectStepMs))
             return true;
-        if (QProcess::execute(QStringLiteral("eject"), {mountPoint}) == 0)
+        if (runWithin(QStringLiteral("eject"), {mountPoint}, kEjectStepMs))
             return true;
         if (error)
             *error = QStringLiteral("Could not eject disk!");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "schedule/nextstart.h"
+#include "jobs/nextstart.h"
 
 #include "jobs/tauftrag.h"
 #include "platform/clock.h"

@@ -417,8 +417,8 @@ void DatabaseSaver::saveEntry(int index)
     m_host.setProgressLine(ProgressLine::Folder, entry.DB_Name);
 
     TmySQLDatabase db;
-    db.setConnectOptions(TmySQLDatabase::coCompress
-        | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
+    db.setConnectOptions(
+        TmySQLDatabase::coCompress | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
     db.setConnectionTimeout(10);
     db.setReadOnly(true);
     db.setHandleShared(true);
@@ -522,8 +522,9 @@ bool DatabaseSaver::readCharsets(TmySQLDatabase &db)
     // Newer servers keep some collations (ids above 2047) out of SHOW COLLATION; older ones
     // have no ID column here, and the query's error is of no concern then.
     TmySQLQuery more(&db);
-    more.setSql(QStringLiteral("SELECT ID, CHARACTER_SET_NAME FROM information_schema.COLLATION_CHARACTER_SET_APPLICABILITY"
-                               " WHERE ID IS NOT NULL"));
+    more.setSql(
+        QStringLiteral("SELECT ID, CHARACTER_SET_NAME FROM information_schema.COLLATION_CHARACTER_SET_APPLICABILITY"
+                       " WHERE ID IS NOT NULL"));
     if (more.open()) {
         while (!more.eof()) {
             m_charsets.insert(quint16(more.field(0)->asBytes().toUInt()), more.field(1)->asBytes());

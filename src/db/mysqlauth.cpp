@@ -174,7 +174,8 @@ QByteArray MySqlAuth::ed25519Signature(const QByteArray &password, const QByteAr
     crypto_hash_sha512_state state;
     crypto_hash_sha512_init(&state);
     crypto_hash_sha512_update(&state, az + 32, 32);
-    crypto_hash_sha512_update(&state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
+    crypto_hash_sha512_update(
+        &state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
     crypto_hash_sha512_final(&state, hash);
     unsigned char r[32];
     crypto_core_ed25519_scalar_reduce(r, hash);
@@ -185,7 +186,8 @@ QByteArray MySqlAuth::ed25519Signature(const QByteArray &password, const QByteAr
     crypto_hash_sha512_init(&state);
     crypto_hash_sha512_update(&state, signature, 32);
     crypto_hash_sha512_update(&state, publicKey, 32);
-    crypto_hash_sha512_update(&state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
+    crypto_hash_sha512_update(
+        &state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
     crypto_hash_sha512_final(&state, hash);
     unsigned char k[32];
     crypto_core_ed25519_scalar_reduce(k, hash);

@@ -7,8 +7,8 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QSslSocket>
+#include <QStringDecoder>
 
 #include <zlib.h>
 

@@ -389,14 +389,14 @@ private slots:
                    "Duplicate entry '1' for key 'PRIMARY'") }
             << "SELECT id, v FROM t ORDER BY id" << QByteArray("1|a;2|b;");
         // The server's zone is +02:00 here: a dump without the UTC mark holds its local times.
-        const QByteArray times = "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\n"
-                                 "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `ts` timestamp NULL,\n"
-                                 "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;\r\nINSERT INTO t VALUES (\"1\", \"2024-01-01 12:00:00\");";
-        QTest::newRow("older dump in local time") << head + times << QStringList() << "SELECT ts FROM t"
-                                                  << QByteArray("2024-01-01 12:00:00;");
-        QTest::newRow("dump marked as UTC")
-            << head + "\r\n/*!40103 SET TIME_ZONE='+00:00' */;" + times << QStringList() << "SELECT ts FROM t"
-            << QByteArray("2024-01-01 14:00:00;");
+        const QByteArray times
+            = "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\n"
+              "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `ts` timestamp NULL,\n"
+              "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;\r\nINSERT INTO t VALUES (\"1\", \"2024-01-01 12:00:00\");";
+        QTest::newRow("older dump in local time")
+            << head + times << QStringList() << "SELECT ts FROM t" << QByteArray("2024-01-01 12:00:00;");
+        QTest::newRow("dump marked as UTC") << head + "\r\n/*!40103 SET TIME_ZONE='+00:00' */;" + times << QStringList()
+                                            << "SELECT ts FROM t" << QByteArray("2024-01-01 14:00:00;");
         QTest::newRow("rejected create statement")
             << head
                 + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
@@ -670,7 +670,7 @@ private slots:
         job.Ziel = path(QStringLiteral("cli/ziel"));
         job.proto_pfad = path(QStringLiteral("cli/log"));
         job.Start_Meldung = false;
-        job.databases = {entry(QStringLiteral("Kunden"), QStringLiteral("fixture"))};
+        job.databases = { entry(QStringLiteral("Kunden"), QStringLiteral("fixture")) };
         QVERIFY(saveJob(job));
         writeFile(path(QStringLiteral("pw")), "nativepw\n");
 
@@ -681,27 +681,37 @@ private slots:
             QProcess p;
             p.setProcessEnvironment(env);
             p.setStandardInputFile(QProcess::nullDevice());
-            p.start(QStringLiteral(TREVALO_CLI), QStringList{QStringLiteral("--scripts-folder"), path(QStringLiteral("cli"))} + args);
+            p.start(QStringLiteral(TREVALO_CLI),
+                QStringList { QStringLiteral("--scripts-folder"), path(QStringLiteral("cli")) } + args);
             p.waitForFinished(120000);
             if (p.exitCode() != 0)
                 qWarning() << p.readAllStandardError();
             return p.exitCode();
         };
-        QCOMPARE(cli({QStringLiteral("run"), QStringLiteral("CliDB")}), 0);
+        QCOMPARE(cli({ QStringLiteral("run"), QStringLiteral("CliDB") }), 0);
         QVERIFY(QString::fromUtf8(readFile(path(QStringLiteral("cli/log/protokoll.txt"))))
                     .contains(QStringLiteral("Datenbank: \"Kunden\" gesichert.")));
 
         const QString set = QStringLiteral("B-T01") + QDate::currentDate().toString(QStringLiteral("yyMMdd"))
             + QStringLiteral("-CliDB");
         // With the access data of the job that saved it: back into its own database.
-        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set}), 0);
+        QCOMPARE(cli({ QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set }), 0);
         // With access data of its own: into another database.
-        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set,
-                      QStringLiteral("--db-host"), m_server.host(), QStringLiteral("--db-port"),
-                      QString::number(m_server.port()), QStringLiteral("--db-user"), QStringLiteral("test_native"),
-                      QStringLiteral("--db-password-file"), path(QStringLiteral("pw")), QStringLiteral("--db-name"),
-                      QStringLiteral("fixture_cli2")}),
-                 0);
+        QCOMPARE(cli({ QStringLiteral("restore"),
+                     path(QStringLiteral("cli/ziel")),
+                     QStringLiteral("--set"),
+                     set,
+                     QStringLiteral("--db-host"),
+                     m_server.host(),
+                     QStringLiteral("--db-port"),
+                     QString::number(m_server.port()),
+                     QStringLiteral("--db-user"),
+                     QStringLiteral("test_native"),
+                     QStringLiteral("--db-password-file"),
+                     path(QStringLiteral("pw")),
+                     QStringLiteral("--db-name"),
+                     QStringLiteral("fixture_cli2") }),
+            0);
         TmySQLDatabase source;
         TmySQLDatabase copy;
         QVERIFY(connect(source, QStringLiteral("fixture")));
@@ -750,7 +760,8 @@ private slots:
         job.temp_pfad = path(QStringLiteral("sig/tmp"));
         QDir().mkpath(job.temp_pfad);
         job.Start_Meldung = false;
-        job.databases = { entry(QStringLiteral("Stumm"), QStringLiteral("fixture"), QString::number(silent.serverPort())) };
+        job.databases
+            = { entry(QStringLiteral("Stumm"), QStringLiteral("fixture"), QString::number(silent.serverPort())) };
         QVERIFY(saveJob(job));
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -760,7 +771,10 @@ private slots:
         p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
         p.start(QStringLiteral(TREVALO_CLI),
-            { QStringLiteral("--scripts-folder"), path(QStringLiteral("sig")), QStringLiteral("run"), QStringLiteral("SigDB") });
+            { QStringLiteral("--scripts-folder"),
+                path(QStringLiteral("sig")),
+                QStringLiteral("run"),
+                QStringLiteral("SigDB") });
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(
             !QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty(), 5000);

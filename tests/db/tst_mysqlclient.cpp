@@ -527,7 +527,10 @@ void TestMySqlClient::restoreSessionFollowsServerVersion()
     const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(host,
         archive,
         QStringLiteral("Alt"),
-        { QStringLiteral("127.0.0.1"), QString::number(server.port()), QStringLiteral("u"), QStringLiteral("p"),
+        { QStringLiteral("127.0.0.1"),
+            QString::number(server.port()),
+            QStringLiteral("u"),
+            QStringLiteral("p"),
             QStringLiteral("alt") },
         dir.path());
     QCOMPARE(report.result, DatabaseRestore::Result::Completed);
@@ -585,15 +588,15 @@ void TestMySqlClient::misbehavingServerEndsInTime()
         switch (misbehaviour) {
         case Misbehaviour::TrickledRow:
             c.send(1, QByteArray(1, '\x01'));
-            c.send(2, lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("v") + lenenc("") + '\x0c'
-                    + le(45, 2) + le(400, 4) + char(253) + le(0, 2) + '\0' + le(0, 2));
+            c.send(2,
+                lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("v") + lenenc("") + '\x0c' + le(45, 2)
+                    + le(400, 4) + char(253) + le(0, 2) + '\0' + le(0, 2));
             c.send(3, QByteArray::fromHex("fe00000200"));
             trickle(c, le(200, 3) + '\x04' + char(199) + QByteArray(199, 'x'));
             break;
         case Misbehaviour::EndlessPacket: {
             const QByteArray part = QByteArray::fromHex("ffffff") + QByteArray(1, '\0') + QByteArray(0xffffff, 'y');
-            for (int i = 0; i < 64 && c.sendRaw(part); ++i) {
-            }
+            for (int i = 0; i < 64 && c.sendRaw(part); ++i) { }
             break;
         }
         default:
@@ -663,7 +666,8 @@ void TestMySqlClient::tls()
     QCOMPARE(db.open(), connects);
     if (!connects) {
         QCOMPARE(db.errorCode(), 2026);
-        QCOMPARE(db.errorString(), QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+        QCOMPARE(
+            db.errorString(), QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
         return;
     }
     QCOMPARE(db.tlsActive(), offered);
@@ -762,9 +766,9 @@ void TestMySqlClient::connectFailures_data()
     QTest::newRow("wrong old password") << "127.0.0.1" << -1 << "test_old"
                                         << "wrong" << 1045
                                         << "Access denied for user 'test_old'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("wrong ed25519 password") << "127.0.0.1" << -1 << "test_ed"
-                                        << "edpx" << 1045
-                                        << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
+    QTest::newRow("wrong ed25519 password")
+        << "127.0.0.1" << -1 << "test_ed"
+        << "edpx" << 1045 << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
     QTest::newRow("unknown host") << "no-such-host.invalid" << -1 << "test_native"
                                   << "nativepw" << 2005 << "Unknown MySQL Server Host 'no-such-host.invalid' (1)";
     QTest::newRow("closed port") << "127.0.0.1" << -2 << "test_native"

@@ -721,6 +721,22 @@ private slots:
         QCOMPARE(rows(copy, all), rows(source, all));
     }
 
+    // A folder planted where older versions put their work files, with a link in place of the
+    // dump: the run neither follows the link nor uses the folder.
+    void testPlantedLinkIsNotFollowed()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
+        const QString planted = path(QStringLiteral("tmp/trevalo-db-%1").arg(QCoreApplication::applicationPid()));
+        QVERIFY(QDir().mkpath(planted));
+        writeFile(path(QStringLiteral("victim")), "unberührt");
+        QVERIFY(QFile::link(path(QStringLiteral("victim")), planted + QStringLiteral("/trevalo_db.sql")));
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QVERIFY(QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
+        QCOMPARE(readFile(path(QStringLiteral("victim"))), QByteArray("unberührt"));
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+            QStringList { QFileInfo(planted).fileName() });
+    }
+
     // The job asks for an encrypted connection; this server has no TLS: the log says so.
     void testRequiredTlsNotOffered()
     {

@@ -187,6 +187,7 @@ bool Restorer::connect(const Access &access)
         QStringLiteral("PWD=") + access.password,
         QStringLiteral("TIMEOUT=5") });
     m_db.setLoginPrompt(false);
+    m_db.setConnectOptions(access.requireTls ? TmySQLDatabase::coRequireTls : 0);
     m_db.setCancelCheck([this] { return cancelCheck(); });
     if (!m_db.open()) {
         fail(m_cancelConfirmed ? Result::Cancelled : Result::ConnectFailed, m_db.errorString());

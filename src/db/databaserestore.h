@@ -16,6 +16,7 @@ struct Access {
     QString user;
     QString password;
     QString database;
+    bool requireTls = false; ///< the job's DB_TLS: fail the connect when the server offers no TLS
 };
 
 enum class Result {

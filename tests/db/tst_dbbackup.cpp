@@ -757,6 +757,18 @@ private slots:
         QVERIFY2(log.contains(QStringLiteral("Fehler beim Verbinden mit der Datenbank: Sicher\r\n")
                      + QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an.")),
             qPrintable(log));
+
+        // The restore of such a job asks the same of its server.
+        DatabaseRestore::Access secure = access(QStringLiteral("fixture_tls"));
+        secure.requireTls = true;
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            path(QStringLiteral("nowhere/Archive.zip")),
+            QStringLiteral("Sicher"),
+            secure,
+            path(QStringLiteral("tmp")));
+        QCOMPARE(report.result, DatabaseRestore::Result::ConnectFailed);
+        QCOMPARE(
+            report.errorString, QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
     }
 
     // A server that never greets holds the dump in its connect; SIGTERM ends it at once, and

@@ -23,6 +23,7 @@ namespace
 
 constexpr quint16 kNotNullFlag = 1;
 constexpr quint16 kBinaryCollation = 63;
+constexpr quint8 kJsonType = 245;
 constexpr qsizetype kWriteChunk = 1 << 20;
 constexpr int kNullable = 1;
 
@@ -181,13 +182,18 @@ void appendValue(QByteArray &out, const TmySQLField &field, TextForm form)
     }
     // Binary strings (BINARY, VARBINARY) may hold bytes that are no text in the statement's
     // character set; in hexadecimal they come back byte for byte.
-    const bool binary = field.column().charset == kBinaryCollation
+    // JSON text is UTF-8 whatever collation id it comes with, and a JSON column takes no bytes.
+    const bool binary = field.column().charset == kBinaryCollation && field.column().type != kJsonType
         && (field.kind() == FieldKind::String || field.kind() == FieldKind::Memo);
     const bool foreign = form == TextForm::Other || (form == TextForm::AsciiCompatible && !isAscii(bytes));
-    if (!bytes.isEmpty() && (binary || foreign || needsHex(bytes.constData(), bytes.size())))
+    if (!bytes.isEmpty() && (binary || foreign || needsHex(bytes.constData(), bytes.size()))) {
+        // A JSON column refuses a string of bytes; the introducer makes the hexadecimal text.
+        if (field.column().type == kJsonType)
+            out += "_utf8mb4 ";
         appendHex(out, bytes.constData(), bytes.size());
-    else
+    } else {
         appendQuoted(out, bytes);
+    }
 }
 
 // A backquoted name at text[*pos] (which is the opening backquote); doubled backquotes stand for one.
@@ -735,7 +741,10 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
     QList<TextForm> forms;
     for (int c = 0; c < table.fieldCount(); ++c) {
         const quint16 charset = table.field(c)->column().charset;
-        forms.append(charset == 0 ? TextForm::AsciiCompatible : textFormOf(m_charsets.value(charset)));
+        if (table.field(c)->column().type == kJsonType)
+            forms.append(TextForm::Utf8);
+        else
+            forms.append(charset == 0 ? TextForm::AsciiCompatible : textFormOf(m_charsets.value(charset)));
     }
     const QByteArray rowStart = "\r\nINSERT INTO " + name + columnList + " VALUES (";
     const int columns = table.fieldCount();

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -435,6 +436,7 @@ void TestLogMail::testFailureLetsTheRunEnd_data()
     QTest::newRow("message refused") << u"message refused"_s << u"SMTP 554 5.6.0 Message refused by content rule"_s;
     QTest::newRow("no sender") << u"no sender"_s << u"Es ist kein Absender angegeben."_s;
     QTest::newRow("no recipient") << u"no recipient"_s << u"Es ist kein Empfänger angegeben."_s;
+    QTest::newRow("cancelled while waiting") << u"cancelled"_s << u"Vorgang abgebrochen"_s;
 }
 
 void TestLogMail::testFailureLetsTheRunEnd()
@@ -455,17 +457,36 @@ void TestLogMail::testFailureLetsTheRunEnd()
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         job.email_port = silent.serverPort();
         m_options.readTimeoutMs = 300;
+    } else if (situation == u"cancelled") {
+        // The cancel button (or SIGTERM) while the mail waits: the wait ends at once.
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        job.email_port = silent.serverPort();
+        m_options.readTimeoutMs = 60000;
+        m_host.onProcessEvents = [this](ScriptedRunHost &host) {
+            ++m_events;
+            if (m_mailSteps > 0)
+                host.cancel = true;
+        };
     } else if (situation == u"no sender") {
         job.email_sender.clear();
     } else if (situation == u"no recipient") {
         job.email_empfaenger = u"  "_s;
     }
 
-    QCOMPARE(run(job), BackupRun::Outcome::Completed);
+    QElapsedTimer clock;
+    clock.start();
+    const BackupRun::Outcome outcome = run(job);
     QCOMPARE(m_mailSteps, 1);
     // Why it failed follows on the next line, on the screen and in the log.
-    QCOMPARE(m_host.messages, QStringList { u"Die eMail mit dem Protokoll konnte nicht verschickt werden.\n"_s + reason });
+    QCOMPARE(m_host.messages.value(0), u"Die eMail mit dem Protokoll konnte nicht verschickt werden.\n"_s + reason);
     QCOMPARE(m_smtp.messages().size(), 0);
+    if (situation == u"cancelled") {
+        // Long before the 60 s the server is given; what follows is the cancelled run's.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
+    QCOMPARE(m_host.messages.size(), 1);
+    QCOMPARE(outcome, BackupRun::Outcome::Completed);
     // The steps after the mail still happen.
     QCOMPARE(m_actions.calls.size(), 1);
     QVERIFY(m_actions.calls[0].startsWith(u"start /bin/true"_s));

@@ -3,6 +3,7 @@
 
 #include "app/terminalrunhost.h"
 #include "db/databaserestore.h"
+#include "platform/filesystem.h"
 #include "restore/restoremodel.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
@@ -33,14 +34,25 @@ namespace
         return c == u'/' || c == u'\\';
     }
 
-    // The shown place of every folder of a set that holds files, with its number of files.
-    QMap<QString, int> placesOf(const RestoreModel &model, int set)
+    struct Place {
+        int files = 0;
+        QStringList damage; ///< the parts of the set there that cannot be read
+    };
+
+    // The shown place of every folder of a set that holds files or damaged parts.
+    QMap<QString, Place> placesOf(const RestoreModel &model, int set)
     {
-        QMap<QString, int> places;
+        QMap<QString, Place> places;
         const QString prefix = model.node(set).relativeFolder;
         for (const RestoreRecord &r : model.records()) {
-            if (r.relativeFolder.startsWith(prefix))
-                ++places[RestoreModel::placeText(RestoreModel::savedPlace(r.relativeFolder))];
+            if (!r.relativeFolder.startsWith(prefix) || !(r.isFile() || !r.damage.isEmpty()))
+                continue;
+            Place &place
+                = places[Platform::displayPath(RestoreModel::placeText(RestoreModel::savedPlace(r.relativeFolder)))];
+            if (r.isFile())
+                ++place.files;
+            else
+                place.damage.append(r.damage);
         }
         return places;
     }
@@ -83,14 +95,21 @@ int listSets(Context &ctx)
         err() << "Keine Sicherungen gefunden.\n";
         return Ok;
     }
+    bool damaged = false;
     for (int set : model.topLevel()) {
         const SetNode &node = model.node(set);
-        out() << node.folderName << '\t' << node.text << '\n';
-        const QMap<QString, int> places = placesOf(model, set);
-        for (auto it = places.begin(); it != places.end(); ++it)
-            out() << "  " << it.key() << '\t' << it.value() << (it.value() == 1 ? " Datei" : " Dateien") << '\n';
+        out() << Platform::displayPath(node.folderName) << '\t' << node.text << '\n';
+        const QMap<QString, Place> places = placesOf(model, set);
+        for (auto it = places.begin(); it != places.end(); ++it) {
+            if (it->files > 0)
+                out() << "  " << it.key() << '\t' << it->files << (it->files == 1 ? " Datei" : " Dateien") << '\n';
+            // A part that cannot be read is shown as such, never as a folder that holds nothing.
+            for (const QString &damage : it->damage)
+                out() << "  " << it.key() << "\tbeschädigt: " << damage << '\n';
+            damaged = damaged || !it->damage.isEmpty();
+        }
     }
-    return Ok;
+    return damaged ? WithErrors : Ok;
 }
 
 int restoreSet(Context &ctx)
@@ -134,7 +153,8 @@ int restoreSet(Context &ctx)
             set = s;
     }
     if (set < 0)
-        return refuse(QStringLiteral("Die Sicherung \"%1\" wurde in %2 nicht gefunden.").arg(setName, folder));
+        return refuse(QStringLiteral("Die Sicherung \"%1\" wurde in %2 nicht gefunden.")
+                          .arg(Platform::displayPath(setName), Platform::displayPath(folder)));
 
     if (paths.isEmpty()) {
         model.setNewStatus(set, true);
@@ -151,7 +171,8 @@ int restoreSet(Context &ctx)
                 }
             }
             if (!found)
-                return refuse(QStringLiteral("\"%1\" ist in der Sicherung %2 nicht enthalten.").arg(path, setName));
+                return refuse(QStringLiteral("\"%1\" ist in der Sicherung %2 nicht enthalten.")
+                                  .arg(Platform::displayPath(path), Platform::displayPath(setName)));
         }
     }
 

@@ -5,6 +5,7 @@
 #include "db/tmysqldatabase.h"
 #include "engine/runhost.h"
 #include "engine/ziparchive.h"
+#include "platform/filesystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -509,12 +510,13 @@ void Restorer::restore(const QString &dumpPath)
 // The archive as the set holds it; older sets wrote its name in lower case.
 QString findArchive(const QString &archivePath)
 {
-    if (QFileInfo::exists(archivePath))
+    // Looked at through the platform: the medium's path may be long or hold names that are not UTF-8.
+    if (Platform::statPath(archivePath, true).exists())
         return archivePath;
     const QFileInfo info(archivePath);
     for (const QString &name : { QStringLiteral("Archive.zip"), QStringLiteral("archive.zip") }) {
         const QString candidate = info.dir().filePath(name);
-        if (QFileInfo::exists(candidate))
+        if (Platform::statPath(candidate, true).exists())
             return candidate;
     }
     return archivePath;

@@ -5,8 +5,8 @@
 #include "platform/filesystem.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,6 +15,9 @@
 #include <zip.h>
 
 namespace {
+
+// Well below the 100 ms promised to callers, leaving room for one buffer of an entry.
+constexpr int kKeepAliveMs = 40;
 
 using Platform::systemReason;
 using ZipFormat::kExtendedTimestampId;
@@ -46,22 +49,85 @@ bool extendedMtime(zip_t *za, zip_uint64_t index, zip_flags_t where, qint64 *mti
 
 QString archiveReadError(const QString &archivePath, const QString &reason)
 {
-    return QStringLiteral("Das Archiv %1 kann nicht gelesen werden: %2").arg(archivePath, reason);
+    return QStringLiteral("Das Archiv %1 kann nicht gelesen werden: %2")
+        .arg(Platform::displayPath(archivePath), reason);
 }
 
+QString zipErrorText(int code)
+{
+    zip_error_t err;
+    zip_error_init_with_code(&err, code);
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(&err));
+    zip_error_fini(&err);
+    return text;
+}
+
+// Opened through a descriptor, so that an archive deep below its set or with any bytes in its name is read too.
 zip_t *openForReading(const QString &archivePath, QString *error)
 {
+    const int fd = Platform::openPath(archivePath, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        setError(error, archiveReadError(archivePath, systemReason(errno)));
+        return nullptr;
+    }
+    struct stat sb;
+    if (::fstat(fd, &sb) != 0) {
+        const int err = errno;
+        ::close(fd);
+        setError(error, archiveReadError(archivePath, systemReason(err)));
+        return nullptr;
+    }
+    // An empty file is what is left of an archive cut off at its start, not an archive without entries.
+    if (!S_ISREG(sb.st_mode) || sb.st_size == 0) {
+        ::close(fd);
+        setError(error, archiveReadError(archivePath, zipErrorText(ZIP_ER_NOZIP)));
+        return nullptr;
+    }
     int code = 0;
-    zip_t *za = zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &code);
+    zip_t *za = zip_fdopen(fd, 0, &code);
     if (!za) {
-        zip_error_t err;
-        zip_error_init_with_code(&err, code);
-        setError(error, archiveReadError(archivePath, QString::fromLocal8Bit(zip_error_strerror(&err))));
-        zip_error_fini(&err);
+        ::close(fd);
+        setError(error, archiveReadError(archivePath, zipErrorText(code)));
     }
     return za;
 }
 
+// The entry's name. An entry packed on a Unix-like system carries the bytes of its name, whatever
+// the UTF-8 flag says, and gets them back, so a name that is not UTF-8 is restored as it was
+// saved. Packers on DOS and Windows wrote names without the flag in their code page 437, which
+// libzip converts.
+QString entryName(zip_t *za, zip_uint64_t index)
+{
+    zip_uint8_t opsys = ZIP_OPSYS_UNIX;
+    zip_uint32_t attributes = 0;
+    zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
+    switch (opsys) {
+    case ZIP_OPSYS_DOS:
+    case ZIP_OPSYS_OS_2:
+    case ZIP_OPSYS_WINDOWS_NTFS:
+    case ZIP_OPSYS_MVS: // what some Windows packers wrote for NTFS
+    case ZIP_OPSYS_VFAT:
+        if (const char *converted = zip_get_name(za, index, ZIP_FL_ENC_GUESS))
+            return QString::fromUtf8(converted);
+        return QString();
+    default:
+        break;
+    }
+    const char *raw = zip_get_name(za, index, ZIP_FL_ENC_RAW);
+    return raw ? Platform::decodePath(raw) : QString();
+}
+
+// The first entry of that name. libzip's own lookup goes by the names it converted from code
+// page 437, so it would not find a name that is not UTF-8 by its bytes.
+zip_int64_t locateEntry(zip_t *za, const QString &name)
+{
+    const zip_int64_t count = zip_get_num_entries(za, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (entryName(za, zip_uint64_t(i)) == name)
+            return i;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -88,7 +154,7 @@ bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QStrin
         if (st.size > 0)
             e.factor = int(qRound64(100.0 * (double(st.size) - double(st.comp_size)) / double(st.size)));
         e.date = QDateTime::fromSecsSinceEpoch(st.mtime).date();
-        e.name = QString::fromUtf8(st.name);
+        e.name = entryName(za, zip_uint64_t(i));
         e.crc = st.crc;
         e.encryptionMarker = st.encryption_method != ZIP_EM_NONE ? u'E' : u' ';
         entries->append(e);
@@ -97,19 +163,26 @@ bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QStrin
     return true;
 }
 
-bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error)
+bool extractEntry(const QString &archivePath,
+    const QString &targetDir,
+    const QString &entryName,
+    QString *error,
+    const std::function<void()> &keepAlive)
 {
     if (!isSafeEntryName(entryName)) {
-        setError(error, QStringLiteral("Der Eintrag \"%1\" im Archiv %2 hat einen unzulässigen Namen und wird nicht entpackt.")
-                            .arg(entryName, archivePath));
+        setError(error,
+            QStringLiteral("Der Eintrag \"%1\" im Archiv %2 hat einen unzulässigen Namen und wird nicht entpackt.")
+                .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath)));
         return false;
     }
     zip_t *za = openForReading(archivePath, error);
     if (!za)
         return false;
-    const zip_int64_t index = zip_name_locate(za, entryName.toUtf8().constData(), 0);
+    const zip_int64_t index = locateEntry(za, entryName);
     if (index < 0) {
-        setError(error, QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.").arg(entryName, archivePath));
+        setError(error,
+            QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
+                .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath)));
         zip_discard(za);
         return false;
     }
@@ -126,17 +199,26 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
     if (!extendedMtime(za, zip_uint64_t(index), ZIP_FL_CENTRAL, &mtime))
         extendedMtime(za, zip_uint64_t(index), ZIP_FL_LOCAL, &mtime);
 
-    const QString target = QDir(targetDir).filePath(entryName);
-    QByteArray tempName = QFile::encodeName(QDir(targetDir).filePath(QStringLiteral(".trevalo-XXXXXX")));
-    const int fd = ::mkstemp(tempName.data());
+    const QString target = targetDir + (targetDir.endsWith(u'/') ? QString() : QStringLiteral("/")) + entryName;
+    const QString shown = Platform::displayPath(target);
+    // The entry is written under a fresh name beside its place and renamed over it only when whole.
+    QString tempName;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tempName = target.left(target.size() - entryName.size()) + QStringLiteral(".trevalo-")
+            + QString::number(QRandomGenerator::global()->generate64(), 36);
+        fd = Platform::openPath(tempName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
     if (fd < 0) {
-        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(target, systemReason(errno)));
+        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(shown, systemReason(errno)));
         zip_discard(za);
         return false;
     }
     auto fail = [&](const QString &text) {
         ::close(fd);
-        ::unlink(tempName.constData());
+        Platform::removeFile(tempName);
         zip_discard(za);
         setError(error, text);
         return false;
@@ -146,7 +228,13 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
     if (!zf)
         return fail(archiveReadError(archivePath, QString::fromLocal8Bit(zip_strerror(za))));
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    QElapsedTimer sinceKeepAlive;
+    sinceKeepAlive.start();
     for (;;) {
+        if (keepAlive && sinceKeepAlive.elapsed() >= kKeepAliveMs) {
+            keepAlive();
+            sinceKeepAlive.restart();
+        }
         // libzip checks the CRC when the last byte has been read and then reports an error.
         const zip_int64_t n = zip_fread(zf, buffer.data(), zip_uint64_t(buffer.size()));
         if (n < 0) {
@@ -163,7 +251,8 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
             if (w <= 0) {
                 const int err = w < 0 ? errno : ENOSPC;
                 zip_fclose(zf);
-                return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(target, systemReason(err)));
+                return fail(
+                    QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
             }
             done += w;
         }
@@ -172,20 +261,20 @@ bool extractEntry(const QString &archivePath, const QString &targetDir, const QS
 
     const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(mtime), 0}};
     if (::fchmod(fd, mode) != 0 || ::futimens(fd, times) != 0)
-        return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(target, systemReason(errno)));
+        return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(errno)));
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tempName.constData());
+        Platform::removeFile(tempName);
         zip_discard(za);
-        setError(error, QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(target, systemReason(err)));
+        setError(error, QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, systemReason(err)));
         return false;
     }
     zip_discard(za);
     // The rename replaces an existing file (also a read-only one) in one step.
-    if (::rename(tempName.constData(), QFile::encodeName(target).constData()) != 0) {
+    if (Platform::renamePath(tempName, target) != 0) {
         const int err = errno;
-        ::unlink(tempName.constData());
-        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(target, systemReason(err)));
+        Platform::removeFile(tempName);
+        setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(shown, systemReason(err)));
         return false;
     }
     return true;
@@ -195,10 +284,11 @@ bool isSafeEntryName(const QString &name)
 {
     if (name.isEmpty() || name == u'.' || name == QLatin1String(".."))
         return false;
-    if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
+    if (name.contains(u'/') || name.contains(QChar(0)))
         return false;
 #ifdef Q_OS_WIN
-    if (name.contains(u':'))
+    // A backslash separates folders only there; elsewhere it is a character of the name like any other.
+    if (name.contains(u'\\') || name.contains(u':'))
         return false;
 #endif
     return true;

@@ -82,12 +82,15 @@ struct ZipResult {
 
 /**
  * Replaces the content of *entries with one record per entry of the archive, in the
- * archive's order. Returns false with *error (and an empty list) for a missing or damaged archive.
+ * archive's order. A name packed on a Unix-like system keeps its bytes (see
+ * Platform::decodePath); one packed on DOS or Windows without the UTF-8 flag is read in code
+ * page 437. Returns false with *error (and an empty list) for a missing, empty or damaged
+ * archive.
  */
 [[nodiscard]] bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
 
 /// True for a plain file name that stays inside any folder it is written to: not empty, not "." or "..",
-/// no separator or NUL (and no drive colon on Windows).
+/// no "/" or NUL (on Windows also no "\\" or drive colon; elsewhere a backslash is a name character).
 bool isSafeEntryName(const QString &name);
 
 /**
@@ -95,10 +98,16 @@ bool isSafeEntryName(const QString &name);
  * replacing a file of that name, with the entry's modification time and permission bits
  * (set-user-ID, set-group-ID and sticky bits are not given back).
  *
- * Names that could leave targetDir (empty, ".", "..", absolute, or holding "/" or "\\") are
- * refused. The data is checked against the entry's CRC before the target name is touched,
- * so a failed extraction leaves an existing file as it was and never a partial one.
+ * Names that could leave targetDir (empty, ".", "..", absolute, or holding "/"; on Windows
+ * also "\\" or ":") are refused. The data is checked against the entry's CRC before the
+ * target name is touched, so a failed extraction leaves an existing file as it was and never
+ * a partial one.
  * Returns false with *error for a refused name, a missing entry, a damaged archive or a
- * write failure.
+ * write failure. keepAlive, when given, is called at least every 100 ms while a large entry
+ * is written. Paths of any length, names of any bytes.
  */
-[[nodiscard]] bool extractEntry(const QString &archivePath, const QString &targetDir, const QString &entryName, QString *error);
+[[nodiscard]] bool extractEntry(const QString &archivePath,
+    const QString &targetDir,
+    const QString &entryName,
+    QString *error,
+    const std::function<void()> &keepAlive = {});

@@ -3,6 +3,7 @@
 
 #include "engine/setlayout.h"
 #include "jobs/germanformat.h"
+#include "platform/filesystem.h"
 
 #include <algorithm>
 
@@ -121,13 +122,17 @@ QString RestoreModel::updateStatusBar()
 {
     int count = 0;
     qint64 bytes = 0;
+    int selected = 0;
     for (const RestoreRecord &r : m_records) {
-        if (r.selected) {
+        if (!r.selected)
+            continue;
+        ++selected;
+        if (r.isFile()) {
             ++count;
             bytes += r.size;
         }
     }
-    m_selectedCount = count;
+    m_selectedCount = selected;
     return QStringLiteral(" gewählte Dateien: ") + QString::number(count) + QStringLiteral(" Dateien entsprechen ")
         + GermanFormat::decimal(double(bytes) / 1000.0, 0) + QStringLiteral(" kB.");
 }
@@ -137,13 +142,18 @@ QList<RestoreRow> RestoreModel::rows(int node) const
     QList<RestoreRow> rows;
     for (int index : m_nodes[size_t(node)].records) {
         const RestoreRecord &r = m_records[size_t(index)];
+        if (r.folder && r.damage.isEmpty())
+            continue;
         RestoreRow row;
         row.record = index;
-        row.name = r.name;
-        row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
-                                  : QString::number(r.size) + QStringLiteral(" Byte");
-        row.date = GermanFormat::shortDate(r.date.date());
+        row.name = Platform::displayPath(r.name);
         row.image = r.selected ? 1 : 0;
+        row.damage = r.damage;
+        if (r.damage.isEmpty()) {
+            row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
+                                      : QString::number(r.size) + QStringLiteral(" Byte");
+            row.date = GermanFormat::shortDate(r.date.date());
+        }
         rows.append(row);
     }
     std::stable_sort(rows.begin(), rows.end(), [](const RestoreRow &a, const RestoreRow &b) {

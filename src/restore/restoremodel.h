@@ -8,9 +8,15 @@
 
 #include <vector>
 
-/// One file that can be restored: a file of a copied set or an entry of an archive of a compressed set.
+/**
+ * One thing that can be selected for restore: a file of a copied set, an entry of an archive
+ * of a compressed set, an empty folder of a set (folder set, no name), or a part of a set
+ * that cannot be read (damage set): an archive (name: the archive's) or a folder that
+ * cannot be listed (folder set). A damaged part is selected like a file so that a restore
+ * of its folder reports it instead of passing over it.
+ */
 struct RestoreRecord {
-    int node = -1; ///< the folder node that holds the file
+    int node = -1; ///< the folder node that holds the file (for a folder record: the folder's own node)
     QString name; ///< file name (for an archive entry: the entry name)
     QDateTime date; ///< modification time (for an archive entry: its day at 00:00)
     qint64 size = 0; ///< bytes (for an archive entry: uncompressed)
@@ -18,8 +24,16 @@ struct RestoreRecord {
     QString
         relativeFolder; ///< below the backup folder, beginning with the set folder: "B-T01071226-Buchhaltung/C/Daten/"
     QString archiveName; ///< the archive in relativeFolder that holds the entry ("Archive.zip" in any case)
+    QString damage; ///< why this part of the set cannot be read, naming it; empty for what can be restored
     bool selected = false;
     bool fromArchive = false;
+    bool folder = false; ///< the record stands for the folder relativeFolder itself
+
+    /// A file or archive entry, as opposed to an empty folder or a damaged part.
+    bool isFile() const
+    {
+        return !folder && damage.isEmpty();
+    }
 };
 
 /// One folder of the tree; the top-level nodes are the sets.
@@ -27,7 +41,7 @@ struct SetNode {
     /// Selection states shown by the node's image.
     enum State { NoneSelected = 0, AllSelected = 1, PartlySelected = 2, NothingToSelect = 3 };
 
-    QString text; ///< as the tree shows it
+    QString text; ///< as the tree shows it (bytes of a name that are no text as "\xNN")
     QString folderName; ///< the folder's own name
     QString relativeFolder; ///< below the backup folder, ends with '/'
     int parent = -1;
@@ -45,10 +59,11 @@ struct SetNode {
 /// One row of the file list of a folder node.
 struct RestoreRow {
     int record = -1;
-    QString name;
+    QString name; ///< readable: bytes that are no text as "\xNN"
     QString size; ///< "12 kB" from 1000 bytes on, else "999 Byte"
     QString date; ///< short date
     int image = 0; ///< 1 when selected
+    QString damage; ///< for a part of the set that cannot be read: what and why (size and date are empty)
 };
 
 /**
@@ -129,8 +144,9 @@ public:
     /// Recomputes the states of every ancestor of node.
     void setNewUpperNodeStatus(int node);
     /**
-     * Counts the selected records and their bytes, remembers the count for the restore
-     * button and returns the status bar text.
+     * Counts the selected files and their bytes for the status bar text it returns, and
+     * remembers for the restore button how many records are selected (empty folders and
+     * damaged parts included, since a restore of them does something too).
      */
     QString updateStatusBar();
     /// The count the restore button looks at; 100 until the first selection change.
@@ -139,7 +155,7 @@ public:
         return m_selectedCount;
     }
 
-    /// The file list of node, sorted by name.
+    /// The file list of node, sorted by name: its files and damaged parts; an empty folder has no row.
     QList<RestoreRow> rows(int node) const;
 
     // Places.

@@ -9,22 +9,19 @@
 #include "restore/restoremodel.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
+#include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace
 {
 
 const QString kCaption = QStringLiteral("Wiederherstellen von Daten");
 
+// A path as the messages show it: native separators, bytes that are no text as "\xNN".
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return Platform::displayPath(QDir::toNativeSeparators(path));
 }
 
 // Every component a plain name: a saved place built from folder names never climbs out.
@@ -94,7 +91,7 @@ QString RestoreWalk::destinationFolder(const QString &savedPlace, const QString 
 
 RestoreWalk::Outcome RestoreWalk::run()
 {
-    restoredCount = skippedCount = failedCount = 0;
+    restoredCount = skippedCount = failedCount = damagedCount = 0;
     failures.clear();
 
     QString restoreFolder;
@@ -107,7 +104,8 @@ RestoreWalk::Outcome RestoreWalk::run()
             return Outcome::NoRestoreFolder;
         }
         restoreFolder = QDir::cleanPath(QDir(QDir::fromNativeSeparators(m_restoreFolder)).absolutePath());
-        if (!QDir().mkpath(restoreFolder) || !QFileInfo(restoreFolder).isDir()) {
+        if (!Platform::makePath(restoreFolder)
+            || Platform::statPath(restoreFolder, true).kind != Platform::FileStat::Directory) {
             m_host.showMessage(
                 QStringLiteral("Der Order, in dem die wiederhergestellten Daten abgelegt werden sollen, ist "
                                "nicht vorhanden und kann nicht erzeugt werden."),
@@ -155,25 +153,46 @@ RestoreWalk::Outcome RestoreWalk::run()
         finish(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
         return Outcome::Cancelled;
     }
-    if (failedCount == 1)
-        finish(
-            QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Datei konnte nicht wiederhergestellt werden."));
-    else if (failedCount > 1)
-        finish(
-            QStringLiteral("Die Wiederherstellung ist beendet, aber %1 Dateien konnten nicht wiederhergestellt werden.")
-                .arg(failedCount));
-    else
-        finish(QStringLiteral("Daten wurden erfolgreich wiederhergestellt."));
+    finish(summary());
     return Outcome::Completed;
+}
+
+QString RestoreWalk::summary() const
+{
+    const int files = failedCount - damagedCount;
+    QString text;
+    if (files == 1)
+        text = QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Datei konnte nicht wiederhergestellt werden.");
+    else if (files > 1)
+        text = QStringLiteral("Die Wiederherstellung ist beendet, aber %1 Dateien konnten nicht wiederhergestellt "
+                              "werden.")
+                   .arg(files);
+    if (damagedCount > 0) {
+        const QString damaged = damagedCount == 1
+            ? QStringLiteral("1 Teil der Sicherung ist nicht lesbar.")
+            : QStringLiteral("%1 Teile der Sicherung sind nicht lesbar.").arg(damagedCount);
+        text = text.isEmpty() ? QStringLiteral("Die Wiederherstellung ist beendet, aber ") + damaged
+                              : text + u' ' + damaged;
+    }
+    return text.isEmpty() ? QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") : text;
 }
 
 bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64 total, bool *cancelled)
 {
-    m_host.setProgressLine(ProgressLine::Folder, record.name);
-    m_host.setGauge(2, done, total);
-
     const QString sourceFolder = m_model.backupFolder() + record.relativeFolder;
     const QString place = RestoreModel::savedPlace(record.relativeFolder);
+    m_host.setProgressLine(ProgressLine::Folder, record.name.isEmpty() ? native(sourceFolder) : native(record.name));
+    m_host.setGauge(2, done, total);
+
+    // What the scan could not read is reported here, where its files would have come back.
+    if (!record.damage.isEmpty()) {
+        ++failedCount;
+        ++damagedCount;
+        failures.append(record.damage);
+        m_host.showMessage(
+            record.damage + QStringLiteral("\r\rDie Dateien darin können nicht wiederhergestellt werden."), kCaption);
+        return false;
+    }
 
     if (place.startsWith(u'-')) {
         const QString database = place.mid(1).section(u'/', 0, 0);
@@ -217,12 +236,25 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
 
     const QString destFolder = destinationFolder(place, m_resolvedFolder);
     if (destFolder.isEmpty()) {
-        fail(RestoreModel::placeText(place) + record.name,
-            m_useRestoreFolder
-                ? QStringLiteral("Der Ordner der Sicherung hat einen unzulässigen Namen.")
-                : QStringLiteral("Dieser Ort ist auf diesem System nicht vorhanden. Bitte geben Sie einen "
-                                 "Ordner für die Wiederherstellung an."));
+        const QString reason = m_useRestoreFolder
+            ? QStringLiteral("Der Ordner der Sicherung hat einen unzulässigen Namen.")
+            : QStringLiteral("Dieser Ort ist auf diesem System nicht vorhanden. Bitte geben Sie einen "
+                             "Ordner für die Wiederherstellung an.");
+        if (record.folder)
+            failFolder(RestoreModel::placeText(place), reason);
+        else
+            fail(RestoreModel::placeText(place) + record.name, reason);
         return false;
+    }
+    if (record.folder) {
+        // An empty folder of the set: the folder is all there is to restore.
+        if (!Platform::makePath(destFolder)) {
+            const int err = errno;
+            failFolder(destFolder, Platform::systemReason(err));
+            return false;
+        }
+        ++restoredCount;
+        return true;
     }
     const QString dest = destFolder + record.name;
     // A name from an archive could climb out of the destination; such an entry is never touched.
@@ -263,8 +295,11 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
         }
     }
     // The folder is made even for a skipped file, as a restore of its folder would.
-    if (!QDir().mkpath(destFolder)) {
-        fail(dest, QStringLiteral("Der Ordner %1 kann nicht angelegt werden.").arg(native(destFolder)));
+    if (!Platform::makePath(destFolder)) {
+        const int err = errno;
+        fail(dest,
+            QStringLiteral("Der Ordner %1 kann nicht angelegt werden: %2")
+                .arg(native(destFolder), Platform::systemReason(err)));
         return false;
     }
     if (existing.exists() && !replace) {
@@ -272,14 +307,9 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
         return true;
     }
 
-    // The file is made complete beside its place first: the copy in the way is given up only
-    // for a whole restored file, never for a failed copy or a damaged archive.
-    QTemporaryDir work(destFolder + QStringLiteral(".trevalo-restore-XXXXXX"));
-    if (!work.isValid()) {
-        fail(dest, work.errorString());
-        return false;
-    }
-    const QString made = work.path() + u'/' + record.name;
+    // Both ways make the file complete under a name of its own beside its place and only then
+    // rename it into place, replacing the file in the way in one step: a failed copy, a damaged
+    // archive or a crash never leaves a partial file under the name, nor loses the old one.
     QString error;
     if (record.fromArchive) {
         const QString archive
@@ -288,27 +318,24 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             fail(dest, QStringLiteral("Das Archiv Archive.zip fehlt im Ordner %1.").arg(native(sourceFolder)));
             return false;
         }
-        if (!extractEntry(archive, work.path(), record.name, &error)) {
+        if (!extractEntry(archive, destFolder, record.name, &error, [this] { m_host.processEvents(); })) {
             fail(dest, error);
             return false;
         }
-    } else if (!FileTree::copyFile(
-                   sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
-        fail(dest, error);
-        return false;
-    }
-
-    if (replace) {
-        QFile::remove(dest);
-        if (Platform::statPath(dest).exists()) {
-            // A read-only file in the way.
-            Platform::setReadOnly(dest, false);
-            QFile::remove(dest);
+    } else {
+        const QString made
+            = destFolder + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36);
+        if (!FileTree::copyFile(
+                sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
+            fail(dest, error);
+            return false;
         }
-    }
-    if (::rename(QFile::encodeName(made).constData(), QFile::encodeName(dest).constData()) != 0) {
-        fail(dest, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
+        if (Platform::renamePath(made, dest) != 0) {
+            const int err = errno;
+            Platform::removeFile(made);
+            fail(dest, Platform::systemReason(err));
+            return false;
+        }
     }
     ++restoredCount;
     return true;
@@ -320,6 +347,15 @@ void RestoreWalk::fail(const QString &path, const QString &reason)
     failures.append(native(path) + QStringLiteral(": ") + reason);
     m_host.showMessage(
         QStringLiteral("Die Datei %1 konnte nicht wiederhergestellt werden.\r\r%2").arg(native(path), reason),
+        kCaption);
+}
+
+void RestoreWalk::failFolder(const QString &path, const QString &reason)
+{
+    ++failedCount;
+    failures.append(native(path) + QStringLiteral(": ") + reason);
+    m_host.showMessage(
+        QStringLiteral("Der Ordner %1 konnte nicht wiederhergestellt werden.\r\r%2").arg(native(path), reason),
         kCaption);
 }
 

@@ -43,8 +43,9 @@ enum class DatabaseOutcome {
  * Everything reaches the user through the RunHost: questions and messages, the item line
  * (ProgressLine::Folder), gauge 2 (records done of selected) and the cancel button, which
  * is read after every record. A file that cannot be restored is reported with its name and
- * the reason and counted; the walk goes on. Nothing is ever written outside the
- * destination: names that could leave their folder are refused.
+ * the reason and counted; so is a selected part of the set that the scan could not read.
+ * The walk goes on. An empty folder of the set is made again. Nothing is ever written
+ * outside the destination: names that could leave their folder are refused.
  */
 class RestoreWalk
 {
@@ -83,12 +84,16 @@ public:
     // The result of the last run().
     int restoredCount = 0;
     int skippedCount = 0;
-    int failedCount = 0;
-    QStringList failures; ///< one line per file not restored: path and reason
+    int failedCount = 0; ///< files not restored and damaged parts of the set
+    int damagedCount = 0; ///< parts of the set that could not be read (each also counts as failed)
+    QStringList failures; ///< one line per file or damaged part not restored: what and why
 
 private:
     bool restoreRecord(const RestoreRecord &record, qint64 done, qint64 total, bool *cancelled);
     void fail(const QString &path, const QString &reason);
+    void failFolder(const QString &path, const QString &reason);
+    /// The closing message of a walk that went to its end.
+    QString summary() const;
     void finish(const QString &message);
 
     RestoreModel &m_model;

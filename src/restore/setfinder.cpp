@@ -6,9 +6,12 @@
 #include "engine/ziparchive.h"
 #include "jobs/germanformat.h"
 #include "platform/clock.h"
+#include "platform/filesystem.h"
 #include "restore/restoremodel.h"
 
 #include <QDir>
+
+#include <algorithm>
 
 void ScanProgress::setFolderLine(const QString &)
 {
@@ -129,26 +132,39 @@ public:
     {
     }
 
+    // Lists the folder of node; its entries are at level.
     void scanFolder(const QString &relativeFolder, int level, int parent, int setType)
     {
         std::vector<FileTree::Entry> entries;
-        if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder, &entries))
+        QString reason;
+        if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder, &entries, &reason)) {
+            // What the folder holds is unknown; a record of its own makes a restore of it report that.
+            RestoreRecord r;
+            r.node = parent;
+            r.relativeFolder = relativeFolder;
+            r.folder = true;
+            r.damage = QStringLiteral("Der Ordner %1 kann nicht gelesen werden: %2")
+                           .arg(shown(m_model.backupFolder() + relativeFolder), reason);
+            m_model.addRecord(r);
             return;
+        }
         for (const FileTree::Entry &e : entries) {
             // Sets hold no links; one found there is not followed, so a walk cannot leave the set or loop.
             if (e.isLink)
                 continue;
             if (e.kind == Platform::FileStat::Directory) {
                 ++m_folders;
-                m_progress.setFolderLine(e.name);
+                m_progress.setFolderLine(Platform::displayPath(e.name));
                 SetNode node;
-                node.text = level == 1 ? levelOneText(e.name) : e.name;
+                const QString shownName = Platform::displayPath(e.name);
+                node.text = level == 1 ? levelOneText(shownName) : shownName;
                 node.folderName = e.name;
                 node.relativeFolder = relativeFolder + e.name + u'/';
                 node.parent = parent;
                 node.level = level;
                 const int index = m_model.addNode(node);
                 scanFolder(node.relativeFolder, level + 1, index, setType);
+                addIfEmpty(index, e);
             } else if (e.kind == Platform::FileStat::File && level >= 2) {
                 addFile(relativeFolder, parent, setType, e);
             }
@@ -156,6 +172,28 @@ public:
     }
 
 private:
+    static QString shown(const QString &path)
+    {
+        return Platform::displayPath(QDir::toNativeSeparators(path));
+    }
+
+    // A saved folder that holds nothing is restored as a folder. The drive, server and root
+    // folders only carry the places below them, and database folders hold dumps, not folders.
+    void addIfEmpty(int index, const FileTree::Entry &e)
+    {
+        const SetNode &node = m_model.node(index);
+        if (node.level < 2 || !node.children.isEmpty() || !node.records.isEmpty()
+            || RestoreModel::savedPlace(node.relativeFolder).startsWith(u'-'))
+            return;
+        RestoreRecord r;
+        r.node = index;
+        r.relativeFolder = node.relativeFolder;
+        r.folder = true;
+        r.date = fromNs(e.stat.mtimeNs);
+        r.mode = e.stat.mode;
+        m_model.addRecord(r);
+    }
+
     void addFile(const QString &relativeFolder, int node, int setType, const FileTree::Entry &e)
     {
         RestoreRecord r;
@@ -163,11 +201,18 @@ private:
         r.relativeFolder = relativeFolder;
         r.mode = e.stat.mode;
         if (setType == 3 || setType == 4) {
-            QList<TZippedFile> entries;
-            if (!listArchive(m_model.backupFolder() + relativeFolder + e.name, &entries, nullptr))
-                return;
             r.fromArchive = true;
             r.archiveName = e.name;
+            QList<TZippedFile> entries;
+            QString error;
+            if (!listArchive(m_model.backupFolder() + relativeFolder + e.name, &entries, &error)) {
+                // A damaged archive is a part of the set whose files cannot come back; it is listed as such.
+                r.name = e.name;
+                r.date = fromNs(e.stat.mtimeNs);
+                r.damage = error;
+                m_model.addRecord(r);
+                return;
+            }
             for (const TZippedFile &z : entries) {
                 r.name = z.name;
                 r.date = QDateTime(z.date, QTime(0, 0));
@@ -202,7 +247,7 @@ bool scanBackupFolder(
     if (!FileTree::listDirectory(model->backupFolder(), &entries, &reason)) {
         if (error)
             *error = QStringLiteral("Der Ordner %1 kann nicht gelesen werden: %2")
-                         .arg(QDir::toNativeSeparators(backupFolder), reason);
+                         .arg(Platform::displayPath(QDir::toNativeSeparators(backupFolder)), reason);
         return false;
     }
     Scanner scanner(*model, show);
@@ -212,12 +257,14 @@ bool scanBackupFolder(
         SetName set;
         if (!parseSetName(model->backupFolder() + e.name, e.name, &set))
             continue;
-        if (!jobFilter.isEmpty() && set.jobName != jobFilter)
+        // A set folder holds the job name with its separators mapped.
+        if (!jobFilter.isEmpty() && set.jobName != SetLayout::nameInFolder(jobFilter))
             continue;
 
         model->countSet();
         SetNode node;
-        node.text = set.jobName + QStringLiteral(" vom ") + GermanFormat::shortDate(set.date.date());
+        node.text
+            = Platform::displayPath(set.jobName) + QStringLiteral(" vom ") + GermanFormat::shortDate(set.date.date());
         node.folderName = e.name;
         node.relativeFolder = e.name + u'/';
         node.setType = set.type;
@@ -228,9 +275,14 @@ bool scanBackupFolder(
         node.text += typeSuffix(set.type);
         const int index = model->addNode(node);
         model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen - ") + jobFilter + u' ');
+        const size_t recordsBefore = model->records().size();
         scanner.scanFolder(node.relativeFolder, 1, index, set.type);
+        const bool damaged = std::any_of(model->records().begin() + std::ptrdiff_t(recordsBefore),
+            model->records().end(),
+            [](const RestoreRecord &r) { return !r.damage.isEmpty(); });
         show.setFolderLine(node.text);
-        show.appendToLastLine(QStringLiteral("ok"));
+        // "ok" only for a set that could be read in full.
+        show.appendToLastLine(damaged ? QStringLiteral("beschädigt") : QStringLiteral("ok"));
         show.processEvents();
     }
     return true;

@@ -35,9 +35,11 @@ public:
  * compressed sets (types 3 and 4) every file there is read as an archive whose entries
  * become records.
  *
- * Folders that look like dated sets without a valid date or type are skipped silently, as
- * are unreadable folders, unreadable archives and symbolic links. False with *error only
- * when backupFolder itself cannot be read.
+ * Saved folders that hold nothing become folder records, so that they are restored too. A
+ * folder that cannot be listed and an archive that cannot be read become records marked as
+ * damaged, never an empty folder, and the set's memo line ends in "beschädigt" instead of "ok". Folders that look like dated sets without a valid date or
+ * type are skipped silently, as are symbolic links. False with *error only when
+ * backupFolder itself cannot be read.
  */
 bool scanBackupFolder(RestoreModel *model,
     const QString &backupFolder,

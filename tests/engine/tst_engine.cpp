@@ -6,6 +6,9 @@
 #include "jobs/tauftraege.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
+#include "restore/restoremodel.h"
+#include "restore/setfinder.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -43,54 +46,20 @@ QMap<QString, Platform::FileStat> treeOf(const QString &dir)
 
 } // namespace
 
-class TestEngine : public QObject
+class TestEngine : public QObject, private RunFixture
 {
     Q_OBJECT
 
+public:
+    TestEngine()
+        : RunFixture(kNow)
+    {
+    }
+
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
-    ScriptedRunHost m_host;
-    RecordingActions m_actions;
-    FixedClock m_clock{kNow};
-
-    QString path(const QString &rel) const
-    {
-        return m_dir->filePath(rel);
-    }
-
-    // A job with one source folder and a target, all in the test's folder; no prompts.
-    TAuftrag &makeJob(const QString &name = QStringLiteral("Test"))
-    {
-        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-        job->Name = name;
-        job->Ziel = path(QStringLiteral("ziel"));
-        job->proto_pfad = path(QStringLiteral("log"));
-        job->Start_Meldung = false;
-        job->backup_ok_anzeigen = false;
-        job->sources.append({path(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
-        if (!saveJob(*job))
-            qFatal("job file not saved");
-        return *job;
-    }
-
-    BackupRun::Outcome run(TAuftrag &job, BackupRun *state = nullptr)
-    {
-        BackupRun local(*m_jobs, m_host, m_actions, *m_catalog);
-        BackupRun &r = state ? *state : local;
-        r.startAuftrag(job, BackupRun::StartedBy::User);
-        return r.outcome;
-    }
-
     QString setFolder(const QString &code, const QString &name = QStringLiteral("Test")) const
     {
         return path(QStringLiteral("ziel/") + code + QStringLiteral("261210-") + name);
-    }
-
-    QString logText() const
-    {
-        return QString::fromUtf8(readFile(path(QStringLiteral("log/protokoll.txt"))));
     }
 
     void makeSourceTree()
@@ -121,24 +90,17 @@ private:
 private slots:
     void initTestCase()
     {
-        m_settingsDir = TestUtil::isolateSettings();
+        isolateSettings();
     }
 
     void init()
     {
-        Clock::setInstance(&m_clock);
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(path(QStringLiteral("Scripts")));
-        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
-        m_catalog = std::make_unique<ArchiveCatalog>();
-        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
-        m_host = ScriptedRunHost();
-        m_actions = RecordingActions();
+        freshFolder();
     }
 
     void cleanup()
     {
-        Clock::setInstance(nullptr);
+        finish();
     }
 
     void testSetLayout_data()
@@ -715,6 +677,10 @@ private slots:
         QCOMPARE(QDir(path(QStringLiteral("ziel"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("innen")});
         QCOMPARE(job.Name, name);
+        // The restore finds the set by the job's name.
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, job.Ziel, name));
+        QCOMPARE(model.setsFound(), 1);
     }
 
     // Packed files of an incremental set are not packed again until they change.
@@ -785,19 +751,9 @@ private slots:
         TAuftrag &job = makeJob(QStringLiteral("Rohr"));
         QDir().mkpath(job.proto_pfad);
         QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {path(QStringLiteral("log/protokoll.txt"))}) == 0);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-        p.setProcessEnvironment(env);
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(QStringLiteral(TREVALO_CLI), {QStringLiteral("--scripts-folder"), m_dir->path(), QStringLiteral("run"), job.Name});
-        const bool finished = p.waitForFinished(30000);
-        if (!finished)
-            p.kill();
-        QVERIFY(finished);
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("Fehler beim Schreiben der Protokolldatei")));
+        QString output;
+        QCOMPARE(cli({QStringLiteral("run"), job.Name}, &output, 30000), 0);
+        QVERIFY(output.contains(QStringLiteral("Fehler beim Schreiben der Protokolldatei")));
         QVERIFY(QFileInfo::exists(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))));
     }
 
@@ -883,22 +839,11 @@ private slots:
             writeFile(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))
                           + QStringLiteral("/inhalt"),
                       "x");
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-        p.setProcessEnvironment(env);
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(QStringLiteral(TREVALO_CLI),
-                QStringList{QStringLiteral("--scripts-folder"), m_dir->path(), QStringLiteral("run"), job.Name} + answers);
-        QVERIFY(p.waitForFinished(60000));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QString err;
+        QCOMPARE(cli(QStringList{QStringLiteral("run"), job.Name} + answers, &err, 60000), exitCode);
         QVERIFY2(err.contains(shown), qPrintable(err));
-        QCOMPARE(p.exitCode(), exitCode);
     }
 
-private:
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
 };
 
 QTEST_GUILESS_MAIN(TestEngine)

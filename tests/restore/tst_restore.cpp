@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bytetree.h"
 #include "engine/backuprun.h"
+#include "engine/filetree.h"
 #include "engine/ziparchive.h"
 #include "jobs/jobfile.h"
 #include "jobs/tauftraege.h"
@@ -8,17 +10,26 @@
 #include "restore/restoremodel.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
 #include <utime.h>
 
 using TestUtil::readFile;
@@ -29,7 +40,7 @@ namespace
 {
 
 const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
-
+constexpr qint64 kMtime = 1262304000; // 2010-01-01
 
 void setMode(const QString &path, mode_t mode)
 {
@@ -115,46 +126,165 @@ bool makeZip(const QString &archive, const QList<QPair<QString, QByteArray>> &en
     return QProcess::execute(QStringLiteral("python3"), { QStringLiteral("-c"), script, archive }) == 0;
 }
 
+// Removes dir and everything below it, however deep (the temporary folder cannot).
+quint32 crc32Of(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffu;
+    for (char c : data) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// An archive with stored entries whose names are the given bytes, without the UTF-8 flag:
+// what a packer writes for names that are not UTF-8, on the system madeBy (3: Unix, 0: DOS).
+// Each entry has mode 0640 and the modification time mtime.
+QByteArray storedZip(const QList<QPair<QByteArray, QByteArray>> &entries, quint32 madeBy, qint64 mtime)
+{
+    QByteArray out;
+    QByteArray central;
+    const auto put16 = [](QByteArray &b, quint32 v) { b.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
+    const auto put32 = [&](QByteArray &b, quint32 v) {
+        put16(b, v & 0xffff);
+        put16(b, v >> 16);
+    };
+    const auto putTimestamp = [&](QByteArray &b) {
+        put16(b, 0x5455);
+        put16(b, 5);
+        b.append(char(1));
+        put32(b, quint32(mtime));
+    };
+    const quint32 dosDate = ((2020 - 1980) << 9) | (1 << 5) | 1;
+    for (const auto &[name, data] : entries) {
+        const quint32 offset = quint32(out.size());
+        const quint32 crc = crc32Of(data);
+        put32(out, 0x04034b50);
+        for (quint32 v : { 20u, 0u, 0u, 0u, dosDate })
+            put16(out, v);
+        for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
+            put32(out, v);
+        put16(out, quint32(name.size()));
+        put16(out, 9);
+        out += name;
+        putTimestamp(out);
+        out += data;
+        put32(central, 0x02014b50);
+        for (quint32 v : { (madeBy << 8) | 20u, 20u, 0u, 0u, 0u, dosDate })
+            put16(central, v);
+        for (quint32 v : { crc, quint32(data.size()), quint32(data.size()) })
+            put32(central, v);
+        for (quint32 v : { quint32(name.size()), 9u, 0u, 0u, 0u })
+            put16(central, v);
+        put32(central, 0100640u << 16);
+        put32(central, offset);
+        central += name;
+        putTimestamp(central);
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out += central;
+    put32(out, 0x06054b50);
+    for (quint32 v : { 0u, 0u, quint32(entries.size()), quint32(entries.size()) })
+        put16(out, v);
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return out;
+}
+
+ByteTree::Node fileNode(const QByteArray &content)
+{
+    ByteTree::Node n;
+    n.content = content;
+    n.mtime = kMtime;
+    n.mode = 0640;
+    return n;
+}
+
+ByteTree::Node folderNode()
+{
+    ByteTree::Node n;
+    n.folder = true;
+    return n;
+}
+
+// Adds rel and every folder on its way to tree.
+void addWithFolders(ByteTree::Tree *tree, const QByteArray &rel, const ByteTree::Node &node)
+{
+    tree->insert(rel, node);
+    for (qsizetype slash = rel.indexOf('/'); slash >= 0; slash = rel.indexOf('/', slash + 1))
+        tree->insert(rel.left(slash), folderNode());
+}
+
+#ifdef Q_OS_LINUX
+// Root reads any folder; without these two capabilities it is held to the permission bits like
+// any user, so that a folder of mode 000 is unreadable whoever runs the test.
+constexpr quint32 kPermissionBypass = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+class WithoutPermissionBypass
+{
+public:
+    WithoutPermissionBypass()
+    {
+        m_ok = ::syscall(SYS_capget, &m_header, m_saved) == 0;
+        __user_cap_data_struct reduced[2] = { m_saved[0], m_saved[1] };
+        reduced[0].effective &= ~kPermissionBypass;
+        m_ok = m_ok && ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutPermissionBypass()
+    {
+        if (m_ok)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    Q_DISABLE_COPY_MOVE(WithoutPermissionBypass)
+
+private:
+    __user_cap_header_struct m_header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct m_saved[2] {};
+    bool m_ok = false;
+};
+
+// In a child before it starts: the same for a program run as root.
+void dropPermissionBypass()
+{
+    ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+    ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+}
+#else
+struct WithoutPermissionBypass {
+};
+void dropPermissionBypass()
+{
+}
+#endif
+
 } // namespace
 
-class TestRestore : public QObject
+class TestRestore : public QObject, private RunFixture
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
-    ScriptedRunHost m_backupHost;
-    RecordingActions m_actions;
-    FixedClock m_clock { kNow };
-
-    QString path(const QString &rel) const
+public:
+    TestRestore()
+        : RunFixture(kNow)
     {
-        return m_dir->filePath(rel);
     }
 
+private:
     TAuftrag &makeJob(const QString &name, bool compressed)
     {
-        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-        job->Name = name;
-        job->Ziel = path(QStringLiteral("ziel"));
-        job->proto_pfad = path(QStringLiteral("log"));
-        job->Start_Meldung = false;
-        job->backup_ok_anzeigen = false;
-        job->komprimieren = compressed;
-        job->sources.append({ path(QStringLiteral("quelle")), QStringLiteral("*.*"), true });
-        saveJob(*job);
-        return *job;
+        TAuftrag &job = RunFixture::makeJob(name);
+        job.komprimieren = compressed;
+        QTest::qVerify(saveJob(job), "saveJob(job)", "", __FILE__, __LINE__);
+        return job;
     }
 
     void backUp(TAuftrag &job)
     {
-        BackupRun run(*m_jobs, m_backupHost, m_actions, *m_catalog);
-        run.startAuftrag(job, BackupRun::StartedBy::User);
-        QCOMPARE(run.outcome, BackupRun::Outcome::Completed);
-        QCOMPARE(run.errorCount, 0);
+        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
+        QCOMPARE(state.errorCount, 0);
     }
 
     void makeSourceTree()
@@ -175,6 +305,41 @@ private:
     QString mappedSource() const
     {
         return QStringLiteral("root") + path(QStringLiteral("quelle"));
+    }
+
+    // trevalo-cli with the test's settings: exit code and standard output. Without the
+    // permission bypass of root when asked, as the ordinary user the tests stand for. A last
+    // argument given as bytes is handed over as such, through the shell.
+    std::pair<int, QString> cli(const QStringList &args, bool withoutBypass = false, const QByteArray &rawLast = {})
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        p.setProcessEnvironment(env);
+        if (withoutBypass)
+            p.setChildProcessModifier(dropPermissionBypass);
+        if (rawLast.isEmpty()) {
+            p.start(QStringLiteral(TREVALO_CLI), args);
+        } else {
+            QString octal;
+            for (char c : rawLast)
+                octal += QStringLiteral("\\%1").arg(uint(uchar(c)), 3, 8, QLatin1Char('0'));
+            const QString script = QStringLiteral("exec \"$0\" \"$@\" \"$(printf '%1')\"").arg(octal);
+            p.start(QStringLiteral("/bin/sh"),
+                QStringList { QStringLiteral("-c"), script, QStringLiteral(TREVALO_CLI) } + args);
+        }
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
+    }
+
+    // Selects the whole of the one set in the model and restores it below dest.
+    RestoreWalk::Outcome restoreWhole(RestoreModel &model, RestoreWalk &walk, const QString &dest)
+    {
+        model.toggleNode(model.topLevel().first());
+        walk.setRestoreFolder(true, dest);
+        return walk.run();
     }
 
     // Selects the one set whose folder name begins with code and restores it.
@@ -242,24 +407,17 @@ private:
 private slots:
     void initTestCase()
     {
-        m_settingsDir = TestUtil::isolateSettings();
+        isolateSettings();
     }
 
     void init()
     {
-        Clock::setInstance(&m_clock);
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(path(QStringLiteral("Scripts")));
-        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
-        m_catalog = std::make_unique<ArchiveCatalog>();
-        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
-        m_backupHost = ScriptedRunHost();
-        m_actions = RecordingActions();
+        freshFolder();
     }
 
     void cleanup()
     {
-        Clock::setInstance(nullptr);
+        finish();
     }
 
     void testRoundTrip_data()
@@ -274,6 +432,9 @@ private slots:
     {
         QFETCH(bool, compressed);
         makeSourceTree();
+        // What the backup saves comes back: a backslash is a name character here, an empty folder a folder.
+        writeFile(path(QStringLiteral("quelle/Unter/a\\b.txt")), "schraeg");
+        QVERIFY(QDir().mkpath(path(QStringLiteral("quelle/Unter/leer"))));
         TAuftrag &job = makeJob(QStringLiteral("Test"), compressed);
         backUp(job);
         const auto atFull = treeOf(path(QStringLiteral("quelle")));
@@ -294,6 +455,7 @@ private slots:
         QCOMPARE(host.messages, QStringList { QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") });
         QVERIFY(host.questions.isEmpty());
         compareTrees(treeOf(restored + u'/' + mappedSource()), atFull, compressed);
+        QVERIFY(QFileInfo(restored + u'/' + mappedSource() + QStringLiteral("/Unter/leer")).isDir());
         // The incremental set on top brings the tree up to date; the changed file is replaced when asked.
         host = ScriptedRunHost();
         host.answers = { Answer::All };
@@ -306,6 +468,7 @@ private slots:
         host = ScriptedRunHost();
         QCOMPARE(restoreSet(full, host, QString()), RestoreWalk::Outcome::Completed);
         compareTrees(treeOf(path(QStringLiteral("quelle"))), atFull, compressed);
+        QVERIFY(QFileInfo(path(QStringLiteral("quelle/Unter/leer"))).isDir());
         host = ScriptedRunHost();
         host.answers = { Answer::All };
         QCOMPARE(restoreSet(incremental, host, QString()), RestoreWalk::Outcome::Completed);
@@ -670,6 +833,233 @@ private slots:
         }
     }
 
+    void testDamagedSets_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("restored");
+        QTest::addColumn<QString>("damagedPlace"); // where the damaged part is shown
+        QTest::newRow("truncated archive") << "truncated" << 0 << "/daten/";
+        QTest::newRow("random archive") << "random" << 0 << "/daten/";
+        QTest::newRow("empty archive") << "empty" << 0 << "/daten/";
+        QTest::newRow("good archive beside a truncated one in a subfolder") << "subfolder" << 2 << "/daten/unter/";
+        QTest::newRow("unreadable folder") << "folder" << 1 << "/daten/gesperrt/";
+    }
+
+    // Every part of a set that cannot be read is shown as damaged, reported by the restore and counted.
+    void testDamagedSets()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, restored);
+        QFETCH(QString, damagedPlace);
+        const bool compressed = kind != QLatin1String("folder");
+        const QString setName
+            = compressed ? QStringLiteral("B-T03261210-Kaputt") : QStringLiteral("B-T01261210-Kaputt");
+        const QString daten = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten/"));
+        QString error;
+        writeFile(path(QStringLiteral("work/a.txt")), QByteArray(5000, 'a'));
+        writeFile(path(QStringLiteral("work/b.txt")), "b");
+        QVERIFY(zipFiles(path(QStringLiteral("work/gut.zip")),
+            { path(QStringLiteral("work/a.txt")), path(QStringLiteral("work/b.txt")) },
+            ZipProgress(),
+            &error));
+        const QByteArray good = readFile(path(QStringLiteral("work/gut.zip")));
+        if (kind == QLatin1String("truncated")) {
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), good.left(good.size() / 2)));
+        } else if (kind == QLatin1String("random")) {
+            QByteArray random(5000, Qt::Uninitialized);
+            for (char &c : random)
+                c = char(QRandomGenerator::global()->generate());
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), random));
+        } else if (kind == QLatin1String("empty")) {
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), QByteArray()));
+        } else if (kind == QLatin1String("subfolder")) {
+            QVERIFY(writeFile(daten + QStringLiteral("Archive.zip"), good));
+            QVERIFY(writeFile(daten + QStringLiteral("unter/Archive.zip"), good.left(good.size() - 10)));
+        } else {
+            QVERIFY(writeFile(daten + QStringLiteral("gut.txt"), "gut"));
+            QVERIFY(writeFile(daten + QStringLiteral("gesperrt/x.txt"), "x"));
+            setMode(daten + QStringLiteral("gesperrt"), 0);
+        }
+
+        RestoreModel model;
+        RecordingScan progress;
+        {
+            WithoutPermissionBypass asUser;
+            QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString(), &progress));
+        }
+        QList<int> damaged;
+        for (int i = 0; i < int(model.records().size()); ++i) {
+            if (!model.record(i).damage.isEmpty())
+                damaged.append(i);
+        }
+        if (kind == QLatin1String("folder") && damaged.isEmpty())
+            QSKIP("no way to make a folder unreadable here");
+        QCOMPARE(damaged.size(), 1);
+        QCOMPARE(progress.memo, QStringList { QStringLiteral("Kaputt vom 10.12.2026 ..beschädigt") });
+        const RestoreRecord &damage = model.record(damaged.first());
+        QCOMPARE(Platform::displayPath(RestoreModel::placeText(RestoreModel::savedPlace(damage.relativeFolder))),
+            damagedPlace);
+        const QString broken = compressed ? path(QStringLiteral("medium/") + setName + QStringLiteral("/root")
+                                   + damagedPlace + QStringLiteral("Archive.zip"))
+                                          : daten + QStringLiteral("gesperrt/");
+        QVERIFY2(damage.damage.contains(broken), qPrintable(damage.damage));
+        // The folder shows the damaged part in its list and has something to select.
+        const QList<RestoreRow> rows = model.rows(damage.node);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().damage, damage.damage);
+        QCOMPARE(model.node(damage.node).state, int(SetNode::NoneSelected));
+
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QCOMPARE(model.node(damage.node).state, int(SetNode::AllSelected));
+        QCOMPARE(walk.restoredCount, restored);
+        QCOMPARE(walk.failedCount, 1);
+        QCOMPARE(walk.damagedCount, 1);
+        QCOMPARE(walk.failures, QStringList { damage.damage });
+        QCOMPARE(host.messages,
+            QStringList({ damage.damage
+                    + QStringLiteral("\r\rDie Dateien darin können nicht wiederhergestellt werden."),
+                QStringLiteral("Die Wiederherstellung ist beendet, aber 1 Teil der Sicherung ist nicht lesbar.") }));
+
+        // The command line marks the part and fails, also for an ordinary user.
+        auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) }, true);
+        QCOMPARE(code, 1);
+        QVERIFY2(
+            out.contains(QStringLiteral("  %1\tbeschädigt: %2\n").arg(damagedPlace, damage.damage)), qPrintable(out));
+        QVERIFY(QDir(dest).removeRecursively());
+        std::tie(code, out) = cli({ QStringLiteral("restore"),
+                                      path(QStringLiteral("medium")),
+                                      QStringLiteral("--set"),
+                                      setName,
+                                      QStringLiteral("--to"),
+                                      dest },
+            true);
+        QCOMPARE(code, 1);
+        QCOMPARE(
+            out, QStringLiteral("Wiederhergestellt: %1, übersprungen: 0, nicht wiederhergestellt: 1\n").arg(restored));
+    }
+
+    void testNamesDepthAndEmptyFolders_data()
+    {
+        QTest::addColumn<bool>("compressed");
+        QTest::newRow("copied") << false;
+        QTest::newRow("zipped") << true;
+    }
+
+    // What a set holds comes back with the same bytes in its names, at any depth, empty folders included.
+    void testNamesDepthAndEmptyFolders()
+    {
+        QFETCH(bool, compressed);
+        QByteArray deep;
+        for (int i = 0; i < 18; ++i)
+            deep += "tief" + QByteArray::number(i) + QByteArray(240, 'x') + '/';
+        QVERIFY(deep.size() > 4096);
+        // Below the saved folder: files with their content, and empty folders.
+        const QList<QByteArray> files { "B\xfcro/brief.txt",
+            "\xff.txt",
+            "\xef\xbf\xbd.txt", // U+FFFD: a lossy reading would take \xff for it
+            "\xff\xfe.txt",
+            "a\\b.txt",
+            deep + "ende.txt",
+            deep + "\xe4rger.txt" };
+        const QList<QByteArray> emptyFolders { "leer", "B\xfcro/leer\xfc", deep + "leer" };
+
+        const QString setName = compressed ? QStringLiteral("B-T03261210-Namen") : QStringLiteral("B-T01261210-Namen");
+        const QString saved = path(QStringLiteral("medium/") + setName + QStringLiteral("/root/daten"));
+        QVERIFY(QDir().mkpath(saved));
+        const QByteArray savedRoot = Platform::encodePath(saved);
+        ByteTree::Tree expected;
+        QMap<QByteArray, QList<QPair<QByteArray, QByteArray>>> archives; // folder -> its entries
+        for (const QByteArray &f : files) {
+            const qsizetype slash = f.lastIndexOf('/') + 1;
+            addWithFolders(&expected, f, fileNode(f));
+            if (compressed)
+                archives[f.left(slash)].append({ f.mid(slash), f });
+            else
+                QVERIFY(ByteTree::write(savedRoot, f, f, kMtime));
+        }
+        for (auto it = archives.begin(); it != archives.end(); ++it)
+            QVERIFY(ByteTree::write(savedRoot, it.key() + "Archive.zip", storedZip(it.value(), 3, kMtime), kMtime));
+        for (const QByteArray &folder : emptyFolders) {
+            addWithFolders(&expected, folder, folderNode());
+            QVERIFY(ByteTree::makeFolder(savedRoot, folder));
+        }
+
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QVERIFY2(walk.failures.isEmpty(), qPrintable(walk.failures.join(u'\n')));
+        QCOMPARE(host.messages, QStringList { QStringLiteral("Daten wurden erfolgreich wiederhergestellt.") });
+        QCOMPARE(walk.restoredCount, files.size() + emptyFolders.size());
+        const ByteTree::Tree restored = ByteTree::read(Platform::encodePath(dest + QStringLiteral("/root/daten")));
+        QCOMPARE(restored.keys(), expected.keys());
+        QCOMPARE(restored, expected);
+
+        // The listing shows such names readably.
+        const auto [code, out] = cli({ QStringLiteral("sets"), path(QStringLiteral("medium")) });
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains(QStringLiteral("  /daten/B\\xFCro/\t1 Datei\n")), qPrintable(out));
+        // A place whose name is not UTF-8 can be named on the command line; it comes back with
+        // its empty folder, and nothing beside it does.
+        const QList<QByteArray> buero { "B\xfcro", "B\xfcro/brief.txt", "B\xfcro/leer\xfc" };
+        const QString byCli = path(QStringLiteral("kommandozeile"));
+        const auto [cliCode, cliOut] = cli({ QStringLiteral("restore"),
+                                               path(QStringLiteral("medium")),
+                                               QStringLiteral("--set"),
+                                               setName,
+                                               QStringLiteral("--to"),
+                                               byCli },
+            false,
+            "/daten/B\xfcro/");
+        QCOMPARE(cliCode, 0);
+        QCOMPARE(ByteTree::read(Platform::encodePath(byCli + QStringLiteral("/root/daten"))).keys(), buero);
+
+        // In the tree: selecting the folder above an empty one selects it too.
+        RestoreModel again;
+        QVERIFY(scanBackupFolder(&again, path(QStringLiteral("medium")), QString()));
+        const auto node = std::find_if(again.nodes().begin(), again.nodes().end(), [](const SetNode &n) {
+            return n.folderName == Platform::decodePath("B\xfcro");
+        });
+        QVERIFY(node != again.nodes().end());
+        again.toggleNode(int(node - again.nodes().begin()));
+        QCOMPARE(again.selectedCount(), 2);
+        QCOMPARE(again.updateStatusBar(), QStringLiteral(" gewählte Dateien: 1 Dateien entsprechen 0 kB."));
+        const QString partial = path(QStringLiteral("teilweise"));
+        RestoreWalk part(again, host);
+        part.setRestoreFolder(true, partial);
+        QCOMPARE(part.run(), RestoreWalk::Outcome::Completed);
+        QCOMPARE(ByteTree::read(Platform::encodePath(partial + QStringLiteral("/root/daten"))).keys(), buero);
+    }
+
+    // Names packed on a Unix-like system come back as their bytes; those packed on DOS and
+    // Windows without the UTF-8 flag are in code page 437 and come back as text.
+    void testArchiveNamesOfOtherSystems()
+    {
+        const QByteArray saved = Platform::encodePath(path(QStringLiteral("medium/B-T03261210-Fremd/root/daten")));
+        QVERIFY(QDir().mkpath(QString::fromUtf8(saved)));
+        QVERIFY(
+            ByteTree::write(saved, "unix/Archive.zip", storedZip({ { "B\xfcro.txt", "unix" } }, 3, kMtime), kMtime));
+        QVERIFY(ByteTree::write(saved, "dos/Archive.zip", storedZip({ { "B\x81ro.txt", "dos" } }, 0, kMtime), kMtime));
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString()));
+        ScriptedRunHost host;
+        RestoreWalk walk(model, host);
+        const QString dest = path(QStringLiteral("wieder"));
+        QCOMPARE(restoreWhole(model, walk, dest), RestoreWalk::Outcome::Completed);
+        QCOMPARE(walk.restoredCount, 2);
+        ByteTree::Tree expected;
+        ByteTree::Node dos = fileNode("dos");
+        dos.mode = 0644; // DOS keeps no permission bits
+        addWithFolders(&expected, "dos/B\xc3\xbcro.txt", dos);
+        addWithFolders(&expected, "unix/B\xfcro.txt", fileNode("unix"));
+        QCOMPARE(ByteTree::read(Platform::encodePath(dest + QStringLiteral("/root/daten"))), expected);
+    }
+
     void testCommandLine()
     {
         makeSourceTree();
@@ -677,18 +1067,6 @@ private slots:
         writeFile(path(QStringLiteral("ziel/B-T01261210-Anderer/root/a.txt")), "a");
         const QString ziel = path(QStringLiteral("ziel"));
         const QString unter = path(QStringLiteral("quelle/Unter/"));
-
-        const auto cli = [this](const QStringList &args) {
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-            env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-            env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-            p.setProcessEnvironment(env);
-            p.start(QStringLiteral(TREVALO_CLI), args);
-            p.waitForFinished(60000);
-            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
-        };
 
         auto [code, out] = cli({ QStringLiteral("sets"), ziel, QStringLiteral("--job"), QStringLiteral("Test") });
         QCOMPARE(code, 0);

@@ -2,9 +2,7 @@
 // Hostile but ordinary file trees through trevalo-cli: backed up, copied or packed, and
 // restored with every name's exact bytes, every file's content, time and mode.
 #include "bytetree.h"
-#include "jobs/jobfile.h"
-#include "jobs/tauftraege.h"
-#include "testutil.h"
+#include "runfixture.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -64,35 +62,32 @@ void makeTree(const QByteArray &root, const ByteTree::Tree &tree)
 
 } // namespace
 
-class TestRoundTrip : public QObject
+class TestRoundTrip : public QObject, private RunFixture
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-
-    QString path(const QString &rel) const
+public:
+    TestRoundTrip()
+        : RunFixture(QDateTime(QDate(2026, 12, 10), QTime(21, 30)))
     {
-        return m_dir.filePath(rel);
-    }
-
-    int cli(const QStringList &args, QString *output)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-        p.setProcessEnvironment(env);
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(TREVALO_CLI), QStringList{QStringLiteral("--scripts-folder"), m_dir.path()} + args);
-        if (!p.waitForFinished(120000))
-            return -1;
-        *output = QString::fromUtf8(p.readAll());
-        return p.exitCode();
     }
 
 private slots:
+    void initTestCase()
+    {
+        isolateSettings();
+    }
+
+    void init()
+    {
+        freshFolder();
+    }
+
+    void cleanup()
+    {
+        finish();
+    }
+
     void testHostileTrees_data()
     {
         QTest::addColumn<bool>("packed");
@@ -109,21 +104,15 @@ private slots:
         QFETCH(QString, setCode);
         QFETCH(QString, summary);
         const QString row = QString::fromLatin1(QTest::currentDataTag());
-        const QString source = path(row + QStringLiteral("/quelle"));
+        const QString source = path(QStringLiteral("quelle"));
         const ByteTree::Tree tree = hostileTree();
         QDir().mkpath(source);
         makeTree(QFile::encodeName(source), tree);
         QCOMPARE(ByteTree::read(QFile::encodeName(source)), tree);
 
-        QDir().mkpath(path(QStringLiteral("Scripts")));
-        TAuftraege jobs(path(QStringLiteral("Scripts")));
-        TAuftrag *job = jobs.addNewJob(jobs.nextFreeStem());
-        job->Name = row;
-        job->Ziel = path(row + QStringLiteral("/ziel"));
-        job->proto_pfad = path(row + QStringLiteral("/log"));
-        job->Start_Meldung = false;
+        TAuftrag *job = &makeJob(row);
+        job->sources = {{source, QStringLiteral("*.*"), true}};
         job->komprimieren = packed;
-        job->sources.append({source, QStringLiteral("*.*"), true});
         QVERIFY(saveJob(*job));
 
         QString output;
@@ -141,7 +130,7 @@ private slots:
         if (!packed)
             QCOMPARE(ByteTree::read(QFile::encodeName(set + QStringLiteral("/root") + source)), tree);
 
-        const QString back = path(row + QStringLiteral("/zurueck"));
+        const QString back = path(QStringLiteral("zurueck"));
         const int restored = cli({QStringLiteral("restore"), job->Ziel, QStringLiteral("--set"), sets.first(),
                                   QStringLiteral("--to"), back},
                                  &output);

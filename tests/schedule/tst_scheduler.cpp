@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "jobs/nextstart.h"
 #include "schedule/scheduler.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -29,36 +30,30 @@ QDateTime at(int h, int m, int s = 0, int days = 0)
 }
 } // namespace
 
-class TestScheduler : public QObject
+class TestScheduler : public QObject, private RunFixture
 {
     Q_OBJECT
 
+public:
+    TestScheduler()
+        : RunFixture(at(8, 0))
+    {
+    }
+
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QTemporaryDir> m_settings;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
     std::unique_ptr<BackupRun> m_run;
     std::unique_ptr<Scheduler> m_scheduler;
-    ScriptedRunHost m_host;
-    RecordingActions m_actions;
-    FixedClock m_clock{at(8, 0)};
     QStringList m_started;
 
     TAuftrag &addJob(const QString &name, const QString &startzeit)
     {
-        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-        job->Name = name;
-        job->Ziel = m_dir->filePath(QStringLiteral("ziel"));
-        job->Proto = false;
-        job->Start_Meldung = false;
-        job->backup_ok_anzeigen = false;
-        job->autostart = true;
-        job->startzeit = startzeit;
-        job->sources.append({m_dir->filePath(QStringLiteral("quelle")), QStringLiteral("*.*"), true});
-        if (!saveJob(*job)) // computes next_start with the test clock
+        TAuftrag &job = makeJob(name);
+        job.Proto = false;
+        job.autostart = true;
+        job.startzeit = startzeit;
+        if (!saveJob(job)) // computes next_start with the test clock
             qFatal("job file not saved");
-        return *job;
+        return job;
     }
 
     // The two one-second timers of a second: the queue's first, then the clock's.
@@ -73,20 +68,14 @@ private:
 private slots:
     void initTestCase()
     {
-        m_settings = TestUtil::isolateSettings();
+        isolateSettings();
     }
 
     void init()
     {
         m_clock.set(at(8, 0));
-        Clock::setInstance(&m_clock);
-        m_dir = std::make_unique<QTemporaryDir>();
-        writeFile(m_dir->filePath(QStringLiteral("quelle/a.txt")), "a");
-        QDir().mkpath(m_dir->filePath(QStringLiteral("Scripts")));
-        m_jobs = std::make_unique<TAuftraege>(m_dir->filePath(QStringLiteral("Scripts")));
-        m_catalog = std::make_unique<ArchiveCatalog>();
-        QVERIFY(m_catalog->open(m_dir->filePath(QStringLiteral("catalog.sqlite"))));
-        m_host = ScriptedRunHost();
+        freshFolder();
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
         m_run = std::make_unique<BackupRun>(*m_jobs, m_host, m_actions, *m_catalog);
         m_scheduler = std::make_unique<Scheduler>(*m_jobs, *m_run, m_host);
         m_run->setHooks(m_scheduler->runHooks());
@@ -98,7 +87,9 @@ private slots:
 
     void cleanup()
     {
-        Clock::setInstance(nullptr);
+        m_scheduler.reset();
+        m_run.reset();
+        finish();
     }
 
     void testDueJobStartsOnceInItsMinute()
@@ -240,14 +231,14 @@ private slots:
         // Due in the next minute, by the real clock.
         const QDateTime due = QDateTime::currentDateTime().addSecs(60);
         const QString base = m_dir->path();
-        writeFile(m_dir->filePath(QStringLiteral("Scripts/0.scr")),
-                  "[Einstellungen]\r\nName=Bald\r\nZiel=" + m_dir->filePath(QStringLiteral("ziel")).toUtf8()
+        writeFile(path(QStringLiteral("Scripts/0.scr")),
+                  "[Einstellungen]\r\nName=Bald\r\nZiel=" + path(QStringLiteral("ziel")).toUtf8()
                       + "\r\nStart_Meldung=0\r\nbackup_ok_anzeigen=0\r\nproto=0\r\nautostart=1\r\nstartzeit="
                       + due.toString(QStringLiteral("hh:mm")).toLatin1() + "\r\n[Verzeichnisse]\r\nVerz1="
-                      + m_dir->filePath(QStringLiteral("quelle")).toUtf8() + "\r\n");
+                      + path(QStringLiteral("quelle")).toUtf8() + "\r\n");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir->filePath(QStringLiteral("state")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->path());
         QProcess scheduler;
         scheduler.setProcessEnvironment(env);
@@ -257,15 +248,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((output += scheduler.readAllStandardOutput()).contains("Zeitplaner gestartet"), 10000);
 
         // A second scheduler says so and ends.
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(QStringLiteral(TREVALO_CLI), {QStringLiteral("--scripts-folder"), base, QStringLiteral("scheduler")});
-        QVERIFY(second.waitForFinished(30000));
-        QCOMPARE(second.exitCode(), 2);
-        QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QStringLiteral("bereits")));
+        QString said;
+        QCOMPARE(cli({QStringLiteral("scheduler")}, &said, 30000, [&](QProcess &p) { p.setProcessEnvironment(env); }), 2);
+        QVERIFY(said.contains(QStringLiteral("bereits")));
 
-        const QString copy = m_dir->filePath(QStringLiteral("ziel/B-T01") + due.toString(QStringLiteral("yyMMdd"))
-                                             + QStringLiteral("-Bald/root") + m_dir->filePath(QStringLiteral("quelle/a.txt")));
+        const QString copy = path(QStringLiteral("ziel/B-T01") + due.toString(QStringLiteral("yyMMdd"))
+                                             + QStringLiteral("-Bald/root") + path(QStringLiteral("quelle/a.txt")));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(copy), 90000);
         QTRY_VERIFY_WITH_TIMEOUT((output += scheduler.readAllStandardOutput()).contains("Ende: Bald"), 10000);
         ::kill(pid_t(scheduler.processId()), SIGTERM);

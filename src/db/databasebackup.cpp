@@ -352,6 +352,7 @@ private:
     Outcome dumpObjects(TmySQLDatabase &db, DumpFile &file, const QList<ObjectKind> &kinds);
     bool readCharsets(TmySQLDatabase &db);
     bool runStatement(TmySQLDatabase &db, const QByteArray &sql);
+    bool rawResults(TmySQLDatabase &db, bool raw);
     bool confirmCancel();
     bool cancelCheck();
     void copyArchive(const TODBC_DB &entry, const QString &workDir, const QString &dumpPath);
@@ -500,6 +501,22 @@ void DatabaseSaver::setOverall(qint64 position)
     m_host.setTrayHint(m_job.Name + u' ' + status);
 }
 
+/*
+ * Rows and stored objects are read without conversion: text in its column's own character
+ * set (so every value of every set is exact), an object's body in the character set it was
+ * made in (the dump sets that set again before the object). Everything else (names, create
+ * statements of tables and views) comes in the connection's set, as the dump is read back.
+ */
+bool DatabaseSaver::rawResults(TmySQLDatabase &db, bool raw)
+{
+    const int version = db.serverVersionNumber();
+    if (version < 40101)
+        return true;
+    return runStatement(db,
+        raw ? QByteArray("SET character_set_results=NULL")
+            : QByteArray(version >= 50503 ? "SET character_set_results=utf8mb4" : "SET character_set_results=utf8"));
+}
+
 bool DatabaseSaver::runStatement(TmySQLDatabase &db, const QByteArray &sql)
 {
     TmySQLQuery query(&db);
@@ -547,13 +564,11 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
         return Outcome::Failed;
 
     // One snapshot for all tables, UTC for TIMESTAMP values, and create statements with
-    // backquoted names whatever the server's global SQL mode says. Text comes in the
-    // character set of its column, unconverted, so that every value of every set is exact.
+    // backquoted names whatever the server's global SQL mode says.
     const int version = db.serverVersionNumber();
     QList<QByteArray> session;
     if (version >= 40101)
-        session << (version >= 50503 ? "SET NAMES utf8mb4" : "SET NAMES utf8") << "SET character_set_results=NULL"
-                << "SET SESSION sql_mode=''";
+        session << (version >= 50503 ? "SET NAMES utf8mb4" : "SET NAMES utf8") << "SET SESSION sql_mode=''";
     session << "SET SESSION sql_quote_show_create=1";
     if (version >= 40103)
         session << "SET time_zone='+00:00'";
@@ -639,6 +654,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpObjects(TmySQLDatabase &db, DumpFile &
     const int version = db.serverVersionNumber();
     QByteArray &out = file.buffer();
     bool saved = false;
+    if (!rawResults(db, true))
+        return Outcome::Failed;
     for (const ObjectKind &kind : kinds) {
         if (version < kind.minVersion)
             continue;
@@ -688,6 +705,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpObjects(TmySQLDatabase &db, DumpFile &
         out += "\r\nSET sql_mode=@trevalo_sql_mode, time_zone=@trevalo_time_zone,"
                " character_set_client=@trevalo_cs_client, character_set_results=@trevalo_cs_results,"
                " collation_connection=@trevalo_collation;";
+    if (!rawResults(db, false))
+        return Outcome::Failed;
     return file.spill() ? Outcome::Done : Outcome::Failed;
 }
 
@@ -730,6 +749,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
             quoted.append(DatabaseDump::quoteName(column));
         columnList = " (" + quoted.join(", ") + ')';
     }
+    if (!rawResults(db, true))
+        return Outcome::Failed;
     db.setIoTimeout(kRowsTimeoutSeconds);
     const bool opened = table.open();
     if (!opened)
@@ -768,7 +789,7 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
     }
     table.close();
     db.setIoTimeout(kCatalogTimeoutSeconds);
-    return Outcome::Done;
+    return rawResults(db, false) ? Outcome::Done : Outcome::Failed;
 }
 
 // True when the user confirms the cancel; No takes the request back and the dump goes on.

@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(m_host.messages, QStringList());
         QCOMPARE(report.result, DatabaseRestore::Result::Completed);
         // The rows of each InnoDB table went as one statement, column list or not; MyISAM's one row alone.
-        QCOMPARE(inserts() - insertsBefore, 3);
+        QCOMPARE(inserts() - insertsBefore, 4);
 
         TmySQLDatabase copy;
         QVERIFY(connect(copy, QStringLiteral("rundreise_copy")));
@@ -323,7 +323,7 @@ private slots:
             QVERIFY2(!expected.isEmpty(), qPrintable(select));
             QCOMPARE(rows(copy, select), expected);
         };
-        for (const char *table : { "zeichen", "arten", "protokoll", "`größe`" }) {
+        for (const char *table : { "zeichen", "arten", "protokoll", "`größe`", "kommentar" }) {
             const QString name = QString::fromUtf8(table);
             same(QStringLiteral("SHOW CREATE TABLE ") + name);
             QCOMPARE(rows(copy, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1),
@@ -345,6 +345,7 @@ private slots:
             return first.mid(0, columns);
         };
         for (const char *show : { "FUNCTION verdoppeln",
+                 "FUNCTION altzeichen",
                  "FUNCTION verketten",
                  "PROCEDURE aufraeumen",
                  "TRIGGER vorher",
@@ -362,6 +363,7 @@ private slots:
         // The function kept its SQL mode ('a' || 'b' joins), the view its function.
         QCOMPARE(rows(copy, QStringLiteral("SELECT verketten()")).value(0).value(0), QByteArray("ab"));
         same(QStringLiteral("SELECT * FROM v_doppelt ORDER BY id"));
+        same(QStringLiteral("SELECT HEX(altzeichen())"));
     }
 
     void testRestoreStatements_data()

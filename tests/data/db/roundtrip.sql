@@ -41,6 +41,9 @@ INSERT INTO arten (id, versteckt, sichtbar, punkt, adresse, kennung) VALUES
 CREATE TABLE `größe` (`maß` INT NOT NULL PRIMARY KEY, `übrig` VARCHAR(10) INVISIBLE) ENGINE=MyISAM;
 INSERT INTO `größe` (`maß`, `übrig`) VALUES (1, 'ü');
 
+CREATE TABLE kommentar (a VARCHAR(10) DEFAULT 'ä€' COMMENT 'ä€') ENGINE=InnoDB COMMENT 'Maße €';
+INSERT INTO kommentar VALUES ('😀'), (DEFAULT);
+
 CREATE TABLE protokoll (nr INT NOT NULL AUTO_INCREMENT PRIMARY KEY, text VARCHAR(100)) ENGINE=InnoDB;
 DELIMITER ;;
 CREATE FUNCTION verdoppeln(x INT) RETURNS INT DETERMINISTIC
@@ -52,7 +55,7 @@ END;;
 CREATE PROCEDURE aufraeumen(IN bis INT)
 BEGIN
   DELETE FROM protokoll WHERE nr < bis;
-  SELECT 'fertig; "ok"\n' AS meldung;
+  SELECT 'fertig; "ok"\n 😀' AS meldung;
 END;;
 CREATE TRIGGER vorher BEFORE INSERT ON arten FOR EACH ROW
 BEGIN
@@ -72,6 +75,10 @@ DO BEGIN
   CALL aufraeumen(10);
 END;;
 DELIMITER ;
+-- Made by a client that spoke latin1: its body is kept in that set.
+SET NAMES latin1;
+CREATE FUNCTION altzeichen() RETURNS VARCHAR(20) CHARSET utf8mb4 DETERMINISTIC RETURN 'Größe';
+SET NAMES utf8mb4;
 SET SESSION sql_mode = 'PIPES_AS_CONCAT';
 CREATE FUNCTION verketten() RETURNS VARCHAR(10) DETERMINISTIC RETURN 'a' || 'b';
 SET SESSION sql_mode = DEFAULT;

@@ -366,6 +366,39 @@ private slots:
         same(QStringLiteral("SELECT HEX(altzeichen())"));
     }
 
+    // The server's own tables (copied): their engines, collations, ENUM and SET columns,
+    // statistics in binary strings, thousands of help texts.
+    void testRoundTripSystemTableCopies()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("System"), QStringLiteral("systemkopie")) });
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        sql(QStringLiteral("CREATE DATABASE systemkopie_copy CHARACTER SET utf8mb4"));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            archiveOf(QStringLiteral("System")),
+            QStringLiteral("System"),
+            access(QStringLiteral("systemkopie_copy")),
+            path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("systemkopie")));
+        QVERIFY(connect(copy, QStringLiteral("systemkopie_copy")));
+        const auto tables = rows(source, QStringLiteral("SHOW TABLES"));
+        QCOMPARE(tables.size(), 7);
+        for (const auto &table : tables) {
+            const QString name = QString::fromUtf8(DatabaseDump::quoteName(QString::fromUtf8(table.value(0))));
+            QCOMPARE(rows(copy, QStringLiteral("SHOW CREATE TABLE ") + name),
+                rows(source, QStringLiteral("SHOW CREATE TABLE ") + name));
+            const auto sourceCount = rows(source, QStringLiteral("SELECT COUNT(*) FROM ") + name);
+            QCOMPARE(rows(copy, QStringLiteral("SELECT COUNT(*) FROM ") + name), sourceCount);
+            QCOMPARE(rows(copy, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1),
+                rows(source, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1));
+        }
+        QVERIFY(rows(source, QStringLiteral("SELECT COUNT(*) FROM help_topic")).value(0).value(0).toInt() > 100);
+        QVERIFY(rows(source, QStringLiteral("SELECT COUNT(*) FROM column_stats")).value(0).value(0).toInt() > 5);
+    }
+
     void testRestoreStatements_data()
     {
         QTest::addColumn<QByteArray>("dump");

@@ -83,3 +83,21 @@ SET SESSION sql_mode = 'PIPES_AS_CONCAT';
 CREATE FUNCTION verketten() RETURNS VARCHAR(10) DETERMINISTIC RETURN 'a' || 'b';
 SET SESSION sql_mode = DEFAULT;
 CREATE VIEW v_doppelt AS SELECT id, verdoppeln(sichtbar) AS d FROM arten;
+
+-- Copies of the server's own tables: every engine and column kind they use, with real rows.
+ANALYZE TABLE zeichen PERSISTENT FOR ALL;
+CREATE DATABASE systemkopie CHARACTER SET utf8mb4;
+CREATE TABLE systemkopie.proc LIKE mysql.proc;
+INSERT INTO systemkopie.proc SELECT * FROM mysql.proc;
+CREATE TABLE systemkopie.event LIKE mysql.event;
+INSERT INTO systemkopie.event SELECT * FROM mysql.event;
+CREATE TABLE systemkopie.global_priv LIKE mysql.global_priv;
+INSERT INTO systemkopie.global_priv SELECT * FROM mysql.global_priv;
+CREATE TABLE systemkopie.help_topic LIKE mysql.help_topic;
+INSERT INTO systemkopie.help_topic SELECT * FROM mysql.help_topic;
+CREATE TABLE systemkopie.column_stats LIKE mysql.column_stats;
+INSERT INTO systemkopie.column_stats SELECT * FROM mysql.column_stats;
+CREATE TABLE systemkopie.innodb_index_stats LIKE mysql.innodb_index_stats;
+INSERT INTO systemkopie.innodb_index_stats SELECT * FROM mysql.innodb_index_stats;
+CREATE TABLE systemkopie.time_zone_name LIKE mysql.time_zone_name;
+INSERT INTO systemkopie.time_zone_name VALUES ('Europe/Berlin', 1);

@@ -740,6 +740,7 @@ void TestMailClient::testMisbehavingServer_data()
     QTest::newRow("multi-line reply trickled") << u"trickle"_s << u"Timeout waiting for the server's reply"_s;
     QTest::newRow("endless multi-line reply") << u"endless"_s << u"Reply from the mail server too long"_s;
     QTest::newRow("cancel while a reply trickles") << u"cancel"_s << u"Vorgang abgebrochen"_s;
+    QTest::newRow("POP3 message list trickled") << u"pop3"_s << u"Timeout waiting for the server's reply"_s;
 }
 
 // A reply has one time limit and one size limit as a whole, and a cancel ends the wait at once.
@@ -748,18 +749,43 @@ void TestMailClient::testMisbehavingServer()
     QFETCH(QString, situation);
     QFETCH(QString, message);
     ScriptedSmtpServer server([&situation](QTcpSocket &socket, const std::atomic<bool> &stop) {
+        if (situation == QLatin1String("pop3")) {
+            // USER, PASS and LIST are welcome; the list then never ends, one entry at a time.
+            sendTo(socket, "+OK ready\r\n");
+            for (int answered = 0; answered < 3 && !stop;) {
+                if (!socket.canReadLine() && !socket.waitForReadyRead(200))
+                    continue;
+                socket.readLine();
+                sendTo(socket, "+OK\r\n");
+                ++answered;
+            }
+            for (int n = 1; !stop && sendTo(socket, QByteArray::number(n) + " 100\r\n"); ++n)
+                socket.waitForReadyRead(200);
+            return;
+        }
         const QByteArray line = "220-greeting line " + QByteArray(60, 'x') + "\r\n";
         while (!stop && sendTo(socket, line)) {
             if (situation != QLatin1String("endless"))
                 socket.waitForReadyRead(200);
         }
     });
+    QElapsedTimer clock;
+    clock.start();
+    if (situation == QLatin1String("pop3")) {
+        T_Pop3 pop;
+        pop.setHostname(QStringLiteral("127.0.0.1"));
+        pop.setPort(server.port());
+        pop.setReadTimeout(1000);
+        const Outcome outcome = attempt([&pop] { pop.login(); });
+        QCOMPARE(outcome.kind, u"ESocketError"_s);
+        QCOMPARE(outcome.message, message);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
     T_SMTP smtp;
     smtp.setHostname(QStringLiteral("127.0.0.1"));
     smtp.setPort(server.port());
     smtp.setReadTimeout(situation == QLatin1String("cancel") ? 60000 : 1000);
-    QElapsedTimer clock;
-    clock.start();
     smtp.setCancelCheck([&] { return situation == QLatin1String("cancel") && clock.elapsed() > 300; });
     T_Mail mail;
     mail.setSmtp(&smtp);

@@ -57,7 +57,10 @@ struct MySqlRow {
  * time-out, after it each packet (however slowly its bytes come) and each write by the I/O
  * time-out. A logical packet larger than maxPacketSize fails with 2020 instead of growing
  * memory. Waits run in slices of 100 ms and ask the cancel check between them; when it says
- * stop, the call fails with 2100 and the session is closed.
+ * stop, the call fails with 2100 and the session is closed. The connection is encrypted
+ * (TLS, the server's certificate unchecked) whenever the server offers it; with requireTls a
+ * server without TLS fails the connect with 2026. Logins: mysql_native_password,
+ * mysql_old_password, caching_sha2_password and MariaDB's client_ed25519.
  * A failed call returns false and leaves errorCode()/errorString(); a failure of the transport
  * (time-out, closed socket, garbage) also closes the connection, so that isOpen() tells the
  * caller the session is gone. Results are streamed: query() reads the column definitions,

@@ -75,7 +75,8 @@ private:
         job->backup_ok_anzeigen = false;
         job->fehler_anzeigen = true;
         job->databases = databases;
-        saveJob(*job);
+        if (!saveJob(*job))
+            qWarning() << "the job file could not be written";
         return *job;
     }
 
@@ -700,7 +701,7 @@ private slots:
         job.scriptsFolder = path(QStringLiteral("cli/Scripts"));
         QDir().mkpath(job.scriptsFolder);
         job.fileStem = QStringLiteral("0");
-        loadJob(job);
+        QVERIFY(loadJob(job));
         job.Name = QStringLiteral("CliDB");
         job.Ziel = path(QStringLiteral("cli/ziel"));
         job.proto_pfad = path(QStringLiteral("cli/log"));
@@ -781,7 +782,7 @@ private slots:
         TAuftrag reloaded;
         reloaded.scriptsFolder = job.scriptsFolder;
         reloaded.fileStem = job.fileStem;
-        loadJob(reloaded);
+        QVERIFY(loadJob(reloaded));
         QCOMPARE(reloaded.databases.value(0).DB_TLS, QStringLiteral("ja"));
 
         BackupRun *state = nullptr;
@@ -816,7 +817,7 @@ private slots:
         job.scriptsFolder = path(QStringLiteral("sig/Scripts"));
         QDir().mkpath(job.scriptsFolder);
         job.fileStem = QStringLiteral("0");
-        loadJob(job);
+        QVERIFY(loadJob(job));
         job.Name = QStringLiteral("SigDB");
         job.Ziel = path(QStringLiteral("sig/ziel"));
         job.proto_pfad = path(QStringLiteral("sig/log"));

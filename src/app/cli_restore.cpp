@@ -199,7 +199,8 @@ int restoreSet(Context &ctx)
                                         .arg(request.databaseName));
                 return DatabaseOutcome::Failed;
             }
-            access = {entry->DB_Host, entry->DB_Port, entry->DB_User, entry->DB_Pass, entry->DB_DBName};
+            access = {entry->DB_Host, entry->DB_Port, entry->DB_User, entry->DB_Pass, entry->DB_DBName,
+                      entry->DB_TLS == QLatin1String("ja")};
         }
         if (access.database.isEmpty())
             access.database = request.databaseName;

@@ -7,15 +7,23 @@
 #include "jobs/tauftrag.h"
 #include "platform/clock.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
 
 constexpr quint16 kNotNullFlag = 1;
 constexpr quint16 kBinaryCollation = 63;
+constexpr quint8 kJsonType = 245;
 constexpr qsizetype kWriteChunk = 1 << 20;
 constexpr int kNullable = 1;
 
@@ -26,10 +34,20 @@ enum class Failure { Connect, Reading, Copying };
 class DumpFile
 {
 public:
+    /// Creates the file; it must not exist yet, and a link in its place is never followed.
     bool open(const QString &path)
     {
         m_file.setFileName(path);
-        m_ok = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+#ifdef Q_OS_UNIX
+        const int fd = ::open(QFile::encodeName(path).constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            S_IRUSR | S_IWUSR);
+        m_ok = fd >= 0 && m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+        if (fd >= 0 && !m_ok)
+            ::close(fd);
+#else
+        m_ok = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
+#endif
         m_buffer.clear();
         m_buffer.reserve(kWriteChunk + 65536);
         return m_ok;
@@ -104,8 +122,37 @@ void appendQuoted(QByteArray &out, const QByteArray &text)
     out += '"';
 }
 
+bool isAscii(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+/// How the text of a column's character set may be written into a dump read as UTF-8.
+enum class TextForm {
+    Utf8, // utf8mb4, utf8mb3, ascii: its bytes are UTF-8 already
+    AsciiCompatible, // single- and multi-byte sets whose ASCII bytes mean ASCII (latin1, cp1250, sjis ...)
+    Other, // ucs2, utf16, utf32 and sets the server did not name: bytes only
+};
+
+TextForm textFormOf(const QByteArray &charsetName)
+{
+    if (charsetName.isEmpty())
+        return TextForm::Other;
+    if (charsetName.startsWith("utf8") || charsetName == "ascii")
+        return TextForm::Utf8;
+    if (charsetName.startsWith("ucs2") || charsetName.startsWith("utf16") || charsetName.startsWith("utf32"))
+        return TextForm::Other;
+    return TextForm::AsciiCompatible;
+}
+
 // Numbers, dates and times go out as the server's own text, which it reads back exactly.
-void appendValue(QByteArray &out, const TmySQLField &field)
+// Text arrives in its column's own character set (the session asks for no conversion); what
+// is not plain UTF-8 goes out in hexadecimal, which the server stores byte for byte.
+void appendValue(QByteArray &out, const TmySQLField &field, TextForm form)
 {
     if (field.isNull()) {
         if (field.tag() == kNullable) {
@@ -135,12 +182,18 @@ void appendValue(QByteArray &out, const TmySQLField &field)
     }
     // Binary strings (BINARY, VARBINARY) may hold bytes that are no text in the statement's
     // character set; in hexadecimal they come back byte for byte.
-    const bool binary = field.column().charset == kBinaryCollation
+    // JSON text is UTF-8 whatever collation id it comes with, and a JSON column takes no bytes.
+    const bool binary = field.column().charset == kBinaryCollation && field.column().type != kJsonType
         && (field.kind() == FieldKind::String || field.kind() == FieldKind::Memo);
-    if (!bytes.isEmpty() && (binary || needsHex(bytes.constData(), bytes.size())))
+    const bool foreign = form == TextForm::Other || (form == TextForm::AsciiCompatible && !isAscii(bytes));
+    if (!bytes.isEmpty() && (binary || foreign || needsHex(bytes.constData(), bytes.size()))) {
+        // A JSON column refuses a string of bytes; the introducer makes the hexadecimal text.
+        if (field.column().type == kJsonType)
+            out += "_utf8mb4 ";
         appendHex(out, bytes.constData(), bytes.size());
-    else
+    } else {
         appendQuoted(out, bytes);
+    }
 }
 
 // A backquoted name at text[*pos] (which is the opening backquote); doubled backquotes stand for one.
@@ -207,6 +260,40 @@ bool markNullability(const QByteArray &createStatement, TmySQLTable &table)
     return true;
 }
 
+/// The column names of a create statement, in order (the lines that begin with a backquoted name).
+QStringList columnNamesOf(const QByteArray &createStatement)
+{
+    QStringList names;
+    qsizetype pos = createStatement.indexOf('\n');
+    QByteArray name;
+    while (pos >= 0) {
+        const qsizetype end = createStatement.indexOf('\n', pos + 1);
+        if (end < 0)
+            break;
+        const QByteArray line = createStatement.mid(pos + 1, end - pos - 1);
+        pos = end;
+        qsizetype at = 0;
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        if (at < line.size() && line[at] == '`' && takeQuotedName(line, &at, &name))
+            names.append(QString::fromUtf8(name));
+    }
+    return names;
+}
+
+// "SELECT *" leaves out invisible columns; the server marks them in the create statement.
+bool hasInvisibleColumn(const QByteArray &createStatement)
+{
+    return createStatement.contains(" INVISIBLE") || createStatement.contains("/*!80023 INVISIBLE */");
+}
+
+QByteArray sqlString(const QByteArray &text)
+{
+    QByteArray quoted = text;
+    quoted.replace("\\", "\\\\").replace("'", "\\'");
+    return '\'' + quoted + '\'';
+}
+
 struct TableEntry {
     QString name;
     bool isView = false;
@@ -248,13 +335,29 @@ public:
 private:
     enum class Outcome { Done, Failed, Cancelled };
 
+    /// One kind of stored object: how to list it and how to show its definition.
+    struct ObjectKind {
+        const char *listSql; // first column: the name (second with nameColumn 1)
+        int nameColumn;
+        const char *keyword; // TRIGGER, FUNCTION, PROCEDURE, EVENT
+        int createColumn; // of SHOW CREATE <keyword>
+        int timeZoneColumn; // -1 when the object has none
+        int charsetColumn; // character_set_client; collation_connection follows it
+        int minVersion;
+    };
+
     void saveEntry(int index);
     Outcome dumpDatabase(TmySQLDatabase &db, DumpFile &file, int index);
     Outcome dumpTable(TmySQLDatabase &db, DumpFile &file, const TableEntry &entry);
+    Outcome dumpObjects(TmySQLDatabase &db, DumpFile &file, const QList<ObjectKind> &kinds);
+    bool readCharsets(TmySQLDatabase &db);
     bool runStatement(TmySQLDatabase &db, const QByteArray &sql);
+    bool rawResults(TmySQLDatabase &db, bool raw);
     bool confirmCancel();
+    bool cancelCheck();
     void copyArchive(const TODBC_DB &entry, const QString &workDir, const QString &dumpPath);
-    void fail(Failure failure, const QString &entryName);
+    /// reason (the server's or the client's text), when known, follows as a log line of its own.
+    void fail(Failure failure, const QString &entryName, const QString &reason = QString());
     void setOverall(qint64 position);
     QByteArray header(const QString &entryName) const;
 
@@ -263,7 +366,14 @@ private:
     TAuftrag &m_job;
     int m_count = 0;
     bool m_stopped = false;
+    bool m_cancelConfirmed = false; // a wait for the server ended by the user's confirmed cancel
+    QHash<quint16, QByteArray> m_charsets; // collation id -> character set name
 };
+
+// Waits for statements the server answers at once; reading a table may first need the
+// server to sort it, which gets the long limit.
+constexpr int kCatalogTimeoutSeconds = 60;
+constexpr int kRowsTimeoutSeconds = 600;
 
 void DatabaseSaver::saveAll()
 {
@@ -302,39 +412,54 @@ void DatabaseSaver::saveEntry(int index)
     const TODBC_DB entry = m_job.databases.at(index - 1);
     m_host.setProgressLine(ProgressLine::FolderCount, QStringLiteral("Datenbank %1 von %2").arg(index).arg(m_count));
 
-    // A folder of this process's own, so two programs saving at once never share a dump.
-    const QString workDir
-        = m_job.tempFolder() + QStringLiteral("trevalo-db-%1/").arg(QCoreApplication::applicationPid());
-    QDir().mkpath(workDir);
+    // A folder nobody else can guess or enter; it goes with everything in it on every path.
+    const QString tempFolder = m_job.tempFolder();
+    QDir().mkpath(tempFolder);
+    QTemporaryDir work(QDir(tempFolder).filePath(QStringLiteral("trevalo-db-XXXXXX")));
+    const QString workDir = work.isValid() ? work.path() + u'/' : QString();
     const QString dumpPath = workDir + DatabaseDump::kDumpFileName;
     DumpFile file;
-    if (file.open(dumpPath))
+    if (work.isValid() && file.open(dumpPath))
         file.buffer() += header(entry.DB_Name);
     m_host.setProgressLine(ProgressLine::Folder, entry.DB_Name);
 
     TmySQLDatabase db;
+    db.setConnectOptions(
+        TmySQLDatabase::coCompress | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
+    db.setConnectionTimeout(10);
+    db.setReadOnly(true);
+    db.setHandleShared(true);
+    db.setIoTimeout(kCatalogTimeoutSeconds);
+    db.setCancelCheck([this] { return cancelCheck(); });
     db.setDatabaseName(entry.DB_DBName);
     db.setHost(entry.DB_Host);
     bool portOk = false;
     const int port = entry.DB_Port.trimmed().toInt(&portOk);
     db.setPort(portOk && port > 0 && port <= 65535 ? port : 3306);
     db.setLoginPrompt(entry.DB_Login == QLatin1String("ja"));
-    db.setLoginPromptHandler(
-        [this, user = entry.DB_User](const QString &database, QString *userName, QString *password) {
-            *userName = user;
-            password->clear();
-            return m_host.askCredentials(
-                MySqlLoginTexts::caption(), MySqlLoginTexts::databaseLabel() + u' ' + database, userName, password);
-        });
+    // With the prompt on, the stored user and password are not used: the fields start empty.
+    db.setLoginPromptHandler([this](const QString &database, QString *userName, QString *password) {
+        userName->clear();
+        password->clear();
+        return m_host.askCredentials(
+            MySqlLoginTexts::caption(), MySqlLoginTexts::databaseLabel() + u' ' + database, userName, password);
+    });
     db.setUserName(entry.DB_User);
     db.setUserPassword(entry.DB_Pass);
 
-    if (db.open()) {
+    const bool opened = db.open();
+    if (m_cancelConfirmed) {
+        file.close();
+        m_run.abortFlag = true;
+        m_stopped = true;
+        return;
+    }
+    if (opened) {
         m_run.writeLog(
             QStringLiteral("Datenbankverbindung zu ") + entry.DB_Name + QStringLiteral(" wurde hergestellt."));
     } else {
         file.close();
-        fail(Failure::Connect, entry.DB_Name);
+        fail(Failure::Connect, entry.DB_Name, db.errorString());
     }
     if (m_run.abortFlag) {
         file.close();
@@ -342,7 +467,9 @@ void DatabaseSaver::saveEntry(int index)
         return;
     }
 
-    const Outcome outcome = dumpDatabase(db, file, index);
+    Outcome outcome = dumpDatabase(db, file, index);
+    if (m_cancelConfirmed)
+        outcome = Outcome::Cancelled;
     if (outcome == Outcome::Cancelled) {
         file.close();
         db.close();
@@ -351,9 +478,12 @@ void DatabaseSaver::saveEntry(int index)
         return;
     }
     const bool written = file.close();
+    const QString serverError = db.wire().errorString();
     db.close();
     if (outcome == Outcome::Failed || !written) {
-        fail(Failure::Reading, entry.DB_Name);
+        fail(Failure::Reading,
+            entry.DB_Name,
+            written ? serverError : QStringLiteral("Die Sicherungsdatei kann nicht geschrieben werden."));
         return;
     }
     setOverall(qint64(index) * 100);
@@ -371,6 +501,22 @@ void DatabaseSaver::setOverall(qint64 position)
     m_host.setTrayHint(m_job.Name + u' ' + status);
 }
 
+/*
+ * Rows and stored objects are read without conversion: text in its column's own character
+ * set (so every value of every set is exact), an object's body in the character set it was
+ * made in (the dump sets that set again before the object). Everything else (names, create
+ * statements of tables and views) comes in the connection's set, as the dump is read back.
+ */
+bool DatabaseSaver::rawResults(TmySQLDatabase &db, bool raw)
+{
+    const int version = db.serverVersionNumber();
+    if (version < 40101)
+        return true;
+    return runStatement(db,
+        raw ? QByteArray("SET character_set_results=NULL")
+            : QByteArray(version >= 50503 ? "SET character_set_results=utf8mb4" : "SET character_set_results=utf8"));
+}
+
 bool DatabaseSaver::runStatement(TmySQLDatabase &db, const QByteArray &sql)
 {
     TmySQLQuery query(&db);
@@ -378,6 +524,38 @@ bool DatabaseSaver::runStatement(TmySQLDatabase &db, const QByteArray &sql)
     if (query.execSql())
         return true;
     return false;
+}
+
+// The server names the character set of each collation id its columns report.
+bool DatabaseSaver::readCharsets(TmySQLDatabase &db)
+{
+    m_charsets.clear();
+    {
+        TmySQLQuery list(&db);
+        list.setSql(QStringLiteral("SHOW COLLATION"));
+        if (!list.open())
+            return false;
+        while (!list.eof()) {
+            if (list.fieldCount() >= 3 && !list.field(2)->isNull())
+                m_charsets.insert(quint16(list.field(2)->asBytes().toUInt()), list.field(1)->asBytes());
+            if (!list.next())
+                return false;
+        }
+    }
+    // Newer servers keep some collations (ids above 2047) out of SHOW COLLATION; older ones
+    // have no ID column here, and the query's error is of no concern then.
+    TmySQLQuery more(&db);
+    more.setSql(
+        QStringLiteral("SELECT ID, CHARACTER_SET_NAME FROM information_schema.COLLATION_CHARACTER_SET_APPLICABILITY"
+                       " WHERE ID IS NOT NULL"));
+    if (more.open()) {
+        while (!more.eof()) {
+            m_charsets.insert(quint16(more.field(0)->asBytes().toUInt()), more.field(1)->asBytes());
+            if (!more.next())
+                return false;
+        }
+    }
+    return db.connected();
 }
 
 DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile &file, int index)
@@ -390,8 +568,7 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
     const int version = db.serverVersionNumber();
     QList<QByteArray> session;
     if (version >= 40101)
-        session << "SET NAMES utf8mb4"
-                << "SET SESSION sql_mode=''";
+        session << (version >= 50503 ? "SET NAMES utf8mb4" : "SET NAMES utf8") << "SET SESSION sql_mode=''";
     session << "SET SESSION sql_quote_show_create=1";
     if (version >= 40103)
         session << "SET time_zone='+00:00'";
@@ -402,6 +579,11 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
         if (!runStatement(db, sql))
             return Outcome::Failed;
     }
+    if (version >= 40101 && !readCharsets(db))
+        return Outcome::Failed;
+    // The mark that the times of this dump are UTC; dumps without it hold the server's local time.
+    if (version >= 40103)
+        file.buffer() += "\r\n/*!40103 SET TIME_ZONE='+00:00' */;";
 
     QList<TableEntry> tables;
     QList<TableEntry> views;
@@ -426,11 +608,26 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
             return Outcome::Failed;
         view.createStatement = show.field(1)->asBytes();
     }
+    const int tableCount = int(tables.size());
     tables += orderViews(views);
 
+    // Routines before the views (a view may call a function), triggers and events at the end.
+    static const QList<ObjectKind> routines = {
+        { "SHOW FUNCTION STATUS WHERE Db = DATABASE()", 1, "FUNCTION", 2, -1, 3, 50003 },
+        { "SHOW PROCEDURE STATUS WHERE Db = DATABASE()", 1, "PROCEDURE", 2, -1, 3, 50003 },
+    };
+    static const QList<ObjectKind> triggersAndEvents = {
+        { "SHOW TRIGGERS", 0, "TRIGGER", 2, -1, 3, 50121 },
+        { "SHOW EVENTS", 1, "EVENT", 3, 2, 4, 50106 },
+    };
     const int count = int(tables.size());
     m_host.setGauge(1, 0, count);
     for (int k = 0; k < count; ++k) {
+        if (k == tableCount) {
+            const Outcome outcome = dumpObjects(db, file, routines);
+            if (outcome != Outcome::Done)
+                return outcome;
+        }
         m_host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Tabelle %1 von %2").arg(k + 1).arg(count));
         setOverall(qint64(k) * 100 / count + qint64(index) * 100 - 100);
         const Outcome outcome = dumpTable(db, file, tables[k]);
@@ -438,7 +635,79 @@ DatabaseSaver::Outcome DatabaseSaver::dumpDatabase(TmySQLDatabase &db, DumpFile 
             return outcome;
         m_host.setGauge(1, k + 1, count);
     }
-    return Outcome::Done;
+    Outcome outcome = Outcome::Done;
+    if (tableCount == count)
+        outcome = dumpObjects(db, file, routines);
+    if (outcome == Outcome::Done)
+        outcome = dumpObjects(db, file, triggersAndEvents);
+    return outcome;
+}
+
+/*
+ * Each object is written between "DELIMITER ;;" and "DELIMITER ;" lines, as the stock client
+ * reads them too: its body has ";" at line ends. Before it, the session gets the SQL mode, the
+ * character set (and for events the time zone) the object was made with, so it behaves the
+ * same after the restore; the session's own settings come back after the last object.
+ */
+DatabaseSaver::Outcome DatabaseSaver::dumpObjects(TmySQLDatabase &db, DumpFile &file, const QList<ObjectKind> &kinds)
+{
+    const int version = db.serverVersionNumber();
+    QByteArray &out = file.buffer();
+    bool saved = false;
+    if (!rawResults(db, true))
+        return Outcome::Failed;
+    for (const ObjectKind &kind : kinds) {
+        if (version < kind.minVersion)
+            continue;
+        QList<QByteArray> names;
+        {
+            TmySQLQuery list(&db);
+            list.setSql(QString::fromLatin1(kind.listSql));
+            if (!list.open())
+                return Outcome::Failed;
+            while (!list.eof()) {
+                if (list.fieldCount() > kind.nameColumn)
+                    names.append(list.field(kind.nameColumn)->asBytes());
+                if (!list.next())
+                    return Outcome::Failed;
+            }
+        }
+        for (const QByteArray &rawName : std::as_const(names)) {
+            const QString name = QString::fromUtf8(rawName);
+            m_host.setProgressLine(ProgressLine::Source, name);
+            m_host.processEvents();
+            TmySQLQuery show(&db);
+            show.setSqlBytes(QByteArray("SHOW CREATE ") + kind.keyword + ' ' + DatabaseDump::quoteName(name));
+            if (!show.open() || show.eof() || show.fieldCount() <= kind.charsetColumn + 1)
+                return Outcome::Failed;
+            // Without the right to see it, the server shows no definition: it cannot be saved.
+            if (show.field(kind.createColumn)->isNull())
+                return Outcome::Failed;
+            if (!saved) {
+                out += "\r\n\r\n\r\nSET @trevalo_sql_mode=@@sql_mode, @trevalo_time_zone=@@time_zone,"
+                       " @trevalo_cs_client=@@character_set_client, @trevalo_cs_results=@@character_set_results,"
+                       " @trevalo_collation=@@collation_connection;";
+                saved = true;
+            }
+            out += "\r\n\r\n\r\nDROP " + QByteArray(kind.keyword) + " IF EXISTS " + DatabaseDump::quoteName(name) + ";";
+            out += "\r\nSET sql_mode=" + sqlString(show.field(1)->asBytes());
+            if (kind.timeZoneColumn >= 0)
+                out += ", time_zone=" + sqlString(show.field(kind.timeZoneColumn)->asBytes());
+            const QByteArray charset = show.field(kind.charsetColumn)->asBytes();
+            out += ", character_set_client=" + sqlString(charset) + ", character_set_results=" + sqlString(charset)
+                + ", collation_connection=" + sqlString(show.field(kind.charsetColumn + 1)->asBytes()) + ";";
+            out += "\r\nDELIMITER ;;\r\n" + show.field(kind.createColumn)->asBytes() + ";;\r\nDELIMITER ;";
+            if (!file.spill())
+                return Outcome::Failed;
+        }
+    }
+    if (saved)
+        out += "\r\nSET sql_mode=@trevalo_sql_mode, time_zone=@trevalo_time_zone,"
+               " character_set_client=@trevalo_cs_client, character_set_results=@trevalo_cs_results,"
+               " collation_connection=@trevalo_collation;";
+    if (!rawResults(db, false))
+        return Outcome::Failed;
+    return file.spill() ? Outcome::Done : Outcome::Failed;
 }
 
 DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &file, const TableEntry &entry)
@@ -470,13 +739,35 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
 
     TmySQLTable table(&db);
     table.setTableName(entry.name);
-    if (!table.open())
+    // Invisible columns are read and written by name; an INSERT without names would leave them out.
+    QByteArray columnList;
+    if (hasInvisibleColumn(create)) {
+        const QStringList names = columnNamesOf(create);
+        table.setColumnNames(names);
+        QList<QByteArray> quoted;
+        for (const QString &column : names)
+            quoted.append(DatabaseDump::quoteName(column));
+        columnList = " (" + quoted.join(", ") + ')';
+    }
+    if (!rawResults(db, true))
+        return Outcome::Failed;
+    db.setIoTimeout(kRowsTimeoutSeconds);
+    const bool opened = table.open();
+    if (!opened)
         return Outcome::Failed;
     if (!markNullability(create, table))
         return Outcome::Failed;
     m_host.processEvents();
 
-    const QByteArray rowStart = "\r\nINSERT INTO " + name + " VALUES (";
+    QList<TextForm> forms;
+    for (int c = 0; c < table.fieldCount(); ++c) {
+        const quint16 charset = table.field(c)->column().charset;
+        if (table.field(c)->column().type == kJsonType)
+            forms.append(TextForm::Utf8);
+        else
+            forms.append(charset == 0 ? TextForm::AsciiCompatible : textFormOf(m_charsets.value(charset)));
+    }
+    const QByteArray rowStart = "\r\nINSERT INTO " + name + columnList + " VALUES (";
     const int columns = table.fieldCount();
     qint64 rows = 0;
     while (!table.eof()) {
@@ -488,7 +779,7 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
         for (int c = 0; c < columns; ++c) {
             if (c > 0)
                 out += ", ";
-            appendValue(out, *table.field(c));
+            appendValue(out, *table.field(c), forms[c]);
         }
         out += ");";
         if (!file.spill())
@@ -497,7 +788,8 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
             return Outcome::Failed;
     }
     table.close();
-    return Outcome::Done;
+    db.setIoTimeout(kCatalogTimeoutSeconds);
+    return rawResults(db, false) ? Outcome::Done : Outcome::Failed;
 }
 
 // True when the user confirms the cancel; No takes the request back and the dump goes on.
@@ -514,10 +806,21 @@ bool DatabaseSaver::confirmCancel()
     return false;
 }
 
+// Asked while the connection waits for the server: the window stays alive, and a confirmed
+// cancel ends the wait at once instead of after the server's answer.
+bool DatabaseSaver::cancelCheck()
+{
+    if (m_cancelConfirmed)
+        return true;
+    m_host.processEvents();
+    if (m_host.cancelRequested() && confirmCancel())
+        m_cancelConfirmed = true;
+    return m_cancelConfirmed;
+}
+
 void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, const QString &dumpPath)
 {
     const QString zipPath = workDir + QStringLiteral("Archive.zip");
-    QFile::remove(zipPath);
     ZipProgress progress;
     progress.message = [this](const QString &line) {
         m_host.setProgressLine(ProgressLine::Source, QStringLiteral("Verpacke : ") + line.section(u':', 1));
@@ -541,7 +844,6 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
         fail(Failure::Copying, entry.DB_Name);
         return;
     }
-    QDir().rmdir(workDir);
     if (m_host.cancelRequested()) {
         // The copy's own confirmation was answered Yes: no further database.
         m_run.abortFlag = true;
@@ -553,7 +855,7 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
         m_run.writeLog(QStringLiteral("Datenbank: \"") + entry.DB_Name + QStringLiteral("\" gesichert."));
 }
 
-void DatabaseSaver::fail(Failure failure, const QString &entryName)
+void DatabaseSaver::fail(Failure failure, const QString &entryName, const QString &reason)
 {
     ++m_run.errorCount;
     m_run.abortFlag = true;
@@ -577,6 +879,8 @@ void DatabaseSaver::fail(Failure failure, const QString &entryName)
         m_host.showMessage(box);
     m_run.setLastMessage(text + entryName);
     m_run.writeLog(text + entryName);
+    if (!reason.isEmpty())
+        m_run.writeLog(reason);
 }
 
 } // namespace

@@ -40,6 +40,11 @@ public:
     {
         return m_file.size();
     }
+    /// The line before the last LF ended with CR (which next() leaves out).
+    bool lastHadCr() const
+    {
+        return m_lastHadCr;
+    }
     /// The next line into *line and the bytes it took (with its line end) into *taken.
     bool next(QByteArray *line, qsizetype *taken)
     {
@@ -71,7 +76,8 @@ private:
     {
         qsizetype length = end - m_pos;
         *taken = length + terminator;
-        if (length > 0 && m_buffer[m_pos + length - 1] == '\r')
+        m_lastHadCr = length > 0 && m_buffer[m_pos + length - 1] == '\r';
+        if (m_lastHadCr)
             --length;
         *line = m_buffer.mid(m_pos, length);
         m_pos = end + terminator;
@@ -81,6 +87,7 @@ private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_atEnd = false;
+    bool m_lastHadCr = false;
 };
 
 // "`my-table`" -> "my-table", "kunden" stays; *rest points behind the name.
@@ -122,6 +129,8 @@ public:
 
     bool connect(const Access &access);
     void restore(const QString &dumpPath);
+    /// Ends the restore after a confirmed cancel.
+    void cancelled();
     void disconnect()
     {
         m_db.close();
@@ -138,9 +147,10 @@ public:
 
 private:
     bool confirmCancel();
+    bool cancelCheck();
     void showItem(qsizetype counter);
     void runStatement(QList<QByteArray> &lines);
-    void addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt);
+    void addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt);
     void flushBatch();
     bool execute(const QByteArray &sql, QString *error);
     bool executeReported(const QByteArray &sql, const QByteArray &firstLine);
@@ -152,10 +162,11 @@ private:
     Report m_report;
     QString m_tableText;
     bool m_stopped = false;
+    bool m_cancelConfirmed = false; // a wait for the server ended by the user's confirmed cancel
 
     // Consecutive rows of one InnoDB table become one multi-row INSERT.
     QByteArray m_batchableTable; ///< the table whose CREATE said ENGINE=InnoDB
-    QByteArray m_batchTable;
+    QByteArray m_batchTable; ///< the statement start ("INSERT INTO `t`", with its column list) of the batch
     QByteArray m_batch;
     QList<QByteArray> m_batchStatements;
     qsizetype m_batchLimit = kBatchLimit;
@@ -177,19 +188,20 @@ bool Restorer::connect(const Access &access)
         QStringLiteral("PWD=") + access.password,
         QStringLiteral("TIMEOUT=5") });
     m_db.setLoginPrompt(false);
+    m_db.setConnectOptions(access.requireTls ? TmySQLDatabase::coRequireTls : 0);
+    m_db.setCancelCheck([this] { return cancelCheck(); });
     if (!m_db.open()) {
-        fail(Result::ConnectFailed, m_db.errorString());
+        fail(m_cancelConfirmed ? Result::Cancelled : Result::ConnectFailed, m_db.errorString());
         return false;
     }
 
-    // The session a dump file expects; rows are committed per table, not per statement.
+    // The session a dump file expects; rows are committed per table, not per statement. The
+    // time zone stays the server's: a dump whose times are UTC says so itself.
     const int version = m_db.serverVersionNumber();
     QList<QByteArray> session;
     if (version >= 40101)
-        session << "SET NAMES utf8mb4"
+        session << (version >= 50503 ? "SET NAMES utf8mb4" : "SET NAMES utf8")
                 << "SET SESSION sql_mode='NO_AUTO_VALUE_ON_ZERO'";
-    if (version >= 40103)
-        session << "SET time_zone='+00:00'";
     session << "SET FOREIGN_KEY_CHECKS=0"
             << "SET autocommit=0";
     QString error;
@@ -241,6 +253,10 @@ bool Restorer::executeReported(const QByteArray &sql, const QByteArray &firstLin
     QString error;
     if (execute(sql, &error))
         return true;
+    if (m_cancelConfirmed) {
+        m_stopped = true;
+        return false;
+    }
     reportFailure(firstLine, error);
     if (!m_db.connected()) {
         // Every further statement would fail the same way: one report is enough.
@@ -268,6 +284,10 @@ void Restorer::flushBatch()
         m_report.statements += int(statements.size());
         return;
     }
+    if (m_cancelConfirmed) {
+        m_stopped = true;
+        return;
+    }
     if (!m_db.connected()) {
         m_report.statements += int(statements.size());
         reportFailure(statements.first(), error);
@@ -283,13 +303,14 @@ void Restorer::flushBatch()
     }
 }
 
-void Restorer::addToBatch(const QByteArray &statement, const QByteArray &table, qsizetype valuesAt)
+// prefix: the statement up to " VALUES ("; rows join a batch only behind the same prefix.
+void Restorer::addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt)
 {
     if (!m_batchStatements.isEmpty()
-        && (m_batchTable != table || m_batch.size() + statement.size() - valuesAt + 1 > m_batchLimit))
+        && (m_batchTable != prefix || m_batch.size() + statement.size() - valuesAt + 1 > m_batchLimit))
         flushBatch();
     if (m_batchStatements.isEmpty()) {
-        m_batchTable = table;
+        m_batchTable = prefix;
         m_batch = statement;
     } else {
         m_batch += ',';
@@ -310,8 +331,14 @@ void Restorer::runStatement(QList<QByteArray> &lines)
         qsizetype rest = 0;
         const QByteArray table = takeName(first, kInsertInto.size(), &rest);
         static const QByteArray values = " VALUES (";
-        if (!m_batchableTable.isEmpty() && table == m_batchableTable && first.mid(rest, values.size()) == values) {
-            addToBatch(first, table, rest + values.size() - 1);
+        // Rows of a table with invisible columns name their columns: " (`a`, `b`) VALUES (".
+        qsizetype at = rest;
+        if (first.mid(rest, 3) == " (`") {
+            at = first.indexOf("`)" + values, rest);
+            at = at < 0 ? rest : at + 2;
+        }
+        if (!m_batchableTable.isEmpty() && table == m_batchableTable && first.mid(at, values.size()) == values) {
+            addToBatch(first, first.left(at), at + values.size() - 1);
             return;
         }
     }
@@ -351,6 +378,26 @@ bool Restorer::confirmCancel()
     return false;
 }
 
+// Asked while the connection waits for the server, so that a cancel does not wait for its answer.
+bool Restorer::cancelCheck()
+{
+    if (m_cancelConfirmed)
+        return true;
+    m_host.processEvents();
+    if (m_host.cancelRequested() && confirmCancel())
+        m_cancelConfirmed = true;
+    return m_cancelConfirmed;
+}
+
+void Restorer::cancelled()
+{
+    m_db.close();
+    m_host.showMessage(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
+    m_host.setProgressVisible(false);
+    m_stopped = true;
+    fail(Result::Cancelled, QString());
+}
+
 void Restorer::restore(const QString &dumpPath)
 {
     LineReader reader;
@@ -364,12 +411,15 @@ void Restorer::restore(const QString &dumpPath)
     qsizetype counter = 0;
     bool inInsert = false;
     bool started = false; // the statement has a line that is not empty
+    // Stored objects stand between "DELIMITER ;;" and "DELIMITER ;": their bodies hold ";" at
+    // line ends, and their lines are taken as they are.
+    QByteArray delimiter = ";";
     QList<QByteArray> statement;
     QByteArray line;
     qsizetype taken = 0;
     QString error;
 
-    while (!m_stopped && reader.next(&line, &taken)) {
+    while (!m_stopped && !m_cancelConfirmed && reader.next(&line, &taken)) {
         total += taken;
         if (counter % 10 == 0) {
             m_host.setGauge(2, total / 1000, maximum);
@@ -377,15 +427,34 @@ void Restorer::restore(const QString &dumpPath)
             m_host.processEvents();
             if (m_host.cancelRequested() && confirmCancel()) {
                 flushBatch();
-                execute("COMMIT", &error);
-                m_db.close();
-                m_host.showMessage(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
-                m_host.setProgressVisible(false);
-                fail(Result::Cancelled, QString());
+                if (!m_cancelConfirmed)
+                    execute("COMMIT", &error);
+                cancelled();
                 return;
             }
         }
         ++counter;
+        if (!started && line.startsWith("DELIMITER ")) {
+            delimiter = line.mid(10).trimmed();
+            if (delimiter.isEmpty())
+                delimiter = ";";
+            statement.clear();
+            continue;
+        }
+        if (delimiter != ";") {
+            started = true;
+            if (line.endsWith(delimiter)) {
+                line.chop(delimiter.size());
+                statement.append(line);
+                runStatement(statement);
+                statement.clear();
+                started = false;
+            } else {
+                // A body's own CR LF line ends stay as they were.
+                statement.append(reader.lastHadCr() ? line + '\r' : line);
+            }
+            continue;
+        }
         if (line.isEmpty()) {
             statement.append(QByteArray());
             continue;
@@ -421,6 +490,10 @@ void Restorer::restore(const QString &dumpPath)
         statement.clear();
         inInsert = false;
         started = false;
+    }
+    if (m_cancelConfirmed) {
+        cancelled();
+        return;
     }
     if (!m_stopped) {
         flushBatch();
@@ -472,7 +545,10 @@ Report restoreDatabase(RunHost &host,
 
     Restorer restorer(host, displayName);
     if (!restorer.connect(access)) {
-        host.showMessage(connectFailedText());
+        if (restorer.report().result == Result::Cancelled)
+            restorer.cancelled();
+        else
+            host.showMessage(connectFailedText());
         return restorer.report();
     }
 

@@ -16,6 +16,7 @@ struct Access {
     QString user;
     QString password;
     QString database;
+    bool requireTls = false; ///< the job's DB_TLS: fail the connect when the server offers no TLS
 };
 
 enum class Result {
@@ -47,9 +48,12 @@ QString connectFailedText();
  * The dump is extracted into a folder of its own below tempFolder (the system's temporary
  * folder when empty) and deleted at the end in every case.
  *
- * The session runs as a dump file expects: utf8mb4, time zone "+00:00", foreign-key checks
- * off, SQL mode NO_AUTO_VALUE_ON_ZERO only (no ANSI_QUOTES, no NO_BACKSLASH_ESCAPES, no strict
- * mode). Statements are assembled line by line and executed in order; a rejected one shows
+ * The session runs as a dump file expects: utf8mb4 (utf8 before server 5.5.3), foreign-key
+ * checks off, SQL mode NO_AUTO_VALUE_ON_ZERO only (no ANSI_QUOTES, no NO_BACKSLASH_ESCAPES, no
+ * strict mode). The time zone is the server's unless the dump sets "+00:00" itself (dumps that
+ * hold UTC times do; older ones hold the server's local times). Statements are assembled line
+ * by line and executed in order; lines between "DELIMITER ;;" and "DELIMITER ;" are taken as
+ * they are and end a statement only with ";;" (stored routines, triggers, events). A rejected one shows
  * "Fehler bei der Datenbankwiederherstellung. ..." with its first line and the server's text,
  * and the restore goes on. The rows of an InnoDB table are sent in one transaction, joined
  * into multi-row INSERTs; a batch the server rejects is sent again row by row, so each
@@ -60,7 +64,8 @@ QString connectFailedText();
  * request is confirmed with "Möchten Sie die Wiederherstellung wirklich abbrechen?" (the
  * unattended answer is No: a half-restored database would lose data). Yes commits what was
  * sent, shows "Der Wiederherstellungsvorgang wurde abgebrochen.", hides the progress and
- * returns Cancelled.
+ * returns Cancelled. The cancel is also asked while the connection waits for the server; a Yes
+ * there ends the wait at once (the server then takes back the open transaction).
  */
 Report restoreDatabase(RunHost &host,
     const QString &archivePath,

@@ -11,7 +11,12 @@
 #include <openssl/rsa.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
+
+#ifdef TREVALO_HAVE_SODIUM
+#include <sodium.h>
+#endif
 
 namespace MySqlAuth
 {
@@ -140,3 +145,65 @@ QByteArray rsaEncryptPassword(
 }
 
 } // namespace MySqlAuth
+
+bool MySqlAuth::hasEd25519()
+{
+#ifdef TREVALO_HAVE_SODIUM
+    return true;
+#else
+    return false;
+#endif
+}
+
+QByteArray MySqlAuth::ed25519Signature(const QByteArray &password, const QByteArray &nonce)
+{
+#ifdef TREVALO_HAVE_SODIUM
+    if (sodium_init() < 0)
+        return {};
+    // RFC 8032 signing, with SHA512(password) where the seed's hash would be.
+    unsigned char az[64];
+    crypto_hash_sha512(az, reinterpret_cast<const unsigned char *>(password.constData()), quint64(password.size()));
+    az[0] &= 248;
+    az[31] &= 63;
+    az[31] |= 64;
+    unsigned char publicKey[32];
+    if (crypto_scalarmult_ed25519_base_noclamp(publicKey, az) != 0)
+        return {};
+
+    unsigned char hash[64];
+    crypto_hash_sha512_state state;
+    crypto_hash_sha512_init(&state);
+    crypto_hash_sha512_update(&state, az + 32, 32);
+    crypto_hash_sha512_update(
+        &state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
+    crypto_hash_sha512_final(&state, hash);
+    unsigned char r[32];
+    crypto_core_ed25519_scalar_reduce(r, hash);
+    unsigned char signature[64];
+    if (crypto_scalarmult_ed25519_base_noclamp(signature, r) != 0)
+        return {};
+
+    crypto_hash_sha512_init(&state);
+    crypto_hash_sha512_update(&state, signature, 32);
+    crypto_hash_sha512_update(&state, publicKey, 32);
+    crypto_hash_sha512_update(
+        &state, reinterpret_cast<const unsigned char *>(nonce.constData()), quint64(nonce.size()));
+    crypto_hash_sha512_final(&state, hash);
+    unsigned char k[32];
+    crypto_core_ed25519_scalar_reduce(k, hash);
+    unsigned char wide[64] = {};
+    memcpy(wide, az, 32);
+    unsigned char a[32];
+    crypto_core_ed25519_scalar_reduce(a, wide);
+    unsigned char ka[32];
+    crypto_core_ed25519_scalar_mul(ka, k, a);
+    crypto_core_ed25519_scalar_add(signature + 32, r, ka);
+    sodium_memzero(az, sizeof az);
+    sodium_memzero(a, sizeof a);
+    return QByteArray(reinterpret_cast<const char *>(signature), 64);
+#else
+    Q_UNUSED(password);
+    Q_UNUSED(nonce);
+    return {};
+#endif
+}

@@ -32,4 +32,15 @@ QByteArray cachingSha2Scramble(const QByteArray &password, const QByteArray &non
 QByteArray rsaEncryptPassword(
     const QByteArray &password, const QByteArray &nonce, const QByteArray &publicKeyPem, QString *error);
 
+/// True when this build can answer MariaDB's ed25519 login (it needs libsodium).
+bool hasEd25519();
+
+/**
+ * client_ed25519 (MariaDB): the 64-byte Ed25519 signature of the server's nonce with the key
+ * that the password makes, where the password takes the place of the usual 32-byte seed
+ * (the secret scalar comes from SHA512(password)). Also for an empty password. Empty when the
+ * build has no Ed25519.
+ */
+QByteArray ed25519Signature(const QByteArray &password, const QByteArray &nonce);
+
 } // namespace MySqlAuth

@@ -7,8 +7,8 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QStringDecoder>
-#include <QTcpSocket>
 
 #include <zlib.h>
 
@@ -21,6 +21,7 @@ enum Capability : quint32 {
     ConnectWithDb = 8,
     Compress = 32,
     Protocol41 = 512,
+    Ssl = 2048,
     Transactions = 8192,
     SecureConnection = 32768,
     PluginAuth = 1u << 19,
@@ -37,10 +38,12 @@ enum Command : char {
 constexpr quint16 kStatusMoreResults = 0x0008;
 constexpr int kMaxPacket = 0xFFFFFF;
 constexpr int kClientProtocol = 10;
+constexpr qint64 kWaitSliceMs = 100;
 
 const QByteArray kNativePlugin = QByteArrayLiteral("mysql_native_password");
 const QByteArray kOldPlugin = QByteArrayLiteral("mysql_old_password");
 const QByteArray kSha2Plugin = QByteArrayLiteral("caching_sha2_password");
+const QByteArray kEd25519Plugin = QByteArrayLiteral("client_ed25519");
 
 void putInt(QByteArray &out, quint64 value, int bytes)
 {
@@ -159,13 +162,17 @@ QString MySqlClientError::text(int code)
         return QStringLiteral("Commands out of sync; you can't run this command now");
     case MalformedPacket:
         return QStringLiteral("Malformed packet");
+    case PacketTooLarge:
+        return QStringLiteral("Got packet bigger than 'max_allowed_packet' bytes");
+    case Interrupted:
+        return QStringLiteral("Vorgang abgebrochen");
     default:
         return QStringLiteral("Unknown MySQL error %1").arg(code);
     }
 }
 
 struct MySqlWire::Private {
-    std::unique_ptr<QTcpSocket> socket;
+    std::unique_ptr<QSslSocket> socket;
     QByteArray in; // the packet stream (decompressed when compression is on)
     qsizetype inPos = 0;
     QByteArray raw; // compressed frames as read from the socket
@@ -173,9 +180,16 @@ struct MySqlWire::Private {
     bool compressed = false;
     quint8 seq = 0;
     quint8 compressedSeq = 0;
-    int waitMs = 30000;
     bool lastWaitTimedOut = false;
     int ioTimeoutMs = 600000;
+    // Until the login is done every wait shares the connect's deadline; after it each packet
+    // and each write gets the I/O limit as a whole, however slowly its bytes come.
+    bool fixedDeadline = false;
+    QDeadlineTimer deadline;
+    qint64 maxPacketSize = MySqlWire::kDefaultMaxPacketSize;
+    std::function<bool()> cancelCheck;
+    bool checkCancel = true; // off while saying goodbye
+    bool cancelled = false; // the cancel check ended the last wait
 
     enum class State { Closed, Idle, Rows };
     State state = State::Closed;
@@ -209,9 +223,31 @@ struct MySqlWire::Private {
     // A transport failure leaves the protocol state unknown: the session is over.
     bool fatal(int code)
     {
-        setClientError(code);
+        setClientError(cancelled ? MySqlClientError::Interrupted : code);
         closeSocket();
         return false;
+    }
+    void startWait()
+    {
+        if (!fixedDeadline)
+            deadline = QDeadlineTimer(ioTimeoutMs);
+    }
+    // Waits in short slices so that a cancel is seen within a second whatever the server does.
+    // The cancel check is asked only when a slice passed without progress: a server that
+    // answers is not cut off in the middle of a statement.
+    bool waitSlice(bool forWrite)
+    {
+        if (deadline.hasExpired()) {
+            lastWaitTimedOut = true;
+            return false;
+        }
+        const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kWaitSliceMs));
+        const bool progress = forWrite ? socket->waitForBytesWritten(slice) : socket->waitForReadyRead(slice);
+        if (!progress && checkCancel && cancelCheck && cancelCheck()) {
+            cancelled = true;
+            return false;
+        }
+        return true;
     }
     void closeSocket()
     {
@@ -232,13 +268,11 @@ struct MySqlWire::Private {
         if (!socket)
             return false;
         lastWaitTimedOut = false;
-        if (socket->bytesAvailable() == 0) {
+        while (socket->bytesAvailable() == 0) {
             if (socket->state() != QAbstractSocket::ConnectedState)
                 return false;
-            if (!socket->waitForReadyRead(waitMs) && socket->bytesAvailable() == 0) {
-                lastWaitTimedOut = socket->error() == QAbstractSocket::SocketTimeoutError;
+            if (!waitSlice(false))
                 return false;
-            }
         }
         buffer.append(socket->readAll());
         return true;
@@ -293,6 +327,7 @@ struct MySqlWire::Private {
     bool readPacket(QByteArray *payload, int lostCode = MySqlClientError::ServerLost)
     {
         payload->resize(0);
+        startWait();
         for (;;) {
             compact(in, inPos);
             if (!ensure(4))
@@ -300,6 +335,10 @@ struct MySqlWire::Private {
             const qsizetype length = qsizetype(getInt(in, inPos, 3));
             seq = quint8(quint8(in[inPos + 3]) + 1);
             inPos += 4;
+            // A chain of parts that never ends would take all memory: no row of a real
+            // server is larger than its own packet limit (1 GiB at most).
+            if (payload->size() + length > maxPacketSize)
+                return fatal(MySqlClientError::PacketTooLarge);
             if (!ensure(length))
                 return fatal(lostCode);
             payload->append(in.constData() + inPos, length);
@@ -314,8 +353,9 @@ struct MySqlWire::Private {
             return fatal(MySqlClientError::ServerGone);
         if (socket->write(bytes) != bytes.size())
             return fatal(MySqlClientError::ServerGone);
-        while (socket->bytesToWrite() > 0) {
-            if (!socket->waitForBytesWritten(waitMs))
+        startWait();
+        while (socket->bytesToWrite() > 0 || socket->encryptedBytesToWrite() > 0) {
+            if (socket->state() != QAbstractSocket::ConnectedState || !waitSlice(true))
                 return fatal(MySqlClientError::ServerGone);
         }
         return true;
@@ -382,6 +422,7 @@ struct MySqlWire::Private {
             return setClientError(MySqlClientError::ServerGone), false;
         if (state == State::Rows)
             return setClientError(MySqlClientError::CommandsOutOfSync), false;
+        cancelled = false;
         errorCode = 0;
         errorString.clear();
         sqlState.clear();
@@ -506,6 +547,38 @@ struct MySqlWire::Private {
     }
 
     bool login(const Settings &s, const QByteArray &greeting);
+
+    // Encrypts the connection within the login's deadline. The server's certificate is not
+    // checked: the encryption keeps the data from passive listeners on the way.
+    bool startTls()
+    {
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket->startClientEncryption();
+        while (!socket->isEncrypted()) {
+            if (socket->state() != QAbstractSocket::ConnectedState || !waitForTls())
+                break;
+        }
+        if (socket->isEncrypted())
+            return true;
+        if (cancelled)
+            return fatal(MySqlClientError::Interrupted);
+        const QString reason = deadline.hasExpired() ? QStringLiteral("Zeitüberschreitung") : socket->errorString();
+        closeSocket();
+        setError(MySqlClientError::SslConnectionError,
+            QStringLiteral("Die verschlüsselte Verbindung (TLS) zum Datenbankserver kam nicht zustande: ") + reason);
+        return false;
+    }
+    bool waitForTls()
+    {
+        if (deadline.hasExpired())
+            return false;
+        const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kWaitSliceMs));
+        if (!socket->waitForEncrypted(slice) && !socket->isEncrypted() && cancelCheck && cancelCheck()) {
+            cancelled = true;
+            return false;
+        }
+        return true;
+    }
     bool loginLoop(const Settings &s, QByteArray seed, QByteArray pluginName);
 };
 
@@ -568,11 +641,19 @@ bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
         return fatal(MySqlClientError::MalformedPacket);
 
     const bool v41 = serverCaps & Protocol41;
+    if (s.requireTls && !(v41 && (serverCaps & Ssl))) {
+        setError(MySqlClientError::SslConnectionError,
+            QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+        closeSocket();
+        return false;
+    }
     const QByteArray db = s.database;
     QByteArray packet;
     if (v41) {
         clientCaps = LongPassword | LongFlag | Protocol41 | Transactions
             | (serverCaps & (SecureConnection | PluginAuth | PluginAuthLenencData));
+        if ((s.tls || s.requireTls) && (serverCaps & Ssl))
+            clientCaps |= Ssl;
         if (!db.isEmpty() && (serverCaps & ConnectWithDb))
             clientCaps |= ConnectWithDb;
         if (s.compress && (serverCaps & Compress))
@@ -601,6 +682,11 @@ bool MySqlWire::Private::login(const Settings &s, const QByteArray &greeting)
             packet.append(db).append('\0');
         if (clientCaps & PluginAuth)
             packet.append(pluginName).append('\0');
+        if (clientCaps & Ssl) {
+            // The start of the login answer asks for TLS; the whole answer follows encrypted.
+            if (!writePacket(packet.left(32)) || !startTls())
+                return false;
+        }
     } else {
         // Servers before 4.1 (3.23, 4.0) read the short response with two-byte flags.
         clientCaps = LongPassword | LongFlag | Transactions | (serverCaps & SecureConnection);
@@ -667,6 +753,8 @@ bool MySqlWire::Private::loginLoop(const Settings &s, QByteArray seed, QByteArra
                 answer = MySqlAuth::oldScramble(s.password, seed) + '\0';
             else if (pluginName == kSha2Plugin)
                 answer = MySqlAuth::cachingSha2Scramble(s.password, seed);
+            else if (pluginName == kEd25519Plugin && MySqlAuth::hasEd25519())
+                answer = MySqlAuth::ed25519Signature(s.password, seed);
             // Any other plugin gets an empty answer, and the server refuses it with its own text.
         } else if (head == 0x01 && pluginName == kSha2Plugin) {
             if (awaitingKey) {
@@ -737,15 +825,31 @@ bool MySqlWire::connectToServer(const Settings &s)
         }
     }
 
-    const QDeadlineTimer deadline(s.connectTimeoutMs);
+    // One deadline for everything up to the logged-in session: TCP connect, greeting, login.
+    d->deadline = QDeadlineTimer(s.connectTimeoutMs);
+    d->fixedDeadline = true;
+    d->cancelled = false;
     int lastErrno = 0;
     for (const QHostAddress &address : std::as_const(addresses)) {
-        auto socket = std::make_unique<QTcpSocket>();
+        auto socket = std::make_unique<QSslSocket>();
         socket->setReadBufferSize(1 << 20);
         socket->connectToHost(address, s.port);
-        if (socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        bool connected = false;
+        while (!connected && socket->state() != QAbstractSocket::UnconnectedState && !d->deadline.hasExpired()) {
+            if (d->cancelCheck && d->cancelCheck()) {
+                d->cancelled = true;
+                break;
+            }
+            connected = socket->waitForConnected(int(qBound<qint64>(1, d->deadline.remainingTime(), kWaitSliceMs)));
+        }
+        if (connected) {
             d->socket = std::move(socket);
             break;
+        }
+        if (d->cancelled) {
+            d->fixedDeadline = false;
+            d->setClientError(MySqlClientError::Interrupted);
+            return false;
         }
         switch (socket->error()) {
         case QAbstractSocket::ConnectionRefusedError:
@@ -759,21 +863,26 @@ bool MySqlWire::connectToServer(const Settings &s)
             break;
         case QAbstractSocket::SocketResourceError:
         case QAbstractSocket::UnsupportedSocketOperationError:
+            d->fixedDeadline = false;
             d->setError(MySqlClientError::SocketCreateError,
                 QStringLiteral("Can't create TCP/IP socket (%1)").arg(int(socket->error())));
             return false;
         default:
-            lastErrno = socket->state() == QAbstractSocket::ConnectedState ? 0 : 110;
+            lastErrno = 110;
             break;
         }
         socket->abort();
-        if (deadline.hasExpired())
+        if (d->deadline.hasExpired())
             break;
     }
     const auto cannotConnect = [&](int code) {
         d->closeSocket();
-        d->setError(MySqlClientError::ConnectionError,
-            QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
+        d->fixedDeadline = false;
+        if (d->cancelled)
+            d->setClientError(MySqlClientError::Interrupted);
+        else
+            d->setError(MySqlClientError::ConnectionError,
+                QStringLiteral("Can't connect to MySQL server on '%1' (%2)").arg(shownHost).arg(code));
         return false;
     };
     if (!d->socket)
@@ -781,16 +890,15 @@ bool MySqlWire::connectToServer(const Settings &s)
     d->socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     d->state = Private::State::Idle;
 
-    // A listener that never greets counts as a failed connect within the same time limit.
-    d->waitMs = int(qMax<qint64>(1, deadline.remainingTime()));
+    // A listener that never greets (or greets byte by byte) is a failed connect in the same time.
     QByteArray greeting;
     if (!d->readPacket(&greeting))
         return cannotConnect(d->lastWaitTimedOut ? 110 : 104);
-    d->waitMs = qMax(1, s.connectTimeoutMs);
-    if (!d->login(s, greeting))
+    const bool loggedIn = d->login(s, greeting);
+    d->fixedDeadline = false;
+    if (!loggedIn)
         return false;
     d->compressed = d->clientCaps & Compress;
-    d->waitMs = d->ioTimeoutMs;
     if (!s.database.isEmpty() && !(d->clientCaps & ConnectWithDb)) {
         if (!selectDatabase(s.database)) {
             d->closeSocket();
@@ -805,11 +913,15 @@ void MySqlWire::disconnectFromServer()
     if (d->state == Private::State::Idle && d->socket) {
         d->seq = 0;
         d->compressedSeq = 0;
-        d->waitMs = qMin(d->waitMs, 2000);
+        // A goodbye is a courtesy: short, and not held up by a cancel that already ended the work.
+        d->deadline = QDeadlineTimer(qMin(d->ioTimeoutMs, 2000));
+        d->fixedDeadline = true;
+        d->checkCancel = false;
         d->writePacket(QByteArray(1, ComQuit));
+        d->checkCancel = true;
+        d->fixedDeadline = false;
     }
     d->closeSocket();
-    d->waitMs = d->ioTimeoutMs;
 }
 
 bool MySqlWire::isOpen() const
@@ -820,8 +932,16 @@ bool MySqlWire::isOpen() const
 void MySqlWire::setIoTimeout(int milliseconds)
 {
     d->ioTimeoutMs = qMax(1, milliseconds);
-    if (d->state != Private::State::Closed)
-        d->waitMs = d->ioTimeoutMs;
+}
+
+void MySqlWire::setMaxPacketSize(qint64 bytes)
+{
+    d->maxPacketSize = qMax<qint64>(kMaxPacket, bytes);
+}
+
+void MySqlWire::setCancelCheck(std::function<bool()> check)
+{
+    d->cancelCheck = std::move(check);
 }
 
 bool MySqlWire::query(const QByteArray &sql, bool *hasResult)
@@ -1020,6 +1140,11 @@ quint32 MySqlWire::serverCapabilities() const
 quint32 MySqlWire::clientCapabilities() const
 {
     return d->clientCaps;
+}
+
+bool MySqlWire::tlsActive() const
+{
+    return d->socket && d->socket->isEncrypted();
 }
 
 bool MySqlWire::compressionActive() const

@@ -6,9 +6,10 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
-class QTcpSocket;
+class QSslSocket;
 
 /// Client-side error codes and their texts (the server's own errors keep their codes and texts).
 namespace MySqlClientError
@@ -22,8 +23,11 @@ enum Code {
     VersionError = 2007,
     ServerLost = 2013,
     CommandsOutOfSync = 2014,
+    PacketTooLarge = 2020,
+    SslConnectionError = 2026,
     MalformedPacket = 2027,
     AuthPluginError = 2061,
+    Interrupted = 2100, // the cancel check asked to stop a wait ("Vorgang abgebrochen")
 };
 /// The fixed text of a client-side code; "Unknown MySQL error %d" for codes without one.
 QString text(int code);
@@ -49,7 +53,14 @@ struct MySqlRow {
 
 /**
  * The wire layer under TmySQLDatabase. Blocking, single-threaded; every wait on the socket
- * is bounded (the connect by the connect time-out, everything after it by the I/O time-out).
+ * is bounded as a whole: the TCP connect, the greeting and the login together by the connect
+ * time-out, after it each packet (however slowly its bytes come) and each write by the I/O
+ * time-out. A logical packet larger than maxPacketSize fails with 2020 instead of growing
+ * memory. Waits run in slices of 100 ms and ask the cancel check between them; when it says
+ * stop, the call fails with 2100 and the session is closed. The connection is encrypted
+ * (TLS, the server's certificate unchecked) whenever the server offers it; with requireTls a
+ * server without TLS fails the connect with 2026. Logins: mysql_native_password,
+ * mysql_old_password, caching_sha2_password and MariaDB's client_ed25519.
  * A failed call returns false and leaves errorCode()/errorString(); a failure of the transport
  * (time-out, closed socket, garbage) also closes the connection, so that isOpen() tells the
  * caller the session is gone. Results are streamed: query() reads the column definitions,
@@ -67,6 +78,8 @@ public:
         QByteArray database; // empty: none
         int connectTimeoutMs = 30000;
         bool compress = false; // only used when the server offers it
+        bool tls = true; // encrypted whenever the server offers it
+        bool requireTls = false; // a server without TLS fails the connect (2026)
     };
 
     MySqlWire();
@@ -80,8 +93,13 @@ public:
     void disconnectFromServer();
     bool isOpen() const;
 
-    /// Time limit of each wait for the server after the login (default 10 minutes).
+    /// Time limit of each packet read or write after the login (default 10 minutes).
     void setIoTimeout(int milliseconds);
+    /// Largest logical packet (one row) accepted; 1 GiB by default, the most a server sends.
+    void setMaxPacketSize(qint64 bytes);
+    static constexpr qint64 kDefaultMaxPacketSize = qint64(1) << 30;
+    /// Called between wait slices (at least every 100 ms while waiting); true ends the wait.
+    void setCancelCheck(std::function<bool()> check);
 
     /**
      * Sends one statement. *hasResult tells whether a result set follows; then columns()
@@ -113,6 +131,7 @@ public:
     quint32 serverCapabilities() const;
     quint32 clientCapabilities() const; // the flags agreed at login
     bool compressionActive() const;
+    bool tlsActive() const;
     quint32 threadId() const;
     QString authPlugin() const; // the plugin that logged in
 

@@ -184,6 +184,11 @@ void TmySQLDatabase::setIoTimeout(int seconds)
     m_wire.setIoTimeout(m_ioTimeoutSeconds * 1000);
 }
 
+void TmySQLDatabase::setCancelCheck(std::function<bool()> check)
+{
+    m_wire.setCancelCheck(std::move(check));
+}
+
 QStringList TmySQLDatabase::params() const
 {
     return m_params;
@@ -252,6 +257,7 @@ bool TmySQLDatabase::open()
     const int timeout = param(kTimeout, &timeoutFound).trimmed().toInt();
     settings.connectTimeoutMs = (timeoutFound && timeout > 0 ? timeout : 30) * 1000;
     settings.compress = m_connectOptions & coCompress;
+    settings.requireTls = m_connectOptions & coRequireTls;
 
     m_wire.setIoTimeout(m_ioTimeoutSeconds * 1000);
     if (!m_wire.connectToServer(settings))
@@ -311,6 +317,11 @@ QString TmySQLDatabase::serverVersion() const
 int TmySQLDatabase::serverVersionNumber() const
 {
     return m_wire.serverVersionNumber();
+}
+
+bool TmySQLDatabase::tlsActive() const
+{
+    return m_wire.tlsActive();
 }
 
 bool TmySQLDatabase::compressionActive() const

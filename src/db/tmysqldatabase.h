@@ -64,6 +64,7 @@ class TmySQLDatabase
 public:
     enum ConnectOption {
         coCompress = 0x1,
+        coRequireTls = 0x2, ///< fail the connect when the server offers no TLS (TLS is used whenever offered)
     };
     /// Asks for user and password (texts in MySqlLoginTexts); false means "Abbrechen".
     using LoginPromptHandler = std::function<bool(const QString &databaseName, QString *userName, QString *password)>;
@@ -97,8 +98,11 @@ public:
     void setReadOnly(bool on);
     bool handleShared() const;
     void setHandleShared(bool on);
-    /// Seconds each wait for the server may last once connected (default 600).
+    /// Seconds each packet read or write may take once connected (default 600).
     void setIoTimeout(int seconds);
+    /// Asked at least every 100 ms while the connection waits for the server; true stops the
+    /// wait (the call fails with MySqlClientError::Interrupted and the connection is closed).
+    void setCancelCheck(std::function<bool()> check);
 
     QStringList params() const;
     bool setParams(const QStringList &lines);
@@ -120,6 +124,7 @@ public:
     /// major*10000 + minor*100 + patch of serverVersion() (4.1.7-log gives 40107).
     int serverVersionNumber() const;
     bool compressionActive() const;
+    bool tlsActive() const;
 
     /// The protocol session the data sets share.
     MySqlWire &wire();
@@ -294,11 +299,14 @@ public:
 
     QString tableName() const;
     void setTableName(const QString &name);
+    /// Columns to read by name instead of "*" (which leaves out invisible columns); empty: all.
+    void setColumnNames(const QStringList &names);
     bool open();
     /// The ORDER BY list of the last open ("`a`,`b` DESC"), empty without index.
     QString orderBy() const;
 
 private:
     QString m_tableName;
+    QStringList m_columnNames;
     QString m_orderBy;
 };

@@ -499,6 +499,11 @@ void TmySQLTable::setTableName(const QString &name)
     m_tableName = name;
 }
 
+void TmySQLTable::setColumnNames(const QStringList &names)
+{
+    m_columnNames = names;
+}
+
 QString TmySQLTable::orderBy() const
 {
     return m_orderBy;
@@ -513,7 +518,11 @@ bool TmySQLTable::open()
     // Backquoted names came with server 3.23.7.
     const bool quoted = m_database->serverVersionNumber() >= 32307;
     const QString name = quoted ? quoteIdentifier(m_tableName) : m_tableName;
-    const QString select = QStringLiteral("Select * from ") + name;
+    QStringList columns;
+    for (const QString &column : std::as_const(m_columnNames))
+        columns.append(quoteIdentifier(column));
+    const QString select = QStringLiteral("Select ")
+        + (columns.isEmpty() ? QStringLiteral("*") : columns.join(QLatin1Char(','))) + QStringLiteral(" from ") + name;
 
     // The column definitions alone: a table that does not exist fails here.
     if (!openResult((select + QStringLiteral(" limit 0")).toUtf8()))

@@ -186,6 +186,7 @@ void readFields(TAuftrag &job, const IniDocument &ini)
         db.DB_Host = ini.value(QStringLiteral("DB_Host"), QStringLiteral("Host") + num, QString());
         db.DB_Port = ini.value(QStringLiteral("DB_Port"), QStringLiteral("Port") + num, QStringLiteral("3306"));
         db.DB_DBName = ini.value(QStringLiteral("DB_DBName"), QStringLiteral("DBNAME") + num, QString());
+        db.DB_TLS = ini.value(QStringLiteral("DB_TLS"), QStringLiteral("TLS") + num, QString());
         job.databases.append(db);
     }
 }
@@ -289,6 +290,9 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords)
         put(QStringLiteral("DB_Host"), QStringLiteral("Host") + num, db.DB_Host);
         put(QStringLiteral("DB_Port"), QStringLiteral("Port") + num, db.DB_Port);
         put(QStringLiteral("DB_DBName"), QStringLiteral("DBNAME") + num, db.DB_DBName);
+        // Only where it is asked for, so that job files without it stay as they were.
+        if (!db.DB_TLS.isEmpty())
+            put(QStringLiteral("DB_TLS"), QStringLiteral("TLS") + num, db.DB_TLS);
     }
     return w;
 }

@@ -22,6 +22,7 @@ struct TODBC_DB {
     QString DB_Host;
     QString DB_Port;
     QString DB_DBName;
+    QString DB_TLS; ///< "ja": the connection must be encrypted (TLS is used whenever the server offers it)
 };
 
 /**

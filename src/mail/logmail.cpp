@@ -24,6 +24,7 @@ void configure(T_TcpIp &client, const QString &host, quint16 port, const LogMail
     client.setReadTimeout(options.readTimeoutMs);
     client.setExtraCaCertificates(options.extraCaCertificates);
     client.setIdleHandler(options.idle);
+    client.setCancelCheck(options.cancel);
 }
 
 // The lines of a text file as a line list holds them: a final line break opens no empty line.
@@ -87,7 +88,19 @@ QString failureText()
     return QStringLiteral("Die eMail mit dem Protokoll konnte nicht verschickt werden.");
 }
 
-void sendSmtp(const Settings &settings, const QStringList &bodyLines, const Options &options)
+QString failureReason(const std::exception &error)
+{
+    if (const auto *protocol = dynamic_cast<const EProtocolError *>(&error)) {
+        if (protocol->code() > 0)
+            return QStringLiteral("%1 %2 %3").arg(protocol->protocol()).arg(protocol->code()).arg(protocol->message());
+        return protocol->protocol() + u' ' + protocol->message();
+    }
+    if (const auto *mail = dynamic_cast<const EMailError *>(&error))
+        return mail->message();
+    return QString::fromLocal8Bit(error.what());
+}
+
+QStringList sendSmtp(const Settings &settings, const QStringList &bodyLines, const Options &options)
 {
     // Without them the client sends nothing and raises nothing, which would pass for success.
     if (settings.sender.trimmed().isEmpty())
@@ -116,6 +129,11 @@ void sendSmtp(const Settings &settings, const QStringList &bodyLines, const Opti
     mail.setSubject(settings.subject);
     mail.setBody(bodyLines);
     mail.send();
+    QStringList refused;
+    const QStringList replies = smtp.refusalReplies();
+    for (qsizetype i = 0; i < smtp.refusedRecipients().size(); ++i)
+        refused << smtp.refusedRecipients().at(i) + QStringLiteral(": ") + replies.value(i);
+    return refused;
 }
 
 void mailLog(BackupRun &run, const QString &subject)
@@ -133,25 +151,39 @@ void mailLogWith(BackupRun &run, const QString &subject, const Options &options)
     settings.subject = subject;
     Options waiting = options;
     waiting.idle = [&run] { run.host().processEvents(); };
+    // A cancel that ended the run already does not keep its log from being mailed; a new one
+    // ends the mail.
+    const bool cancelledBefore = run.host().cancelRequested();
+    waiting.cancel = [&run, cancelledBefore] { return !cancelledBefore && run.host().cancelRequested(); };
 
     bool sent = false;
+    QString reason;
+    QStringList refused;
     QStringList lines;
-    if (readLogLines(RunLog::logFilePath(*job), &lines)) {
-        if (settings.mapi) {
-            const SystemMail::Result result
-                = SystemMail::send(settings.recipient, subject, lines, waiting.systemMailTimeoutMs, waiting.idle);
-            sent = result.status == SystemMail::Status::Sent;
-        } else {
-            try {
-                sendSmtp(settings, lines, waiting);
-                sent = true;
-            } catch (const std::exception &) {
-                // Every kind of failure gets the one message below; the run goes on.
-            }
+    if (!readLogLines(RunLog::logFilePath(*job), &lines)) {
+        reason = QStringLiteral("Die Protokolldatei kann nicht gelesen werden.");
+    } else if (settings.mapi) {
+        const SystemMail::Result result
+            = SystemMail::send(settings.recipient, subject, lines, waiting.systemMailTimeoutMs, waiting.idle);
+        sent = result.status == SystemMail::Status::Sent;
+        reason = result.message;
+    } else {
+        try {
+            refused = sendSmtp(settings, lines, waiting);
+            sent = true;
+        } catch (const std::exception &e) {
+            // Every kind of failure gets the one message below with its reason; the run goes on.
+            reason = failureReason(e);
         }
     }
-    if (!sent)
-        run.host().showMessage(failureText());
+    for (const QString &recipient : std::as_const(refused))
+        run.writeLog(QStringLiteral("Empfänger vom Mailserver abgelehnt: ") + recipient);
+    if (!sent) {
+        run.writeLog(failureText());
+        if (!reason.isEmpty())
+            run.writeLog(reason);
+        run.host().showMessage(reason.isEmpty() ? failureText() : failureText() + u'\n' + reason);
+    }
 }
 
 TestResult sendTestMail(const Settings &settings, const Options &options)

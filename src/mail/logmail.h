@@ -49,6 +49,8 @@ struct Options {
     QList<QSslCertificate> extraCaCertificates;
     /// Called about every 100 ms while a server or the mail program is awaited.
     std::function<void()> idle;
+    /// Asked about every 100 ms while a server is awaited; true ends the mail.
+    std::function<bool()> cancel;
 };
 
 /// "Die eMail mit dem Protokoll konnte nicht verschickt werden."
@@ -58,8 +60,11 @@ QString failureText();
  * The mail step of a run (BackupRun::Hooks::mailLog): mails the running job's log file with the
  * given subject when the job wants it (email and Proto on, and errors counted unless
  * email_bei_fehler is off). SMTP after an optional POP3 log-in, or the system's mail service.
- * Every failure shows failureText() through the run's host; nothing is written to the log and
- * nothing is thrown. The host's processEvents() runs while servers are awaited.
+ * A failure shows failureText() through the run's host with the reason (the server's reply,
+ * the TLS or connection error) on the next line, and writes both lines to the log; nothing is
+ * thrown. Each recipient the server refused gets a log line (the others still get the mail).
+ * The host's processEvents() runs while servers are awaited, and a cancel requested during the
+ * mail (window button, SIGTERM, Ctrl-C) ends it within a second.
  */
 void mailLog(BackupRun &run, const QString &subject);
 /// The same with other limits (a test's own POP3 port and certificate).
@@ -68,9 +73,13 @@ void mailLogWith(BackupRun &run, const QString &subject, const Options &options)
 /**
  * Sends bodyLines through SMTP as settings say, after a POP3 log-in and log-out when
  * settings.pop3Login is on. Throws the errors of tcpip.h (EMailError and its kinds), also
- * for an empty sender or recipient, which the SMTP client would silently skip.
+ * for an empty sender or recipient, which the SMTP client would silently skip. Returns the
+ * refused recipients, each as "<address>: <the server's reply>".
  */
-void sendSmtp(const Settings &settings, const QStringList &bodyLines, const Options &options);
+QStringList sendSmtp(const Settings &settings, const QStringList &bodyLines, const Options &options);
+
+/// Why a mail failed, in one line: the server's reply with its code, or the error's own text.
+QString failureReason(const std::exception &error);
 
 /// What the mail options dialog shows after "Testen".
 struct TestResult {

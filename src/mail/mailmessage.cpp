@@ -53,6 +53,92 @@ QList<QByteArray> quotedPrintable(const QByteArray &line)
     return lines;
 }
 
+// Encoded words (RFC 2047) for a phrase such as a display name: whole characters, at most
+// 45 bytes of UTF-8 per word, so that no word grows past 75 characters.
+QByteArray encodedWords(const QString &text)
+{
+    QList<QByteArray> words;
+    QByteArray chunk;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QByteArray bytes = text.mid(i, length).toUtf8();
+        if (chunk.size() + bytes.size() > 45) {
+            words << chunk;
+            chunk.clear();
+        }
+        chunk += bytes;
+        i += length;
+    }
+    words << chunk;
+    QByteArray out;
+    for (const QByteArray &word : std::as_const(words))
+        out += (out.isEmpty() ? "" : " ") + ("=?UTF-8?B?" + word.toBase64() + "?=");
+    return out;
+}
+
+/*
+ * An address header's value with every display name that is not plain ASCII as encoded
+ * words; the addresses, separators and ASCII names stay as written. Mailboxes are split at
+ * "," and ";" outside quotes and angle brackets.
+ */
+QByteArray addressHeaderValue(const QString &value)
+{
+    QByteArray out;
+    QString mailbox;
+    bool quoted = false;
+    bool angle = false;
+    const auto flush = [&out](const QString &box) {
+        if (isPlainAscii(box) || box.isEmpty()) {
+            out += box.toLatin1();
+            return;
+        }
+        const qsizetype open = box.lastIndexOf(QLatin1Char('<'));
+        const QString name = open >= 0 ? box.left(open) : box;
+        qsizetype lead = 0;
+        while (lead < name.size() && name.at(lead).isSpace())
+            ++lead;
+        qsizetype end = name.size();
+        while (end > lead && name.at(end - 1).isSpace())
+            --end;
+        QString phrase = name.mid(lead, end - lead);
+        if (phrase.size() >= 2 && phrase.startsWith(QLatin1Char('"')) && phrase.endsWith(QLatin1Char('"')))
+            phrase = phrase.mid(1, phrase.size() - 2);
+        // A bare address has no name to encode; its bytes go as they are.
+        if (phrase.isEmpty() || (open < 0 && phrase.contains(QLatin1Char('@')))) {
+            out += box.toUtf8();
+            return;
+        }
+        out += name.left(lead).toUtf8() + encodedWords(phrase) + name.mid(end).toUtf8()
+            + (open >= 0 ? box.mid(open).toUtf8() : QByteArray());
+    };
+    for (const QChar c : value) {
+        if (c == QLatin1Char('"') && !angle)
+            quoted = !quoted;
+        else if (c == QLatin1Char('<') && !quoted)
+            angle = true;
+        else if (c == QLatin1Char('>') && !quoted)
+            angle = false;
+        if (!quoted && !angle && (c == QLatin1Char(',') || c == QLatin1Char(';'))) {
+            flush(mailbox);
+            out += char(c.unicode());
+            mailbox.clear();
+        } else {
+            mailbox += c;
+        }
+    }
+    flush(mailbox);
+    return out;
+}
+
+bool hasEightBit(const QByteArray &line)
+{
+    for (const char c : line) {
+        if (c & 0x80)
+            return true;
+    }
+    return false;
+}
+
 bool isUtf8(const QByteArray &charset)
 {
     return charset.compare("UTF-8", Qt::CaseInsensitive) == 0 || charset.compare("UTF8", Qt::CaseInsensitive) == 0;
@@ -256,7 +342,7 @@ void T_Mail::setSmtp(T_SMTP *smtp)
     m_smtp = smtp;
 }
 
-QList<QByteArray> T_Mail::message(const QDateTime &now) const
+QList<QByteArray> T_Mail::message(const QDateTime &now, bool sevenBit) const
 {
     // A bare CR or LF inside a body line would end the line on the wire; they become line breaks.
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
@@ -267,8 +353,8 @@ QList<QByteArray> T_Mail::message(const QDateTime &now) const
     QStringList texts = bodyLines;
     texts << from() << sender() << references() << replyTo() << m_recipients << m_cc << header();
     const QByteArray charset = effectiveCharset(texts);
-    const auto headerLine = [&charset](const char *name, const QString &value) {
-        return QByteArray(name) + encode(oneLine(value), charset);
+    const auto headerLine = [](const char *name, const QString &value) {
+        return QByteArray(name) + addressHeaderValue(oneLine(value));
     };
 
     QList<QByteArray> lines;
@@ -295,7 +381,7 @@ QList<QByteArray> T_Mail::message(const QDateTime &now) const
     bool tooLong = false;
     for (const QString &line : std::as_const(bodyLines)) {
         encodedBody << encode(line, charset);
-        tooLong = tooLong || encodedBody.last().size() > s_maxLineBytes;
+        tooLong = tooLong || encodedBody.last().size() > s_maxLineBytes || (sevenBit && hasEightBit(encodedBody.last()));
     }
     lines << "MIME-Version: 1.0";
     lines << "Content-Type: text/plain; charset=" + charset;
@@ -320,7 +406,9 @@ void T_Mail::send()
     if (ownSender)
         m_smtp->setSender(sender().isEmpty() ? from() : sender());
     m_smtp->setRecipients(m_recipients + m_cc + m_bcc);
-    m_smtp->setMessage(message(Clock::now()));
+    const QDateTime now = Clock::now();
+    m_smtp->setMessage(message(now));
+    m_smtp->setSevenBitMessage(message(now, true));
     // The client keeps no message or borrowed sender after this mail, whatever its outcome.
     struct Reset {
         T_SMTP *smtp;
@@ -328,6 +416,7 @@ void T_Mail::send()
         ~Reset()
         {
             smtp->setMessage({});
+            smtp->setSevenBitMessage({});
             if (sender)
                 smtp->setSender(QString());
         }

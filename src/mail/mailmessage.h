@@ -88,8 +88,11 @@ public:
      * The message lines without line ends, as they go to the server (before dot-stuffing):
      * From, Message-ID, Date, Subject, To, CC, Sender, References, Reply-To, the MIME lines,
      * the extra header lines, an empty line and the body. now is the local time of the Date line.
+     * Display names that are not ASCII go out as RFC 2047 words, the addresses as they are. The
+     * body is 8-bit unless a line is too long for SMTP or sevenBit asks for a body of ASCII
+     * bytes only; then it is quoted-printable.
      */
-    QList<QByteArray> message(const QDateTime &now) const;
+    QList<QByteArray> message(const QDateTime &now, bool sevenBit = false) const;
 
     /**
      * Sends the message at the time of the program's clock. Does nothing without an SMTP

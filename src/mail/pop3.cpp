@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/pop3.h"
 
+#include <QAbstractSocket>
+
 T_Pop3::T_Pop3()
     : T_TcpIp(110)
 {
@@ -25,6 +27,11 @@ void T_Pop3::setPassword(const QString &password)
 {
     m_password = password;
 }
+
+namespace
+{
+constexpr qsizetype s_maxListEntries = 1000000;
+} // namespace
 
 QList<Pop3Message> T_Pop3::messages() const
 {
@@ -51,10 +58,14 @@ void T_Pop3::login()
     checkedReply();
     sendLine("LIST");
     checkedReply();
+    // The whole list within the reply time, and no more entries than a mailbox could hold.
+    const QDeadlineTimer deadline(readTimeout());
     for (;;) {
-        const QByteArray line = readLine();
+        const QByteArray line = readLine(deadline);
         if (line == ".")
             break;
+        if (m_messages.size() >= s_maxListEntries)
+            throw ESocketError(QStringLiteral("Reply from the mail server too long"), QAbstractSocket::UnknownSocketError);
         const QList<QByteArray> fields = line.split(' ');
         bool numberOk = false;
         bool sizeOk = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/smtp.h"
 
+#include <QAbstractSocket>
+
 namespace {
 
 bool isSeparator(QChar c)
@@ -10,6 +12,11 @@ bool isSeparator(QChar c)
 
 // A protocol failure noticed by the client itself, not by a server reply.
 constexpr int s_clientRefusal = 0;
+
+// Real multi-line replies (EHLO) have a few dozen short lines; a server that sends more is
+// not one to talk to.
+constexpr int s_maxReplyLines = 1000;
+constexpr qsizetype s_maxReplyBytes = 256 * 1024;
 
 } // namespace
 
@@ -109,9 +116,21 @@ QStringList T_SMTP::refusedRecipients() const
     return m_refused;
 }
 
+QStringList T_SMTP::refusalReplies() const
+{
+    return m_refusalReplies;
+}
+
+void T_SMTP::setSevenBitMessage(const QList<QByteArray> &lines)
+{
+    m_sevenBitMessage = lines;
+}
+
 void T_SMTP::readReply()
 {
-    QByteArray line = readLine();
+    // One time limit for the whole reply: continuation lines cannot stretch it line by line.
+    const QDeadlineTimer deadline(readTimeout());
+    QByteArray line = readLine(deadline);
     const QByteArray code = line.left(3);
     bool ok = code.size() == 3;
     for (char c : code)
@@ -122,8 +141,12 @@ void T_SMTP::readReply()
     m_replyText = QString::fromUtf8(line.mid(4));
     m_replyLines = {line.mid(4)};
     // Continuation lines carry a hyphen right after the code; code and text stay the first line's.
+    qsizetype bytes = line.size();
     while (line.indexOf('-') == 3) {
-        line = readLine();
+        line = readLine(deadline);
+        bytes += line.size();
+        if (m_replyLines.size() >= s_maxReplyLines || bytes > s_maxReplyBytes)
+            throw ESocketError(QStringLiteral("Reply from the mail server too long"), QAbstractSocket::UnknownSocketError);
         m_replyLines << line.mid(4);
     }
 }
@@ -207,15 +230,19 @@ void T_SMTP::send()
     if (m_recipients.isEmpty() || m_message.isEmpty() || m_sender.isEmpty())
         return;
     m_refused.clear();
+    m_refusalReplies.clear();
     m_extensions.clear();
     connectToServer();
     try {
         readReply(); // the greeting; servers that refuse service refuse HELO as well
 
-        if (m_user.isEmpty() && security() == Security::None) {
+        // EHLO tells which extensions (8BITMIME) the server has; an old server refuses it.
+        command("EHLO " + localHostName().toUtf8());
+        if (m_replyCode >= 500 && m_user.isEmpty() && security() == Security::None) {
             hello();
         } else {
-            extendedHello();
+            check(m_replyCode < 300);
+            m_extensions = m_replyLines.mid(1);
             if (security() == Security::StartTls) {
                 if (!hasExtension("STARTTLS"))
                     throw EProtocolError(QStringLiteral("SMTP"),
@@ -235,7 +262,14 @@ void T_SMTP::send()
                 authenticate();
         }
 
-        command("MAIL FROM: <" + mailAddress(m_sender, 1).toUtf8() + '>');
+        bool eightBit = false;
+        for (const QByteArray &line : std::as_const(m_message)) {
+            for (const char c : line)
+                eightBit = eightBit || (c & 0x80);
+        }
+        const bool useSevenBit = eightBit && !hasExtension("8BITMIME") && !m_sevenBitMessage.isEmpty();
+        command("MAIL FROM: <" + mailAddress(m_sender, 1).toUtf8() + '>'
+            + (eightBit && hasExtension("8BITMIME") ? " BODY=8BITMIME" : ""));
         check(m_replyCode < 300);
 
         for (const QString &line : std::as_const(m_recipients)) {
@@ -244,8 +278,10 @@ void T_SMTP::send()
                 if (address.isNull())
                     break;
                 command("RCPT TO: <" + address.toUtf8() + '>');
-                if (m_replyCode >= 300)
+                if (m_replyCode >= 300) {
                     m_refused << address;
+                    m_refusalReplies << QString::number(m_replyCode) + u' ' + m_replyText;
+                }
             }
         }
 
@@ -253,7 +289,7 @@ void T_SMTP::send()
         // Anything but 354 means the server will not take the message, whatever the code class says.
         check(m_replyCode == 354);
         QByteArray data;
-        for (const QByteArray &line : std::as_const(m_message)) {
+        for (const QByteArray &line : std::as_const(useSevenBit ? m_sevenBitMessage : m_message)) {
             // Dot-stuffing: the server removes one leading dot from every line.
             if (line.startsWith('.'))
                 data += '.';

@@ -16,9 +16,11 @@ QString mailAddress(const QString &text, int n);
 
 /**
  * Sends one message over SMTP (default port 25). Set the host, the envelope sender, the
- * recipient lines and the message lines, then call send(). Without a user and without
- * security the dialogue is the classic one (HELO); with a user or a security mode it is
- * extended (EHLO, STARTTLS when asked for, AUTH PLAIN or LOGIN as the server offers).
+ * recipient lines and the message lines, then call send(). The client greets with EHLO (HELO
+ * when the server refuses it, unless a user or a security mode needs the extensions), then
+ * STARTTLS when asked for, AUTH PLAIN or LOGIN as the server offers. 8-bit message bytes go
+ * out only where the server offers 8BITMIME (with BODY=8BITMIME); elsewhere the 7-bit form.
+ * Each reply, continuation lines included, must come within the read time-out as a whole.
  *
  * Refused recipients do not stop the mail (see refusedRecipients()); a refused HELO/EHLO,
  * MAIL FROM, DATA or message throws EProtocolError with the server's reply text, and so does
@@ -36,6 +38,9 @@ public:
     /// The message lines (headers, empty line, body) as bytes, without line ends.
     QList<QByteArray> message() const;
     void setMessage(const QList<QByteArray> &lines);
+    /// The same message in 7-bit form, sent instead when message() holds 8-bit bytes and the
+    /// server does not offer 8BITMIME (empty: message() is sent as it is).
+    void setSevenBitMessage(const QList<QByteArray> &lines);
     /// Envelope sender text; its first address goes into MAIL FROM ("<>" when it has none).
     QString sender() const;
     void setSender(const QString &sender);
@@ -56,6 +61,8 @@ public:
     QString replyText() const;
     /// Addresses the server refused at RCPT TO during the last send().
     QStringList refusedRecipients() const;
+    /// The server's reply to each of them ("550 5.1.1 unknown user").
+    QStringList refusalReplies() const;
 
 private:
     void readReply();
@@ -77,4 +84,6 @@ private:
     QList<QByteArray> m_replyLines;
     QList<QByteArray> m_extensions;
     QStringList m_refused;
+    QStringList m_refusalReplies;
+    QList<QByteArray> m_sevenBitMessage;
 };

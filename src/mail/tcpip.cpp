@@ -2,6 +2,8 @@
 #include "mail/tcpip.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSslConfiguration>
@@ -131,6 +133,11 @@ void T_TcpIp::setIdleHandler(std::function<void()> handler)
     m_idle = std::move(handler);
 }
 
+void T_TcpIp::setCancelCheck(std::function<bool()> check)
+{
+    m_cancel = std::move(check);
+}
+
 bool T_TcpIp::isConnected() const
 {
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -143,23 +150,46 @@ bool T_TcpIp::isEncrypted() const
 
 namespace {
 
-// Waits in slices so that the idle handler runs while a server is slow; false when the deadline
-// passes or the socket fails for another reason than the slice's own time-out.
+// Waits in slices so that the idle handler runs while a server is slow and a cancel is seen
+// within a second; false when the deadline passes or the socket fails for another reason than
+// the slice's own time-out. A cancel throws.
 template<typename Wait>
-bool waitSliced(QSslSocket *socket, const QDeadlineTimer &deadline, const std::function<void()> &idle, Wait wait)
+bool waitSliced(QSslSocket *socket,
+    const QDeadlineTimer &deadline,
+    const std::function<void()> &idle,
+    const std::function<bool()> &cancel,
+    Wait wait)
 {
     for (;;) {
         const qint64 left = deadline.remainingTime();
         if (left == 0)
             return false;
-        const int slice = int(idle ? std::min<qint64>(left, 100) : std::min<qint64>(left, INT_MAX));
+        const int slice = int(idle || cancel ? std::min<qint64>(left, 100) : std::min<qint64>(left, INT_MAX));
         if (wait(slice))
             return true;
         if (socket->error() != QAbstractSocket::SocketTimeoutError)
             return false;
         if (idle)
             idle();
+        if (cancel && cancel())
+            throw ESocketError(QStringLiteral("Vorgang abgebrochen"), QAbstractSocket::OperationError);
     }
+}
+
+// The trust of other OpenSSL programs: SSL_CERT_FILE names a bundle, SSL_CERT_DIR folders of
+// certificates (separated like PATH), both besides the system's store.
+QList<QSslCertificate> environmentCaCertificates()
+{
+    QList<QSslCertificate> certificates;
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        certificates += QSslCertificate::fromPath(file, QSsl::Pem);
+    const QString dirs = qEnvironmentVariable("SSL_CERT_DIR");
+    for (const QString &dir : dirs.split(QDir::listSeparator(), Qt::SkipEmptyParts)) {
+        for (const QFileInfo &entry : QDir(dir).entryInfoList(QDir::Files | QDir::Readable))
+            certificates += QSslCertificate::fromPath(entry.filePath(), QSsl::Pem);
+    }
+    return certificates;
 }
 
 } // namespace
@@ -185,6 +215,7 @@ void T_TcpIp::connectToServer()
     });
 
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.addCaCertificates(environmentCaCertificates());
     if (!m_extraCaCertificates.isEmpty())
         config.addCaCertificates(m_extraCaCertificates);
 
@@ -195,7 +226,7 @@ void T_TcpIp::connectToServer()
         m_socket->setSslConfiguration(config);
         if (m_security == Security::Tls) {
             m_socket->connectToHostEncrypted(address.toString(), m_port, m_hostname);
-            if (waitSliced(m_socket.get(), deadline, m_idle, [this](int ms) {
+            if (waitSliced(m_socket.get(), deadline, m_idle, m_cancel, [this](int ms) {
                     return m_socket->waitForEncrypted(ms);
                 }))
                 return;
@@ -207,7 +238,7 @@ void T_TcpIp::connectToServer()
             }
         } else {
             m_socket->connectToHost(address, m_port);
-            if (waitSliced(m_socket.get(), deadline, m_idle, [this](int ms) {
+            if (waitSliced(m_socket.get(), deadline, m_idle, m_cancel, [this](int ms) {
                     return m_socket->waitForConnected(ms);
                 }))
                 return;
@@ -238,7 +269,7 @@ void T_TcpIp::startTls()
     m_socket->setPeerVerifyName(m_hostname);
     m_socket->startClientEncryption();
     const QDeadlineTimer deadline(m_connectTimeout);
-    if (!waitSliced(m_socket.get(), deadline, m_idle, [this](int ms) {
+    if (!waitSliced(m_socket.get(), deadline, m_idle, m_cancel, [this](int ms) {
             return m_socket->waitForEncrypted(ms);
         })) {
         const QString reason = m_socket->errorString();
@@ -261,7 +292,7 @@ void T_TcpIp::sendData(const QByteArray &bytes)
     m_socket->write(bytes);
     const QDeadlineTimer deadline(m_readTimeout);
     while (m_socket->bytesToWrite() > 0 || m_socket->encryptedBytesToWrite() > 0) {
-        if (!waitSliced(m_socket.get(), deadline, m_idle, [this](int ms) {
+        if (!waitSliced(m_socket.get(), deadline, m_idle, m_cancel, [this](int ms) {
                 return m_socket->waitForBytesWritten(ms);
             })) {
             if (m_socket->state() != QAbstractSocket::ConnectedState)
@@ -274,14 +305,18 @@ void T_TcpIp::sendData(const QByteArray &bytes)
 
 QByteArray T_TcpIp::readLine()
 {
+    return readLine(QDeadlineTimer(m_readTimeout));
+}
+
+QByteArray T_TcpIp::readLine(const QDeadlineTimer &deadline)
+{
     if (!m_socket)
         throw ESocketError(QStringLiteral("Connection closed by server"), QAbstractSocket::RemoteHostClosedError);
-    const QDeadlineTimer deadline(m_readTimeout);
     while (!m_socket->canReadLine()) {
         if (m_socket->bytesAvailable() > s_maxLineLength)
             throw ESocketError(QStringLiteral("Reply line too long"), QAbstractSocket::UnknownSocketError);
         if (m_socket->state() != QAbstractSocket::ConnectedState
-            || !waitSliced(m_socket.get(), deadline, m_idle, [this](int ms) {
+            || !waitSliced(m_socket.get(), deadline, m_idle, m_cancel, [this](int ms) {
                    return m_socket->waitForReadyRead(ms);
                })) {
             if (m_socket->canReadLine())

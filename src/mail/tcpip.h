@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
@@ -108,6 +109,8 @@ public:
     /// Certificates trusted in addition to the system's store (a test's own server).
     void setExtraCaCertificates(const QList<QSslCertificate> &certificates);
     void setIdleHandler(std::function<void()> handler);
+    /// Asked about every 100 ms while waiting; true ends the wait with ESocketError "Vorgang abgebrochen".
+    void setCancelCheck(std::function<bool()> check);
 
     bool isConnected() const;
 
@@ -126,6 +129,8 @@ public:
      * arrives in the read time-out or the server closes the connection before the line ends.
      */
     QByteArray readLine();
+    /// The same within a deadline that the caller sets for a whole reply of several lines.
+    QByteArray readLine(const QDeadlineTimer &deadline);
 
     /// The name this computer gives itself ("127.0.0.1" when it has none or it cannot be looked up).
     static QString localHostName();
@@ -147,5 +152,6 @@ private:
     int m_readTimeout = 60000;
     QList<QSslCertificate> m_extraCaCertificates;
     std::function<void()> m_idle;
+    std::function<bool()> m_cancel;
     std::unique_ptr<QSslSocket> m_socket;
 };

@@ -12,7 +12,9 @@
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -73,7 +75,8 @@ private:
         job->backup_ok_anzeigen = false;
         job->fehler_anzeigen = true;
         job->databases = databases;
-        saveJob(*job);
+        if (!saveJob(*job))
+            qWarning() << "the job file could not be written";
         return *job;
     }
 
@@ -183,6 +186,7 @@ private slots:
         QVERIFY2(m_server.start(&error), qPrintable(error));
         sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture.sql"))));
         sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/alltypes.sql"))));
+        sql(QString::fromUtf8(readFile(QStringLiteral(TREVALO_TEST_DATA "/db/roundtrip.sql"))));
     }
 
     void cleanupTestCase()
@@ -221,7 +225,8 @@ private slots:
         QVERIFY(!expected.isEmpty());
         QCOMPARE(dumpOf(QStringLiteral("Stammdaten")), expected);
         QCOMPARE(dumpOf(QStringLiteral("Leer")),
-            QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"));
+            QByteArray("# Datensicherung der Datenbank: Leer\r\n# Erstellt mit Trevalo \r\n# am: 10.12.2026 21:30:05"
+                       "\r\n/*!40103 SET TIME_ZONE='+00:00' */;"));
 
         const QString log = logText();
         for (const char *line : { "Datenbankverbindung zu Stammdaten wurde hergestellt.\r\n",
@@ -290,6 +295,111 @@ private slots:
         QCOMPARE(rows(copy, ts), rows(source, ts));
     }
 
+    // Text of every character set, invisible and generated columns, and the stored objects.
+    void testRoundTripCharsetsAndObjects()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Rundreise"), QStringLiteral("rundreise")) });
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        sql(QStringLiteral("CREATE DATABASE rundreise_copy CHARACTER SET utf8mb4"));
+        TmySQLDatabase source;
+        QVERIFY(connect(source, QStringLiteral("rundreise")));
+        const auto inserts = [&] {
+            return rows(source, QStringLiteral("SHOW GLOBAL STATUS LIKE 'Com_insert'")).value(0).value(1).toInt();
+        };
+        const int insertsBefore = inserts();
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            archiveOf(QStringLiteral("Rundreise")),
+            QStringLiteral("Rundreise"),
+            access(QStringLiteral("rundreise_copy")),
+            path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+        // The rows of each InnoDB table went as one statement, column list or not; MyISAM's one row alone.
+        QCOMPARE(inserts() - insertsBefore, 4);
+
+        TmySQLDatabase copy;
+        QVERIFY(connect(copy, QStringLiteral("rundreise_copy")));
+        const auto same = [&](const QString &select) {
+            const auto expected = rows(source, select);
+            QVERIFY2(!expected.isEmpty(), qPrintable(select));
+            QCOMPARE(rows(copy, select), expected);
+        };
+        for (const char *table : { "zeichen", "arten", "protokoll", "`größe`", "kommentar" }) {
+            const QString name = QString::fromUtf8(table);
+            same(QStringLiteral("SHOW CREATE TABLE ") + name);
+            QCOMPARE(rows(copy, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1),
+                rows(source, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1));
+        }
+        same(QStringLiteral("SELECT id, HEX(l1), HEX(l1t), HEX(w1250), HEX(u16), HEX(u32), HEX(uc2), HEX(sj), "
+                            "HEX(m3), HEX(asc7), HEX(en), HEX(st) FROM zeichen ORDER BY id"));
+        same(QStringLiteral("SELECT id, versteckt, sichtbar, doppelt, gespeichert, HEX(punkt), adresse, kennung "
+                            "FROM arten ORDER BY id"));
+        same(QStringLiteral("SELECT `maß`, `übrig` FROM `größe`"));
+        QCOMPARE(rows(copy, QStringLiteral("SELECT HEX(l1) FROM zeichen WHERE id = 1")).value(0).value(0),
+            QByteArray("E40AF6"));
+        QCOMPARE(rows(copy, QStringLiteral("SELECT HEX(u16) FROM zeichen WHERE id = 1")).value(0).value(0),
+            QByteArray("006100220062"));
+
+        // The objects as the server shows them (the columns up to the collation; not their creation time).
+        const auto definition = [&](TmySQLDatabase &db, const QString &show, int columns) {
+            QList<QByteArray> first = rows(db, show).value(0);
+            return first.mid(0, columns);
+        };
+        for (const char *show : { "FUNCTION verdoppeln",
+                 "FUNCTION altzeichen",
+                 "FUNCTION verketten",
+                 "PROCEDURE aufraeumen",
+                 "TRIGGER vorher",
+                 "TRIGGER danach",
+                 "TRIGGER danach2",
+                 "EVENT aufraeumen_nachts" }) {
+            const QString sqlText = QStringLiteral("SHOW CREATE ") + QString::fromLatin1(show);
+            const int columns = sqlText.contains(QLatin1String("EVENT")) ? 6 : 5;
+            const auto expected = definition(source, sqlText, columns);
+            QCOMPARE(expected.size(), columns);
+            QCOMPARE(definition(copy, sqlText, columns), expected);
+        }
+        same(QStringLiteral("SELECT TRIGGER_NAME, ACTION_ORDER FROM information_schema.TRIGGERS "
+                            "WHERE TRIGGER_SCHEMA = DATABASE() ORDER BY ACTION_ORDER, TRIGGER_NAME"));
+        // The function kept its SQL mode ('a' || 'b' joins), the view its function.
+        QCOMPARE(rows(copy, QStringLiteral("SELECT verketten()")).value(0).value(0), QByteArray("ab"));
+        same(QStringLiteral("SELECT * FROM v_doppelt ORDER BY id"));
+        same(QStringLiteral("SELECT HEX(altzeichen())"));
+    }
+
+    // The server's own tables (copied): their engines, collations, ENUM and SET columns,
+    // statistics in binary strings, thousands of help texts.
+    void testRoundTripSystemTableCopies()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("System"), QStringLiteral("systemkopie")) });
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        sql(QStringLiteral("CREATE DATABASE systemkopie_copy CHARACTER SET utf8mb4"));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            archiveOf(QStringLiteral("System")),
+            QStringLiteral("System"),
+            access(QStringLiteral("systemkopie_copy")),
+            path(QStringLiteral("tmp")));
+        QCOMPARE(m_host.messages, QStringList());
+        QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+        TmySQLDatabase source;
+        TmySQLDatabase copy;
+        QVERIFY(connect(source, QStringLiteral("systemkopie")));
+        QVERIFY(connect(copy, QStringLiteral("systemkopie_copy")));
+        const auto tables = rows(source, QStringLiteral("SHOW TABLES"));
+        QCOMPARE(tables.size(), 7);
+        for (const auto &table : tables) {
+            const QString name = QString::fromUtf8(DatabaseDump::quoteName(QString::fromUtf8(table.value(0))));
+            QCOMPARE(rows(copy, QStringLiteral("SHOW CREATE TABLE ") + name),
+                rows(source, QStringLiteral("SHOW CREATE TABLE ") + name));
+            const auto sourceCount = rows(source, QStringLiteral("SELECT COUNT(*) FROM ") + name);
+            QCOMPARE(rows(copy, QStringLiteral("SELECT COUNT(*) FROM ") + name), sourceCount);
+            QCOMPARE(rows(copy, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1),
+                rows(source, QStringLiteral("CHECKSUM TABLE ") + name).value(0).value(1));
+        }
+        QVERIFY(rows(source, QStringLiteral("SELECT COUNT(*) FROM help_topic")).value(0).value(0).toInt() > 100);
+        QVERIFY(rows(source, QStringLiteral("SELECT COUNT(*) FROM column_stats")).value(0).value(0).toInt() > 5);
+    }
+
     void testRestoreStatements_data()
     {
         QTest::addColumn<QByteArray>("dump");
@@ -314,6 +424,15 @@ private slots:
                    "\r\rBefehl: INSERT INTO t VALUES (\"1\", \"doppelt\")\r\rFehlermeldung: "
                    "Duplicate entry '1' for key 'PRIMARY'") }
             << "SELECT id, v FROM t ORDER BY id" << QByteArray("1|a;2|b;");
+        // The server's zone is +02:00 here: a dump without the UTC mark holds its local times.
+        const QByteArray times
+            = "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\n"
+              "CREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n  `ts` timestamp NULL,\n"
+              "  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;\r\nINSERT INTO t VALUES (\"1\", \"2024-01-01 12:00:00\");";
+        QTest::newRow("older dump in local time")
+            << head + times << QStringList() << "SELECT ts FROM t" << QByteArray("2024-01-01 12:00:00;");
+        QTest::newRow("dump marked as UTC") << head + "\r\n/*!40103 SET TIME_ZONE='+00:00' */;" + times << QStringList()
+                                            << "SELECT ts FROM t" << QByteArray("2024-01-01 14:00:00;");
         QTest::newRow("rejected create statement")
             << head
                 + "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NUL\n);"
@@ -333,6 +452,8 @@ private slots:
         QFETCH(QString, select);
         QFETCH(QByteArray, rows);
         sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4"));
+        sql(QStringLiteral("SET GLOBAL time_zone = '+02:00'"));
+        const auto zoneBack = qScopeGuard([this] { sql(QStringLiteral("SET GLOBAL time_zone = SYSTEM")); });
         const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
             packDump(dump),
             QStringLiteral("Hand"),
@@ -464,6 +585,8 @@ private slots:
             m_host.credentials = { { QStringLiteral("test_native"), QStringLiteral("nativepw") } };
         QCOMPARE(run(job), answered ? BackupRun::Outcome::Completed : BackupRun::Outcome::Aborted);
         QCOMPARE(m_host.credentialPrompts, QStringList { QStringLiteral("Datenbank-Login|Datenbank: leer") });
+        // The stored user and password are not used with the prompt on, not even as a preset.
+        QCOMPARE(m_host.credentialPresets, (QList<QPair<QString, QString>> { { QString(), QString() } }));
         QCOMPARE(QFileInfo::exists(archiveOf(QStringLiteral("Geheim"))), answered);
     }
 
@@ -480,31 +603,40 @@ private slots:
         TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
         // The cancel button is pressed while the first table's rows are read.
         bool pressed = false;
-        m_host.onProcessEvents = [&pressed](ScriptedRunHost &host) {
+        QFileInfoList work;
+        m_host.onProcessEvents = [&](ScriptedRunHost &host) {
             if (!pressed && host.progressLines.last() == QLatin1String("4:Daten lesen")) {
                 host.cancel = true;
                 pressed = true;
+                work = QDir(path(QStringLiteral("tmp"))).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries);
+                if (work.size() == 1)
+                    work += QDir(work.first().filePath()).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries);
             }
         };
         m_host.answers = { answer };
         const BackupRun::Outcome outcome = run(job);
+        // The work folder: a name nobody can guess, and only its owner may look inside.
+        QCOMPARE(work.size(), 2);
+        QVERIFY(work[0].fileName().startsWith(QLatin1String("trevalo-db-")));
+        QVERIFY(!work[0].fileName().contains(QString::number(QCoreApplication::applicationPid())));
+        const auto groupOrOther = [](const QFileInfo &info) { return int(info.permissions() & 0x0077); };
+        QCOMPARE(groupOrOther(work[0]), 0);
+        QCOMPARE(work[1].fileName(), QStringLiteral("trevalo_db.sql"));
+        QCOMPARE(groupOrOther(work[1]), 0);
         QCOMPARE(m_host.questionTexts(),
             QStringList { QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?") });
-        const QString workDump
-            = path(QStringLiteral("tmp/trevalo-db-%1/trevalo_db.sql").arg(QCoreApplication::applicationPid()));
         if (answer == Answer::Yes) {
             QCOMPARE(outcome, BackupRun::Outcome::Cancelled);
             QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
-            const QByteArray partial = readFile(workDump);
-            QVERIFY(partial.endsWith("ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;"));
             QVERIFY(!logText().contains(QStringLiteral("gesichert")));
         } else {
             QCOMPARE(outcome, BackupRun::Outcome::Completed);
             QVERIFY(!m_host.cancel);
             QCOMPARE(dumpOf(QStringLiteral("Stammdaten")),
                 readFile(QStringLiteral(TREVALO_TEST_DATA "/db/fixture_dump.sql")));
-            QVERIFY(!QFileInfo::exists(workDump));
         }
+        // The unfinished dump holds rows: it goes with its work folder either way.
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
     void testRestoreDbCommand_data()
@@ -569,12 +701,12 @@ private slots:
         job.scriptsFolder = path(QStringLiteral("cli/Scripts"));
         QDir().mkpath(job.scriptsFolder);
         job.fileStem = QStringLiteral("0");
-        loadJob(job);
+        QVERIFY(loadJob(job));
         job.Name = QStringLiteral("CliDB");
         job.Ziel = path(QStringLiteral("cli/ziel"));
         job.proto_pfad = path(QStringLiteral("cli/log"));
         job.Start_Meldung = false;
-        job.databases = {entry(QStringLiteral("Kunden"), QStringLiteral("fixture"))};
+        job.databases = { entry(QStringLiteral("Kunden"), QStringLiteral("fixture")) };
         QVERIFY(saveJob(job));
         writeFile(path(QStringLiteral("pw")), "nativepw\n");
 
@@ -585,27 +717,37 @@ private slots:
             QProcess p;
             p.setProcessEnvironment(env);
             p.setStandardInputFile(QProcess::nullDevice());
-            p.start(QStringLiteral(TREVALO_CLI), QStringList{QStringLiteral("--scripts-folder"), path(QStringLiteral("cli"))} + args);
+            p.start(QStringLiteral(TREVALO_CLI),
+                QStringList { QStringLiteral("--scripts-folder"), path(QStringLiteral("cli")) } + args);
             p.waitForFinished(120000);
             if (p.exitCode() != 0)
                 qWarning() << p.readAllStandardError();
             return p.exitCode();
         };
-        QCOMPARE(cli({QStringLiteral("run"), QStringLiteral("CliDB")}), 0);
+        QCOMPARE(cli({ QStringLiteral("run"), QStringLiteral("CliDB") }), 0);
         QVERIFY(QString::fromUtf8(readFile(path(QStringLiteral("cli/log/protokoll.txt"))))
                     .contains(QStringLiteral("Datenbank: \"Kunden\" gesichert.")));
 
         const QString set = QStringLiteral("B-T01") + QDate::currentDate().toString(QStringLiteral("yyMMdd"))
             + QStringLiteral("-CliDB");
         // With the access data of the job that saved it: back into its own database.
-        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set}), 0);
+        QCOMPARE(cli({ QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set }), 0);
         // With access data of its own: into another database.
-        QCOMPARE(cli({QStringLiteral("restore"), path(QStringLiteral("cli/ziel")), QStringLiteral("--set"), set,
-                      QStringLiteral("--db-host"), m_server.host(), QStringLiteral("--db-port"),
-                      QString::number(m_server.port()), QStringLiteral("--db-user"), QStringLiteral("test_native"),
-                      QStringLiteral("--db-password-file"), path(QStringLiteral("pw")), QStringLiteral("--db-name"),
-                      QStringLiteral("fixture_cli2")}),
-                 0);
+        QCOMPARE(cli({ QStringLiteral("restore"),
+                     path(QStringLiteral("cli/ziel")),
+                     QStringLiteral("--set"),
+                     set,
+                     QStringLiteral("--db-host"),
+                     m_server.host(),
+                     QStringLiteral("--db-port"),
+                     QString::number(m_server.port()),
+                     QStringLiteral("--db-user"),
+                     QStringLiteral("test_native"),
+                     QStringLiteral("--db-password-file"),
+                     path(QStringLiteral("pw")),
+                     QStringLiteral("--db-name"),
+                     QStringLiteral("fixture_cli2") }),
+            0);
         TmySQLDatabase source;
         TmySQLDatabase copy;
         QVERIFY(connect(source, QStringLiteral("fixture")));
@@ -613,6 +755,100 @@ private slots:
         const QString all = QStringLiteral("SELECT * FROM kunden ORDER BY id");
         QVERIFY(!rows(source, all).isEmpty());
         QCOMPARE(rows(copy, all), rows(source, all));
+    }
+
+    // A folder planted where older versions put their work files, with a link in place of the
+    // dump: the run neither follows the link nor uses the folder.
+    void testPlantedLinkIsNotFollowed()
+    {
+        TAuftrag &job = makeJob({ entry(QStringLiteral("Stammdaten"), QStringLiteral("fixture")) });
+        const QString planted = path(QStringLiteral("tmp/trevalo-db-%1").arg(QCoreApplication::applicationPid()));
+        QVERIFY(QDir().mkpath(planted));
+        writeFile(path(QStringLiteral("victim")), "unberührt");
+        QVERIFY(QFile::link(path(QStringLiteral("victim")), planted + QStringLiteral("/trevalo_db.sql")));
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QVERIFY(QFileInfo::exists(archiveOf(QStringLiteral("Stammdaten"))));
+        QCOMPARE(readFile(path(QStringLiteral("victim"))), QByteArray("unberührt"));
+        QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+            QStringList { QFileInfo(planted).fileName() });
+    }
+
+    // The job asks for an encrypted connection; this server has no TLS: the log says so.
+    void testRequiredTlsNotOffered()
+    {
+        TODBC_DB db = entry(QStringLiteral("Sicher"), QStringLiteral("fixture"));
+        db.DB_TLS = QStringLiteral("ja");
+        TAuftrag &job = makeJob({ db });
+        TAuftrag reloaded;
+        reloaded.scriptsFolder = job.scriptsFolder;
+        reloaded.fileStem = job.fileStem;
+        QVERIFY(loadJob(reloaded));
+        QCOMPARE(reloaded.databases.value(0).DB_TLS, QStringLiteral("ja"));
+
+        BackupRun *state = nullptr;
+        run(job, &state);
+        QCOMPARE(state->errorCount, 1);
+        QVERIFY(!QFileInfo::exists(archiveOf(QStringLiteral("Sicher"))));
+        const QString log = logText();
+        QVERIFY2(log.contains(QStringLiteral("Fehler beim Verbinden mit der Datenbank: Sicher\r\n")
+                     + QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an.")),
+            qPrintable(log));
+
+        // The restore of such a job asks the same of its server.
+        DatabaseRestore::Access secure = access(QStringLiteral("fixture_tls"));
+        secure.requireTls = true;
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
+            path(QStringLiteral("nowhere/Archive.zip")),
+            QStringLiteral("Sicher"),
+            secure,
+            path(QStringLiteral("tmp")));
+        QCOMPARE(report.result, DatabaseRestore::Result::ConnectFailed);
+        QCOMPARE(
+            report.errorString, QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+    }
+
+    // A server that never greets holds the dump in its connect; SIGTERM ends it at once, and
+    // the work folder goes with it.
+    void testSigtermEndsStalledDump()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        TAuftrag job;
+        job.scriptsFolder = path(QStringLiteral("sig/Scripts"));
+        QDir().mkpath(job.scriptsFolder);
+        job.fileStem = QStringLiteral("0");
+        QVERIFY(loadJob(job));
+        job.Name = QStringLiteral("SigDB");
+        job.Ziel = path(QStringLiteral("sig/ziel"));
+        job.proto_pfad = path(QStringLiteral("sig/log"));
+        job.temp_pfad = path(QStringLiteral("sig/tmp"));
+        QDir().mkpath(job.temp_pfad);
+        job.Start_Meldung = false;
+        job.databases
+            = { entry(QStringLiteral("Stumm"), QStringLiteral("fixture"), QString::number(silent.serverPort())) };
+        QVERIFY(saveJob(job));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("sig/config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("sig/state")));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TREVALO_CLI),
+            { QStringLiteral("--scripts-folder"),
+                path(QStringLiteral("sig")),
+                QStringLiteral("run"),
+                QStringLiteral("SigDB") });
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty(), 5000);
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
     // Last: the server does not survive it.

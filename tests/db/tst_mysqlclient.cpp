@@ -2,12 +2,19 @@
 // The MySQL client layer against a private MariaDB server and against replayed MySQL 8 / 4.0 exchanges.
 #include "mariadbserver.h"
 
+#include "db/databasebackup.h"
+#include "db/databaserestore.h"
 #include "db/mysqlauth.h"
 #include "db/tmysqldatabase.h"
+#include "engine/ziparchive.h"
+#include "scriptedrunhost.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <openssl/evp.h>
@@ -38,6 +45,22 @@ public:
         packet.append(char(seq)).append(payload);
         m_socket->write(packet);
         m_socket->waitForBytesWritten(5000);
+    }
+    /// Writes bytes as they are; false once the client has gone.
+    bool sendRaw(const QByteArray &bytes)
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return false;
+        m_socket->write(bytes);
+        m_socket->waitForBytesWritten(1000);
+        return m_socket->state() == QAbstractSocket::ConnectedState;
+    }
+    /// Sleeps, noticing a client that closes meanwhile; false once it has gone.
+    bool pause(int ms)
+    {
+        m_socket->waitForReadyRead(ms);
+        m_buffer.append(m_socket->readAll());
+        return m_socket->state() == QAbstractSocket::ConnectedState;
     }
     /// The next packet's payload; *seq gets its sequence id. Empty on time-out.
     QByteArray read(quint8 *seq = nullptr)
@@ -249,6 +272,9 @@ private slots:
     void cachingSha2FullPath();
     void preProtocol41Server();
     void silentServerTimesOut();
+    void restoreSessionFollowsServerVersion();
+    void misbehavingServerEndsInTime_data();
+    void misbehavingServerEndsInTime();
 
     // The real server.
     void connectsWithEachAccount_data();
@@ -263,6 +289,8 @@ private slots:
     void payloadsOver16MiB_data();
     void payloadsOver16MiB();
     void queryErrorsKeepTheSession();
+    void tls_data();
+    void tls();
     void serverKilledMidResult(); // last: it kills the server
 
 private:
@@ -270,6 +298,7 @@ private:
     bool sql(TmySQLDatabase &db, const QString &statement);
 
     MariaDbServer m_server;
+    MariaDbServer m_tlsServer; // started by the TLS test
     bool m_serverUp = false;
     QString m_serverProblem;
 };
@@ -294,6 +323,7 @@ void TestMySqlClient::initTestCase()
 
 void TestMySqlClient::cleanupTestCase()
 {
+    m_tlsServer.stop();
     m_server.stop();
 }
 
@@ -459,7 +489,197 @@ void TestMySqlClient::silentServerTimesOut()
     QVERIFY(!db.connected());
 }
 
+// A 5.1 server knows no utf8mb4: the restore's session takes utf8, and a dump without the UTC
+// mark keeps the server's own time zone.
+void TestMySqlClient::restoreSessionFollowsServerVersion()
+{
+    QList<QByteArray> statements;
+    FakeServer server([&statements](FakeConnection &c) {
+        const quint32 caps = 0x1 | 0x4 | 0x8 | 0x200 | 0x2000 | 0x8000 | (1u << 19);
+        c.send(0,
+            QByteArray(1, '\x0a') + "5.1.73-log" + '\0' + le(9, 4) + kNonce.left(8) + '\0' + le(caps & 0xffff, 2)
+                + char(33) + le(2, 2) + le(caps >> 16, 2) + char(21) + QByteArray(10, '\0') + kNonce.mid(8) + '\0'
+                + "mysql_native_password" + '\0');
+        c.read();
+        c.send(2, okPacket41());
+        for (;;) {
+            const QByteArray command = c.read();
+            if (command.isEmpty() || command == QByteArray(1, '\x01'))
+                break;
+            statements << command.mid(1);
+            c.send(1, okPacket41());
+        }
+    });
+    QTemporaryDir dir;
+    const QString dumpPath = dir.filePath(DatabaseDump::kDumpFileName);
+    QFile dump(dumpPath);
+    QVERIFY(dump.open(QIODevice::WriteOnly));
+    dump.write("# Datensicherung der Datenbank: Alt\r\n# Erstellt mit Trevalo \r\n# am: 01.02.2010"
+               "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE t (ts timestamp);"
+               "\r\nINSERT INTO t VALUES (\"2010-02-01 12:00:00\");");
+    dump.close();
+    QString error;
+    const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+    QVERIFY2(zipFiles(archive, { dumpPath }, ZipProgress(), &error), qPrintable(error));
+    QFile::remove(dumpPath);
+
+    ScriptedRunHost host;
+    const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(host,
+        archive,
+        QStringLiteral("Alt"),
+        { QStringLiteral("127.0.0.1"),
+            QString::number(server.port()),
+            QStringLiteral("u"),
+            QStringLiteral("p"),
+            QStringLiteral("alt") },
+        dir.path());
+    QCOMPARE(report.result, DatabaseRestore::Result::Completed);
+    QCOMPARE(server.finish(), QStringList());
+    QVERIFY(statements.contains("SET NAMES utf8"));
+    for (const QByteArray &statement : std::as_const(statements)) {
+        QVERIFY2(!statement.contains("utf8mb4"), statement.constData());
+        QVERIFY2(!statement.toLower().contains("time_zone"), statement.constData());
+    }
+    QVERIFY(statements.contains("INSERT INTO t VALUES (\"2010-02-01 12:00:00\")"));
+}
+
+// A MySQL 8 login that succeeds at once; the case's own misbehaviour follows.
+void fakeLogin(FakeConnection &c)
+{
+    c.send(0, mysql8Greeting());
+    c.read();
+    c.send(2, QByteArray::fromHex("0103"));
+    c.send(3, okPacket41());
+}
+
+enum class Misbehaviour { TrickledGreeting, SilentAfterLogin, TrickledRow, EndlessPacket, CancelWhileSilent };
+
+void TestMySqlClient::misbehavingServerEndsInTime_data()
+{
+    QTest::addColumn<Misbehaviour>("misbehaviour");
+    QTest::addColumn<int>("errorCode");
+    QTest::newRow("greeting one byte at a time") << Misbehaviour::TrickledGreeting << 2003;
+    QTest::newRow("silent after login") << Misbehaviour::SilentAfterLogin << 2013;
+    QTest::newRow("row one byte at a time") << Misbehaviour::TrickledRow << 2013;
+    QTest::newRow("endless chain of packet parts") << Misbehaviour::EndlessPacket << 2020;
+    QTest::newRow("cancel while the server is silent") << Misbehaviour::CancelWhileSilent << 2100;
+}
+
+// Every case ends with a clean error long before the server would let go: limits hold for a
+// whole packet, not per byte, and a cancel ends a wait within a second.
+void TestMySqlClient::misbehavingServerEndsInTime()
+{
+    QFETCH(Misbehaviour, misbehaviour);
+    QFETCH(int, errorCode);
+    const auto trickle = [](FakeConnection &c, const QByteArray &bytes) {
+        for (const char b : bytes) {
+            if (!c.sendRaw(QByteArray(1, b)) || !c.pause(200))
+                return;
+        }
+    };
+    FakeServer server([&](FakeConnection &c) {
+        if (misbehaviour == Misbehaviour::TrickledGreeting) {
+            const QByteArray greeting = mysql8Greeting();
+            trickle(c, le(quint64(greeting.size()), 3) + '\0' + greeting);
+            return;
+        }
+        fakeLogin(c);
+        c.read(); // the query
+        switch (misbehaviour) {
+        case Misbehaviour::TrickledRow:
+            c.send(1, QByteArray(1, '\x01'));
+            c.send(2,
+                lenenc("def") + lenenc("") + lenenc("") + lenenc("") + lenenc("v") + lenenc("") + '\x0c' + le(45, 2)
+                    + le(400, 4) + char(253) + le(0, 2) + '\0' + le(0, 2));
+            c.send(3, QByteArray::fromHex("fe00000200"));
+            trickle(c, le(200, 3) + '\x04' + char(199) + QByteArray(199, 'x'));
+            break;
+        case Misbehaviour::EndlessPacket: {
+            const QByteArray part = QByteArray::fromHex("ffffff") + QByteArray(1, '\0') + QByteArray(0xffffff, 'y');
+            for (int i = 0; i < 64 && c.sendRaw(part); ++i) { }
+            break;
+        }
+        default:
+            c.pause(5000);
+            break;
+        }
+    });
+    TmySQLDatabase db;
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=u8"),
+        QStringLiteral("PWD=secret"),
+        QStringLiteral("TIMEOUT=1") });
+    db.setIoTimeout(misbehaviour == Misbehaviour::CancelWhileSilent ? 60 : 1);
+    db.wire().setMaxPacketSize(64 << 20);
+    QElapsedTimer clock;
+    clock.start();
+    db.setCancelCheck([&] { return misbehaviour == Misbehaviour::CancelWhileSilent && clock.elapsed() > 300; });
+    bool ok = db.open();
+    if (ok) {
+        TmySQLQuery query(&db);
+        query.setSql(QStringLiteral("SELECT v FROM t"));
+        ok = query.open() && query.next();
+        QCOMPARE(query.errorCode(), errorCode);
+    } else {
+        QCOMPARE(db.errorCode(), errorCode);
+    }
+    QVERIFY(!ok);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!db.connected());
+}
+
 // ---- the real server
+
+void TestMySqlClient::tls_data()
+{
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<int>("options");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("offered: used") << true << 0 << true;
+    QTest::newRow("offered, required, compressed")
+        << true << int(TmySQLDatabase::coRequireTls | TmySQLDatabase::coCompress) << true;
+    QTest::newRow("required, not offered") << false << int(TmySQLDatabase::coRequireTls) << false;
+    QTest::newRow("not offered: plain") << false << 0 << true;
+}
+
+void TestMySqlClient::tls()
+{
+    QFETCH(bool, offered);
+    QFETCH(int, options);
+    QFETCH(bool, connects);
+    REQUIRE_SERVER();
+    if (offered && !m_tlsServer.running()) {
+        QString error;
+        m_tlsServer.setTls(true);
+        QVERIFY2(m_tlsServer.start(&error), qPrintable(error));
+    }
+    MariaDbServer &server = offered ? m_tlsServer : m_server;
+    TmySQLDatabase db;
+    db.setParams({ QStringLiteral("Host=127.0.0.1"),
+        QStringLiteral("Port=%1").arg(server.port()),
+        QStringLiteral("UID=test_native"),
+        QStringLiteral("PWD=nativepw"),
+        QStringLiteral("DatabaseName=testdb"),
+        QStringLiteral("TIMEOUT=10") });
+    db.setConnectOptions(options);
+    QCOMPARE(db.open(), connects);
+    if (!connects) {
+        QCOMPARE(db.errorCode(), 2026);
+        QCOMPARE(
+            db.errorString(), QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
+        return;
+    }
+    QCOMPARE(db.tlsActive(), offered);
+    QCOMPARE(db.compressionActive(), bool(options & TmySQLDatabase::coCompress));
+    // The server agrees: the session is encrypted, and a sizeable result comes through.
+    TmySQLQuery query(&db);
+    query.setSql(QStringLiteral("SELECT VARIABLE_VALUE, REPEAT('x', 300000) FROM information_schema.SESSION_STATUS "
+                                "WHERE VARIABLE_NAME = 'SSL_VERSION'"));
+    QVERIFY2(query.open(), qPrintable(query.errorString()));
+    QCOMPARE(query.field(0)->asBytes().startsWith("TLS"), offered);
+    QCOMPARE(query.field(1)->asBytes().size(), 300000);
+}
 
 void TestMySqlClient::connectsWithEachAccount_data()
 {
@@ -486,6 +706,12 @@ void TestMySqlClient::connectsWithEachAccount_data()
     QTest::newRow("empty host is localhost") << ""
                                              << "test_native"
                                              << "nativepw" << false;
+    QTest::newRow("ed25519") << "127.0.0.1"
+                             << "test_ed"
+                             << "edpw" << false;
+    QTest::newRow("ed25519, compressed") << "127.0.0.1"
+                                         << "test_ed"
+                                         << "edpw" << true;
 }
 
 void TestMySqlClient::connectsWithEachAccount()
@@ -495,6 +721,11 @@ void TestMySqlClient::connectsWithEachAccount()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(bool, compress);
+    if (user == QLatin1String("test_ed") && !m_server.hasEd25519Account()) {
+        if (MariaDbServer::required())
+            QFAIL("the test server has no ed25519 account");
+        QSKIP("no ed25519 plugin");
+    }
     TmySQLDatabase db;
     QVERIFY2(connectAs(db, user, password, compress), qPrintable(db.errorString()));
     if (host.isEmpty()) {
@@ -535,9 +766,9 @@ void TestMySqlClient::connectFailures_data()
     QTest::newRow("wrong old password") << "127.0.0.1" << -1 << "test_old"
                                         << "wrong" << 1045
                                         << "Access denied for user 'test_old'@'127.0.0.1' (using password: YES)";
-    QTest::newRow("unsupported plugin") << "127.0.0.1" << -1 << "test_ed"
-                                        << "edpw" << 1045
-                                        << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
+    QTest::newRow("wrong ed25519 password")
+        << "127.0.0.1" << -1 << "test_ed"
+        << "edpx" << 1045 << "Access denied for user 'test_ed'@'127.0.0.1' (using password: YES)";
     QTest::newRow("unknown host") << "no-such-host.invalid" << -1 << "test_native"
                                   << "nativepw" << 2005 << "Unknown MySQL Server Host 'no-such-host.invalid' (1)";
     QTest::newRow("closed port") << "127.0.0.1" << -2 << "test_native"

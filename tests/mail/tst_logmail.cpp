@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +78,7 @@ private slots:
     void cleanupTestCase();
 
     void testRunMailsTheLog();
+    void testRefusedRecipientIsLogged();
     void testCondition_data();
     void testCondition();
     void testPopBeforeSmtp_data();
@@ -274,14 +276,29 @@ void TestLogMail::testRunMailsTheLog()
     // The body is the whole log as it stands after the run: no line about the mail follows it.
     QCOMPARE(messages[0].data, expected);
 
-    // A job without the newer server keys gets the classic dialogue: HELO, no TLS, no login.
+    // A job without the newer server keys: EHLO (for the extensions), no TLS, no login.
     const QJsonObject envelope = messages[0].envelope;
     QCOMPARE(envelope[u"helo"_s].toString(), T_SMTP::localHostName());
     QCOMPARE(envelope[u"mail_from"_s].toString(), u"<>"_s); // the sender "Trevalo" holds no address
     QCOMPARE(toStrings(envelope[u"rcpt_tos"_s]), QStringList { u"admin@example.org"_s });
     QCOMPARE(envelope[u"tls"_s].toBool(), false);
     QVERIFY(envelope[u"auth"_s].isNull());
-    QVERIFY(!m_smtp.transcript().join(u'\n').contains(u"EHLO"_s));
+    QVERIFY(m_smtp.transcript().join(u'\n').contains(u"EHLO"_s));
+}
+
+void TestLogMail::testRefusedRecipientIsLogged()
+{
+    REQUIRE_SMTP();
+    TAuftrag &job = makeJob();
+    job.email_empfaenger = u"reject-me@example.org, admin@example.org"_s;
+    QCOMPARE(run(job), BackupRun::Outcome::Completed);
+    // The others still get the mail; the refusal is in the log with the server's reply.
+    const auto messages = m_smtp.messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(toStrings(messages[0].envelope[u"rcpt_tos"_s]), QStringList { u"admin@example.org"_s });
+    QCOMPARE(m_host.messages, QStringList());
+    QVERIFY(QString::fromUtf8(logBytes())
+                .contains(u"Empfänger vom Mailserver abgelehnt: reject-me@example.org: 550 5.1.1 No such user here"_s));
 }
 
 void TestLogMail::testCondition_data()
@@ -361,7 +378,9 @@ void TestLogMail::testPopBeforeSmtp()
     QCOMPARE(run(job), BackupRun::Outcome::Completed);
 
     QCOMPARE(m_smtp.messages().size(), sent ? 1 : 0);
-    QCOMPARE(m_host.messages, sent ? QStringList() : QStringList { LogMail::failureText() });
+    QCOMPARE(m_host.messages,
+        sent ? QStringList()
+             : QStringList { LogMail::failureText() + u"\nPOP3 500 -ERR [AUTH] Authentication failed."_s });
     if (!sent) // a refused mailbox login stops the mail before any SMTP connection
         QCOMPARE(m_smtp.transcript(), QStringList());
 }
@@ -397,7 +416,9 @@ void TestLogMail::testSecureSubmission()
 
     const auto messages = m_smtp.messages();
     QCOMPARE(messages.size(), sent ? 1 : 0);
-    QCOMPARE(m_host.messages, sent ? QStringList() : QStringList { LogMail::failureText() });
+    QCOMPARE(m_host.messages.size(), sent ? 0 : 1);
+    if (!sent) // the reason follows on the next line
+        QVERIFY(m_host.messages[0].startsWith(LogMail::failureText() + u"\nSMTP "_s));
     if (sent) {
         QCOMPARE(messages[0].envelope[u"tls"_s].toBool(), true);
         QCOMPARE(messages[0].envelope[u"auth"_s].toString(), u"tester"_s);
@@ -408,17 +429,20 @@ void TestLogMail::testSecureSubmission()
 void TestLogMail::testFailureLetsTheRunEnd_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::newRow("closed port") << u"closed port"_s;
-    QTest::newRow("unknown host") << u"unknown host"_s;
-    QTest::newRow("silent server") << u"silent server"_s;
-    QTest::newRow("message refused") << u"message refused"_s;
-    QTest::newRow("no sender") << u"no sender"_s;
-    QTest::newRow("no recipient") << u"no recipient"_s;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("closed port") << u"closed port"_s << u"Error creating socket"_s;
+    QTest::newRow("unknown host") << u"unknown host"_s << u"Couldn't resolve hostname kein host.invalid"_s;
+    QTest::newRow("silent server") << u"silent server"_s << u"Timeout waiting for the server's reply"_s;
+    QTest::newRow("message refused") << u"message refused"_s << u"SMTP 554 5.6.0 Message refused by content rule"_s;
+    QTest::newRow("no sender") << u"no sender"_s << u"Es ist kein Absender angegeben."_s;
+    QTest::newRow("no recipient") << u"no recipient"_s << u"Es ist kein Empfänger angegeben."_s;
+    QTest::newRow("cancelled while waiting") << u"cancelled"_s << u"Vorgang abgebrochen"_s;
 }
 
 void TestLogMail::testFailureLetsTheRunEnd()
 {
     QFETCH(QString, situation);
+    QFETCH(QString, reason);
     REQUIRE_SMTP();
 
     // A listening socket that is never served: the connection opens, but no greeting comes.
@@ -433,21 +457,43 @@ void TestLogMail::testFailureLetsTheRunEnd()
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         job.email_port = silent.serverPort();
         m_options.readTimeoutMs = 300;
+    } else if (situation == u"cancelled") {
+        // The cancel button (or SIGTERM) while the mail waits: the wait ends at once.
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        job.email_port = silent.serverPort();
+        m_options.readTimeoutMs = 60000;
+        m_host.onProcessEvents = [this](ScriptedRunHost &host) {
+            ++m_events;
+            if (m_mailSteps > 0)
+                host.cancel = true;
+        };
     } else if (situation == u"no sender") {
         job.email_sender.clear();
     } else if (situation == u"no recipient") {
         job.email_empfaenger = u"  "_s;
     }
 
-    QCOMPARE(run(job), BackupRun::Outcome::Completed);
+    QElapsedTimer clock;
+    clock.start();
+    const BackupRun::Outcome outcome = run(job);
     QCOMPARE(m_mailSteps, 1);
-    QCOMPARE(m_host.messages, QStringList { u"Die eMail mit dem Protokoll konnte nicht verschickt werden."_s });
+    // Why it failed follows on the next line, on the screen and in the log.
+    QCOMPARE(m_host.messages.value(0), u"Die eMail mit dem Protokoll konnte nicht verschickt werden.\n"_s + reason);
     QCOMPARE(m_smtp.messages().size(), 0);
-    // The steps after the mail still happen, and the log says nothing about the mail.
+    if (situation == u"cancelled") {
+        // Long before the 60 s the server is given; what follows is the cancelled run's.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
+    QCOMPARE(m_host.messages.size(), 1);
+    QCOMPARE(outcome, BackupRun::Outcome::Completed);
+    // The steps after the mail still happen.
     QCOMPARE(m_actions.calls.size(), 1);
     QVERIFY(m_actions.calls[0].startsWith(u"start /bin/true"_s));
     QVERIFY(!m_logBeforeMail.isEmpty());
-    QCOMPARE(logBytes(), m_logBeforeMail);
+    QVERIFY(logBytes().startsWith(m_logBeforeMail));
+    const QString added = QString::fromUtf8(logBytes().mid(m_logBeforeMail.size()));
+    QVERIFY2(added.contains(LogMail::failureText()) && added.contains(reason), qPrintable(added));
     // While the client waits, the window gets its turns.
     if (situation == u"silent server")
         QVERIFY(m_eventsInMail > 0);
@@ -547,7 +593,9 @@ void TestLogMail::testSystemMail()
     job.email_empfaenger = u"admin@example.org"_s;
     job.email_server = u"kein host.invalid"_s; // never asked on this way
     QCOMPARE(run(job), BackupRun::Outcome::Completed);
-    QCOMPARE(m_host.messages, runMessages);
+    QCOMPARE(m_host.messages.size(), runMessages.size());
+    if (!runMessages.isEmpty()) // the mail program's complaint follows on the next line
+        QVERIFY(m_host.messages[0].startsWith(runMessages[0] + u'\n'));
     if (variant != u"not installed") {
         QCOMPARE(readFile(path(u"args"_s)), QByteArray("-t\n-i\n"));
         const QByteArray message = readFile(path(u"stdin"_s));
@@ -556,7 +604,7 @@ void TestLogMail::testSystemMail()
         QCOMPARE(headerLines(message, "To: "), QStringList { u"To: admin@example.org"_s });
         QCOMPARE(headerLines(message, "Subject: "), QStringList { u"Subject: Protokoll - 0 Fehler"_s });
         QCOMPARE(headerLines(message, "Content-Type: "), QStringList { u"Content-Type: text/plain; charset=UTF-8"_s });
-        QCOMPARE(bodyPart(message, "\n"), logBytes().replace("\r\n", "\n"));
+        QCOMPARE(bodyPart(message, "\n"), QByteArray(m_logBeforeMail).replace("\r\n", "\n"));
     }
 
     // The test mail; its subject is longer than the system mail interface takes.

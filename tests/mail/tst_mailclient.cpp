@@ -6,7 +6,15 @@
 #include "mailservers.h"
 #include "platform/clock.h"
 
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QJsonArray>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <future>
+#include <thread>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -105,6 +113,9 @@ private slots:
 
     void testConnectionFailures_data();
     void testConnectionFailures();
+    void testMisbehavingServer_data();
+    void testMisbehavingServer();
+    void testAddressHeadersAndSevenBitBody();
 
 private:
     bool smtpReady();
@@ -447,29 +458,34 @@ void TestMailClient::testTls_data()
     QTest::addColumn<int>("security");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("trust"); // extra: the test's own; none; or one of the variables
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<int>("code");
 
     const int none = int(T_TcpIp::Security::None);
     const int startTls = int(T_TcpIp::Security::StartTls);
     const int tls = int(T_TcpIp::Security::Tls);
-    QTest::newRow("STARTTLS with AUTH") << u"submission"_s << startTls << u"tester"_s << u"secret"_s << true << u"ok"_s << 0;
-    QTest::newRow("implicit TLS with AUTH") << u"smtps"_s << tls << u"tester"_s << u"secret"_s << true << u"ok"_s << 0;
-    QTest::newRow("implicit TLS without user") << u"smtps"_s << tls << u""_s << u""_s << true << u"ok"_s << 0;
-    QTest::newRow("wrong password") << u"submission"_s << startTls << u"tester"_s << u"falsch"_s << true << u"EProtocolError"_s
+    QTest::newRow("STARTTLS with AUTH") << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("implicit TLS with AUTH") << u"smtps"_s << tls << u"tester"_s << u"secret"_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("implicit TLS without user") << u"smtps"_s << tls << u""_s << u""_s << u"extra"_s << u"ok"_s << 0;
+    QTest::newRow("wrong password") << u"submission"_s << startTls << u"tester"_s << u"falsch"_s << u"extra"_s << u"EProtocolError"_s
                                     << 535;
     QTest::newRow("untrusted certificate, STARTTLS")
-        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << false << u"ESocketError"_s
+        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"none"_s << u"ESocketError"_s
         << int(QAbstractSocket::SslHandshakeFailedError);
     QTest::newRow("untrusted certificate, implicit TLS")
-        << u"smtps"_s << tls << u"tester"_s << u"secret"_s << false << u"ESocketError"_s
+        << u"smtps"_s << tls << u"tester"_s << u"secret"_s << u"none"_s << u"ESocketError"_s
         << int(QAbstractSocket::SslHandshakeFailedError);
-    QTest::newRow("STARTTLS not offered") << u"plain"_s << startTls << u"tester"_s << u"secret"_s << true << u"EProtocolError"_s
+    QTest::newRow("STARTTLS not offered") << u"plain"_s << startTls << u"tester"_s << u"secret"_s << u"extra"_s << u"EProtocolError"_s
                                           << 0;
     // The server offers AUTH only inside TLS: the client must not go on without it.
     QTest::newRow("AUTH without TLS not offered")
-        << u"submission"_s << none << u"tester"_s << u"secret"_s << true << u"EProtocolError"_s << 0;
+        << u"submission"_s << none << u"tester"_s << u"secret"_s << u"extra"_s << u"EProtocolError"_s << 0;
+    // Trust as other OpenSSL programs take it from the environment, besides the system's store.
+    QTest::newRow("trusted through SSL_CERT_FILE")
+        << u"submission"_s << startTls << u"tester"_s << u"secret"_s << u"SSL_CERT_FILE"_s << u"ok"_s << 0;
+    QTest::newRow("trusted through SSL_CERT_DIR")
+        << u"smtps"_s << tls << u""_s << u""_s << u"SSL_CERT_DIR"_s << u"ok"_s << 0;
 }
 
 void TestMailClient::testTls()
@@ -481,7 +497,7 @@ void TestMailClient::testTls()
     QFETCH(int, security);
     QFETCH(QString, user);
     QFETCH(QString, password);
-    QFETCH(bool, trusted);
+    QFETCH(QString, trust);
     QFETCH(QString, outcome);
     QFETCH(int, code);
 
@@ -490,8 +506,22 @@ void TestMailClient::testTls()
     smtp.setSecurity(T_TcpIp::Security(security));
     smtp.setUser(user);
     smtp.setPassword(password);
-    if (!trusted)
+    QTemporaryDir certDir;
+    if (trust != QLatin1String("extra"))
         smtp.setExtraCaCertificates({});
+    if (trust.startsWith(QLatin1String("SSL_CERT_"))) {
+        QFile file(certDir.filePath(QStringLiteral("test-ca.pem")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (const QSslCertificate &certificate : m_smtp.certificate())
+            file.write(certificate.toPem());
+        file.close();
+        qputenv(trust.toLatin1().constData(),
+            QFile::encodeName(trust == QLatin1String("SSL_CERT_FILE") ? file.fileName() : certDir.path()));
+    }
+    const auto unset = qScopeGuard([&trust] {
+        if (trust.startsWith(QLatin1String("SSL_CERT_")))
+            qunsetenv(trust.toLatin1().constData());
+    });
     const Outcome result =
         sendMail(smtp, QStringLiteral("backup@example.org"), {QStringLiteral("a@example.org")}, {QStringLiteral("x")});
     QCOMPARE(result.kind, outcome);
@@ -652,6 +682,179 @@ void TestMailClient::testConnectionFailures()
     }
     QCOMPARE(outcome.kind, kind);
     QCOMPARE(outcome.message, message);
+}
+
+namespace
+{
+
+/// One connection served by a script on a thread of its own (misbehaviour no real server shows).
+class ScriptedSmtpServer
+{
+public:
+    using Script = std::function<void(QTcpSocket &, const std::atomic<bool> &stop)>;
+    explicit ScriptedSmtpServer(Script script)
+    {
+        std::promise<quint16> portPromise;
+        auto portFuture = portPromise.get_future();
+        m_thread = std::thread([this, script, promise = std::move(portPromise)]() mutable {
+            QTcpServer server;
+            server.listen(QHostAddress::LocalHost, 0);
+            promise.set_value(server.serverPort());
+            if (!server.waitForNewConnection(10000))
+                return;
+            QTcpSocket *socket = server.nextPendingConnection();
+            script(*socket, m_stop);
+            socket->waitForDisconnected(2000);
+        });
+        m_port = portFuture.get();
+    }
+    ~ScriptedSmtpServer()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    quint16 port() const
+    {
+        return m_port;
+    }
+
+private:
+    std::thread m_thread;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop { false };
+};
+
+bool sendTo(QTcpSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    socket.waitForBytesWritten(1000);
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+} // namespace
+
+void TestMailClient::testMisbehavingServer_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("multi-line reply trickled") << u"trickle"_s << u"Timeout waiting for the server's reply"_s;
+    QTest::newRow("endless multi-line reply") << u"endless"_s << u"Reply from the mail server too long"_s;
+    QTest::newRow("cancel while a reply trickles") << u"cancel"_s << u"Vorgang abgebrochen"_s;
+    QTest::newRow("POP3 message list trickled") << u"pop3"_s << u"Timeout waiting for the server's reply"_s;
+}
+
+// A reply has one time limit and one size limit as a whole, and a cancel ends the wait at once.
+void TestMailClient::testMisbehavingServer()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, message);
+    ScriptedSmtpServer server([&situation](QTcpSocket &socket, const std::atomic<bool> &stop) {
+        if (situation == QLatin1String("pop3")) {
+            // USER, PASS and LIST are welcome; the list then never ends, one entry at a time.
+            sendTo(socket, "+OK ready\r\n");
+            for (int answered = 0; answered < 3 && !stop;) {
+                if (!socket.canReadLine() && !socket.waitForReadyRead(200))
+                    continue;
+                socket.readLine();
+                sendTo(socket, "+OK\r\n");
+                ++answered;
+            }
+            for (int n = 1; !stop && sendTo(socket, QByteArray::number(n) + " 100\r\n"); ++n)
+                socket.waitForReadyRead(200);
+            return;
+        }
+        const QByteArray line = "220-greeting line " + QByteArray(60, 'x') + "\r\n";
+        while (!stop && sendTo(socket, line)) {
+            if (situation != QLatin1String("endless"))
+                socket.waitForReadyRead(200);
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    if (situation == QLatin1String("pop3")) {
+        T_Pop3 pop;
+        pop.setHostname(QStringLiteral("127.0.0.1"));
+        pop.setPort(server.port());
+        pop.setReadTimeout(1000);
+        const Outcome outcome = attempt([&pop] { pop.login(); });
+        QCOMPARE(outcome.kind, u"ESocketError"_s);
+        QCOMPARE(outcome.message, message);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
+    T_SMTP smtp;
+    smtp.setHostname(QStringLiteral("127.0.0.1"));
+    smtp.setPort(server.port());
+    smtp.setReadTimeout(situation == QLatin1String("cancel") ? 60000 : 1000);
+    smtp.setCancelCheck([&] { return situation == QLatin1String("cancel") && clock.elapsed() > 300; });
+    T_Mail mail;
+    mail.setSmtp(&smtp);
+    mail.setFrom(QStringLiteral("backup@example.org"));
+    mail.setRecipients({ QStringLiteral("admin@example.org") });
+    mail.setBody({ QStringLiteral("x") });
+    const Outcome outcome = attempt([&mail] { mail.send(); });
+    QCOMPARE(outcome.kind, u"ESocketError"_s);
+    QCOMPARE(outcome.message, message);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!smtp.isConnected());
+}
+
+// Names that are not ASCII as RFC 2047 words; an 8-bit body only where the server offers 8BITMIME.
+void TestMailClient::testAddressHeadersAndSevenBitBody()
+{
+    QByteArray received;
+    QByteArray mailFrom;
+    ScriptedSmtpServer server([&](QTcpSocket &socket, const std::atomic<bool> &stop) {
+        sendTo(socket, "220 old.example ESMTP\r\n");
+        bool inData = false;
+        while (!stop && socket.state() == QAbstractSocket::ConnectedState) {
+            if (!socket.canReadLine() && !socket.waitForReadyRead(200))
+                continue;
+            while (socket.canReadLine()) {
+                const QByteArray line = socket.readLine();
+                if (inData) {
+                    if (line == ".\r\n") {
+                        inData = false;
+                        sendTo(socket, "250 queued\r\n");
+                    } else {
+                        received += line;
+                    }
+                } else if (line.startsWith("EHLO")) {
+                    sendTo(socket, "250-old.example\r\n250 SIZE 100000\r\n"); // no 8BITMIME
+                } else if (line.startsWith("DATA")) {
+                    inData = true;
+                    sendTo(socket, "354 go on\r\n");
+                } else if (line.startsWith("QUIT")) {
+                    sendTo(socket, "221 bye\r\n");
+                    return;
+                } else {
+                    if (line.startsWith("MAIL"))
+                        mailFrom = line;
+                    sendTo(socket, "250 ok\r\n");
+                }
+            }
+        }
+    });
+    T_SMTP smtp;
+    smtp.setHostname(QStringLiteral("127.0.0.1"));
+    smtp.setPort(server.port());
+    smtp.setReadTimeout(5000);
+    T_Mail mail;
+    mail.setSmtp(&smtp);
+    mail.setFrom(QStringLiteral("Jörg Müller <backup@example.org>"));
+    mail.setRecipients({ QStringLiteral("\"Özil, Mesut\" <m@example.org>; plain@example.org") });
+    mail.setBody({ QStringLiteral("Größe: 5 €"), QStringLiteral("ascii") });
+    const Outcome outcome = attempt([&mail] { mail.send(); });
+    QCOMPARE(outcome.kind, u"ok"_s);
+    QCOMPARE(mailFrom, QByteArray("MAIL FROM: <backup@example.org>\r\n"));
+    for (const char c : received)
+        QVERIFY2(!(c & 0x80), "8-bit byte sent to a server without 8BITMIME");
+    QVERIFY(received.contains("\r\nFrom: =?UTF-8?B?" + QByteArray("Jörg Müller").toBase64() + "?= <backup@example.org>\r\n")
+        || received.startsWith("From: =?UTF-8?B?" + QByteArray("Jörg Müller").toBase64() + "?= <backup@example.org>\r\n"));
+    QVERIFY(received.contains("\r\nTo: =?UTF-8?B?" + QByteArray("Özil, Mesut").toBase64()
+        + "?= <m@example.org>; plain@example.org\r\n"));
+    QVERIFY(received.contains("Content-Transfer-Encoding: quoted-printable\r\n"));
+    QCOMPARE(decodeQuotedPrintable(body(received)), QByteArray("Größe: 5 €\r\nascii\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestMailClient)

@@ -93,6 +93,11 @@ QString MariaDbServer::errorLogTail() const
     return QString::fromLocal8Bit(text.right(2000));
 }
 
+void MariaDbServer::setTls(bool on)
+{
+    m_tls = on;
+}
+
 bool MariaDbServer::start(QString *error)
 {
     stop();
@@ -135,6 +140,32 @@ bool MariaDbServer::start(QString *error)
         m_port = probe.serverPort();
     }
 
+    QStringList tlsArguments;
+    if (m_tls) {
+        const QString cert = base + QStringLiteral("/cert.pem");
+        const QString key = base + QStringLiteral("/key.pem");
+        if (!runTool(QStringLiteral("openssl"),
+                { QStringLiteral("req"),
+                    QStringLiteral("-x509"),
+                    QStringLiteral("-newkey"),
+                    QStringLiteral("rsa:2048"),
+                    QStringLiteral("-nodes"),
+                    QStringLiteral("-days"),
+                    QStringLiteral("2"),
+                    QStringLiteral("-subj"),
+                    QStringLiteral("/CN=localhost"),
+                    QStringLiteral("-keyout"),
+                    key,
+                    QStringLiteral("-out"),
+                    cert },
+                60000,
+                &output)) {
+            *error = QStringLiteral("openssl could not make a certificate: ") + output.right(2000);
+            return false;
+        }
+        tlsArguments << QStringLiteral("--ssl-cert=") + cert << QStringLiteral("--ssl-key=") + key;
+    }
+
     m_process.setProgram(findTool(QStringLiteral("mariadbd")));
     m_process.setArguments(QStringList { QStringLiteral("--no-defaults") } + asUser
         + QStringList { QStringLiteral("--datadir=") + base + QStringLiteral("/data"),
@@ -150,7 +181,8 @@ bool MariaDbServer::start(QString *error)
             QStringLiteral("--character-set-server=utf8mb4"),
             QStringLiteral("--collation-server=utf8mb4_general_ci"),
             QStringLiteral("--max-allowed-packet=64M"),
-            QStringLiteral("--innodb-flush-log-at-trx-commit=2") });
+            QStringLiteral("--innodb-flush-log-at-trx-commit=2") }
+        + tlsArguments);
     m_process.setStandardOutputFile(base + QStringLiteral("/mariadbd.stdout"));
     m_process.setStandardErrorFile(base + QStringLiteral("/mariadbd.stdout"), QIODevice::Append);
     m_process.start();

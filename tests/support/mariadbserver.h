@@ -26,6 +26,8 @@ public:
     /// True when TREVALO_TEST_REQUIRE names "mariadb": a missing server is then a failure, not a skip.
     static bool required();
 
+    /// Before start(): the server offers TLS with a certificate of its own (needs openssl).
+    void setTls(bool on);
     bool start(QString *error);
     /// Clean shutdown, falling back to SIGTERM and SIGKILL.
     void stop();
@@ -47,4 +49,5 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     bool m_hasEd = false;
+    bool m_tls = false;
 };

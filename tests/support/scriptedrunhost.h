@@ -43,9 +43,11 @@ public:
     /// Credentials handed out in order; none left means the user cancelled.
     QList<QPair<QString, QString>> credentials;
     QStringList credentialPrompts;
+    QList<QPair<QString, QString>> credentialPresets; ///< what the fields held when asked
     bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override
     {
         credentialPrompts.append(caption + u'|' + text);
+        credentialPresets.append({ *user, *password });
         if (credentials.isEmpty())
             return false;
         const auto c = credentials.takeFirst();

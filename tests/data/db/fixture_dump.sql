@@ -1,6 +1,7 @@
 # Datensicherung der Datenbank: Stammdaten
 # Erstellt mit Trevalo 
 # am: 10.12.2026 21:30:05
+/*!40103 SET TIME_ZONE='+00:00' */;
 
 
 DROP TABLE IF EXISTS `kunden`;

@@ -207,7 +207,7 @@ private slots:
         writeFile(path(QStringLiteral("quelle/c.txt")), "c");
         writeFile(path(QStringLiteral("quelle/sub/d.doc")), "d");
         TAuftrag &job = makeJob();
-        job.databases.append({QStringLiteral("Kunden"), QStringLiteral("nein"), {}, {}, {}, QStringLiteral("3306"), {}});
+        job.databases.append({QStringLiteral("Kunden"), QStringLiteral("nein"), {}, {}, {}, QStringLiteral("3306"), {}, {}});
         job.sources = {
             {path(QStringLiteral("quelle")), QStringLiteral("*.doc;;A.DOC"), true},
             {path(QStringLiteral("quelle/")), QStringLiteral("*.txt"), false},

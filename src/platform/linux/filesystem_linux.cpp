@@ -83,7 +83,7 @@ bool mediumMissing(const QString &target, const QString &lastMountPoint)
 {
     const QString mount = driveOf(target);
     const QString clean = QDir::cleanPath(target);
-    for (const QString root : {QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")}) {
+    for (const QString &root : {QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")}) {
         if (clean.startsWith(root + u'/'))
             return !(mount == root || mount.startsWith(root + u'/'));
     }

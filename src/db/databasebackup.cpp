@@ -2,21 +2,18 @@
 #include "db/databasebackup.h"
 
 #include "db/tmysqldatabase.h"
-#include "engine/backuprun.h"
+#include "engine/runhost.h"
+#include "engine/runstep.h"
 #include "engine/ziparchive.h"
 #include "jobs/tauftrag.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QTemporaryDir>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -37,17 +34,7 @@ public:
     /// Creates the file; it must not exist yet, and a link in its place is never followed.
     bool open(const QString &path)
     {
-        m_file.setFileName(path);
-#ifdef Q_OS_UNIX
-        const int fd = ::open(QFile::encodeName(path).constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-            S_IRUSR | S_IWUSR);
-        m_ok = fd >= 0 && m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-        if (fd >= 0 && !m_ok)
-            ::close(fd);
-#else
-        m_ok = m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-#endif
+        m_ok = m_file.open(path, Platform::File::CreateNew);
         m_buffer.clear();
         m_buffer.reserve(kWriteChunk + 65536);
         return m_ok;
@@ -64,7 +51,7 @@ public:
     bool flush()
     {
         if (m_ok && !m_buffer.isEmpty())
-            m_ok = m_file.write(m_buffer) == m_buffer.size();
+            m_ok = m_file.write(m_buffer.constData(), m_buffer.size());
         m_buffer.clear();
         return m_ok;
     }
@@ -78,12 +65,13 @@ public:
         if (!m_file.isOpen())
             return m_ok;
         flush();
-        m_file.close();
+        if (!m_file.close())
+            m_ok = false;
         return m_ok;
     }
 
 private:
-    QFile m_file;
+    Platform::File m_file;
     QByteArray m_buffer;
     bool m_ok = false;
 };
@@ -323,10 +311,10 @@ QList<TableEntry> orderViews(QList<TableEntry> views)
 class DatabaseSaver
 {
 public:
-    explicit DatabaseSaver(BackupRun &run)
+    explicit DatabaseSaver(RunStep &run)
         : m_run(run)
         , m_host(run.host())
-        , m_job(*run.currentAuftrag)
+        , m_job(run.job())
     {
     }
 
@@ -361,7 +349,7 @@ private:
     void setOverall(qint64 position);
     QByteArray header(const QString &entryName) const;
 
-    BackupRun &m_run;
+    RunStep &m_run;
     RunHost &m_host;
     TAuftrag &m_job;
     int m_count = 0;
@@ -377,10 +365,8 @@ constexpr int kRowsTimeoutSeconds = 600;
 
 void DatabaseSaver::saveAll()
 {
-    m_run.dbFilesCopied = 0;
-    m_run.kbDbCopied = 0;
     m_count = int(m_job.databases.size());
-    m_run.databaseCount = m_count;
+    m_run.setDatabaseCount(m_count);
     if (m_count == 0)
         return;
 
@@ -450,7 +436,7 @@ void DatabaseSaver::saveEntry(int index)
     const bool opened = db.open();
     if (m_cancelConfirmed) {
         file.close();
-        m_run.abortFlag = true;
+        m_run.stopRun();
         m_stopped = true;
         return;
     }
@@ -461,7 +447,7 @@ void DatabaseSaver::saveEntry(int index)
         file.close();
         fail(Failure::Connect, entry.DB_Name, db.errorString());
     }
-    if (m_run.abortFlag) {
+    if (m_run.runStopped()) {
         file.close();
         db.close();
         return;
@@ -473,7 +459,7 @@ void DatabaseSaver::saveEntry(int index)
     if (outcome == Outcome::Cancelled) {
         file.close();
         db.close();
-        m_run.abortFlag = true;
+        m_run.stopRun();
         m_stopped = true;
         return;
     }
@@ -487,7 +473,7 @@ void DatabaseSaver::saveEntry(int index)
         return;
     }
     setOverall(qint64(index) * 100);
-    if (m_run.abortFlag)
+    if (m_run.runStopped())
         return;
     copyArchive(entry, workDir, dumpPath);
 }
@@ -832,33 +818,27 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
         fail(Failure::Copying, entry.DB_Name);
         return;
     }
-    const QString targetFolder = m_run.setFolder + u'-' + entry.DB_Name + u'/';
-    if (!QDir().mkpath(targetFolder)) {
-        fail(Failure::Copying, entry.DB_Name);
-        return;
-    }
-    const qint64 copiedBefore = m_run.dbFilesCopied;
-    // The archive is the run's own work file: it gets no archive-attribute record.
-    m_run.copyWorkFileToTarget(zipPath, targetFolder + QStringLiteral("Archive.zip"), false);
+    const QString targetFolder = m_run.targetSetFolder() + u'-' + entry.DB_Name + u'/';
+    const bool saved = m_run.copyDumpIntoSet(zipPath, targetFolder + QStringLiteral("Archive.zip"));
     if (!QFile::remove(zipPath) || !QFile::remove(dumpPath)) {
         fail(Failure::Copying, entry.DB_Name);
         return;
     }
     if (m_host.cancelRequested()) {
         // The copy's own confirmation was answered Yes: no further database.
-        m_run.abortFlag = true;
+        m_run.stopRun();
         m_stopped = true;
         return;
     }
     // An ignored copy error is counted and logged by the copy; the database is not saved then.
-    if (!m_run.abortFlag && m_run.dbFilesCopied > copiedBefore)
+    if (!m_run.runStopped() && saved)
         m_run.writeLog(QStringLiteral("Datenbank: \"") + entry.DB_Name + QStringLiteral("\" gesichert."));
 }
 
 void DatabaseSaver::fail(Failure failure, const QString &entryName, const QString &reason)
 {
-    ++m_run.errorCount;
-    m_run.abortFlag = true;
+    m_run.countError();
+    m_run.stopRun();
     QString box;
     QString text;
     switch (failure) {
@@ -892,10 +872,8 @@ QByteArray DatabaseDump::quoteName(const QString &name)
     return '`' + quoted + '`';
 }
 
-void backUpDatabases(BackupRun &run)
+void backUpDatabases(RunStep &run)
 {
-    if (!run.currentAuftrag)
-        return;
     DatabaseSaver saver(run);
     saver.saveAll();
 }

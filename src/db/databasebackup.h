@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-class BackupRun;
+class RunStep;
 
 /**
  * Saves the databases of run.currentAuftrag, in list order: connects (compressed protocol when
@@ -32,7 +32,7 @@ class BackupRun;
  *
  * Fits BackupRun::Hooks::backUpDatabases.
  */
-void backUpDatabases(BackupRun &run);
+void backUpDatabases(RunStep &run);
 
 namespace DatabaseDump
 {

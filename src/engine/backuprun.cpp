@@ -742,6 +742,14 @@ void BackupRun::removeWorkFolder()
     m_workFolder.clear();
 }
 
+bool BackupRun::copyDumpIntoSet(const QString &workFile, const QString &target)
+{
+    const QString folder = target.left(target.lastIndexOf(u'/'));
+    if (!makeTargetFolder(folder, folder + u'/'))
+        return false;
+    return copyToTarget(workFile, target, false, false);
+}
+
 bool BackupRun::copyFileToTarget(const QString &source, const QString &target, bool isSourceFile)
 {
     return copyToTarget(source, target, isSourceFile, true);

@@ -4,6 +4,7 @@
 
 #include "engine/filetree.h"
 #include "engine/runhost.h"
+#include "engine/runstep.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -22,7 +23,7 @@ class TAuftrag;
  * The user is reached only through the RunHost; processes, eject and shutdown only
  * through SystemActions; the archive attribute through ArchiveAttributes.
  */
-class BackupRun
+class BackupRun : public RunStep
 {
 public:
     /// How the last start ended; trevalo-cli turns it into its exit code.
@@ -43,10 +44,10 @@ public:
         std::function<void(const QString &fileStem)> handOver;
         /// The scheduler's hold-off countdown is started when it is idle.
         std::function<void()> enableKillTimer;
-        /// Saves the job's databases; sets databaseCount and the db counters, abortFlag on failure.
-        std::function<void(BackupRun &)> backUpDatabases;
+        /// Saves the job's databases into the set.
+        std::function<void(RunStep &)> backUpDatabases;
         /// Mails the log with the given subject.
-        std::function<void(BackupRun &, const QString &subject)> mailLog;
+        std::function<void(RunStep &, const QString &subject)> mailLog;
     };
 
     BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog);
@@ -76,10 +77,45 @@ public:
     bool copyWorkFileToTarget(const QString &source, const QString &target, bool isSourceFile);
 
     /// Appends one entry to the running job's log.
-    void writeLog(const QString &text);
+    void writeLog(const QString &text) override;
 
     /// The job's last message, saved at once (a save failure is shown).
-    void setLastMessage(const QString &text);
+    void setLastMessage(const QString &text) override;
+
+    // The view of the run that its database and mail steps get.
+    TAuftrag &job() override
+    {
+        return *currentAuftrag;
+    }
+    void countError() override
+    {
+        ++errorCount;
+    }
+    int errorsSoFar() const override
+    {
+        return errorCount;
+    }
+    QString targetSetFolder() const override
+    {
+        return setFolder;
+    }
+    bool copyDumpIntoSet(const QString &workFile, const QString &target) override;
+    void stopRun() override
+    {
+        abortFlag = true;
+    }
+    bool runStopped() const override
+    {
+        return abortFlag;
+    }
+    void setDatabaseCount(int count) override
+    {
+        databaseCount = count;
+    }
+    qint64 databaseFilesCopied() const override
+    {
+        return dbFilesCopied;
+    }
 
     // Run state, shared with the steps other subsystems provide.
     TAuftrag *currentAuftrag = nullptr; ///< the job of the start under way, or of the last one
@@ -103,7 +139,7 @@ public:
     double bytesCounted = 0;
     Outcome outcome = Outcome::None;
 
-    RunHost &host()
+    RunHost &host() override
     {
         return m_host;
     }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/logmail.h"
 
-#include "engine/backuprun.h"
+#include "engine/runhost.h"
+#include "engine/runstep.h"
 #include "engine/runlog.h"
 #include "jobs/tauftrag.h"
 #include "mail/mailmessage.h"
@@ -136,15 +137,15 @@ QStringList sendSmtp(const Settings &settings, const QStringList &bodyLines, con
     return refused;
 }
 
-void mailLog(BackupRun &run, const QString &subject)
+void mailLog(RunStep &run, const QString &subject)
 {
     mailLogWith(run, subject, Options());
 }
 
-void mailLogWith(BackupRun &run, const QString &subject, const Options &options)
+void mailLogWith(RunStep &run, const QString &subject, const Options &options)
 {
-    const TAuftrag *job = run.currentAuftrag;
-    if (!job || !job->email || !job->Proto || (job->email_bei_fehler && run.errorCount <= 0))
+    const TAuftrag *job = &run.job();
+    if (!job->email || !job->Proto || (job->email_bei_fehler && run.errorsSoFar() <= 0))
         return;
 
     Settings settings = Settings::fromJob(*job);

@@ -11,7 +11,7 @@
 
 #include <functional>
 
-class BackupRun;
+class RunStep;
 class TAuftrag;
 
 namespace LogMail
@@ -66,9 +66,9 @@ QString failureText();
  * The host's processEvents() runs while servers are awaited, and a cancel requested during the
  * mail (window button, SIGTERM, Ctrl-C) ends it within a second.
  */
-void mailLog(BackupRun &run, const QString &subject);
+void mailLog(RunStep &run, const QString &subject);
 /// The same with other limits (a test's own POP3 port and certificate).
-void mailLogWith(BackupRun &run, const QString &subject, const Options &options);
+void mailLogWith(RunStep &run, const QString &subject, const Options &options);
 
 /**
  * Sends bodyLines through SMTP as settings say, after a POP3 log-in and log-out when

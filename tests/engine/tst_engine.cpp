@@ -374,7 +374,7 @@ private slots:
         };
         m_host.answers = {confirm};
         BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
-        state.setHooks({{}, {}, {}, [&](BackupRun &, const QString &) { ++mails; }});
+        state.setHooks({{}, {}, {}, [&](RunStep &, const QString &) { ++mails; }});
         const BackupRun::Outcome result = run(job, &state);
         QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")});
         if (confirm == Answer::No) {

@@ -220,7 +220,7 @@ BackupRun::Outcome TestLogMail::run(TAuftrag &job, int *errors)
     if (m_defaultHook) {
         h.mailLog = LogMail::mailLog;
     } else {
-        h.mailLog = [this](BackupRun &r, const QString &subject) {
+        h.mailLog = [this](RunStep &r, const QString &subject) {
             ++m_mailSteps;
             const int before = m_events;
             m_logBeforeMail = logBytes();

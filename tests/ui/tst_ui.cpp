@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
@@ -616,6 +617,38 @@ private slots:
         QVERIFY(help);
         QCOMPARE(help->windowTitle(), QStringLiteral("Trevalo 3 - Hilfe"));
         QVERIFY(help->findChild<QTextBrowser *>()->toPlainText().contains(QStringLiteral("Hilfe")));
+    }
+
+    void testUnwritableScriptsFolderOpensTheChooser()
+    {
+        MainWindow::Options options;
+        options.scriptsBaseFolder = path(QStringLiteral("fehlt")); // no Scripts folder: the write test fails
+        options.actions = &m_actions;
+        options.schedulerLockFolder = m_dir->path();
+        options.trayAvailable = false;
+        m_window = std::make_unique<MainWindow>(*m_jobs, options);
+
+        QString chooserTitle;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto *chooser = qobject_cast<ScriptsFolderDialog *>(QApplication::activeModalWidget());
+            if (!chooser)
+                return;
+            chooserTitle = chooser->windowTitle();
+            QVERIFY(chooser->folder().endsWith(QStringLiteral("/Trevalo")));
+            chooser->findChild<QLineEdit *>(QStringLiteral("folderEdit"))->setText(path(QStringLiteral("neu")));
+            QTest::mouseClick(chooser->findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
+        });
+        answer.start(20);
+        m_window->show();
+        QTRY_VERIFY(!m_script.asked.isEmpty());
+        QCOMPARE(chooserTitle, QStringLiteral("Einstellungen vornehmen"));
+        QVERIFY(m_script.texts().first().startsWith(QStringLiteral("Um die neuen Einstellungen zu aktivieren")));
+        QCOMPARE(SettingsStore::programSettings()->value(QStringLiteral("Scripts")).toString(), path(QStringLiteral("neu")));
+
+        TempFolderDialog temp(QStringLiteral("/var/tmp"));
+        QCOMPARE(temp.windowTitle(), QStringLiteral("Temporärer Ordner"));
+        QCOMPARE(temp.folder(), QStringLiteral("/var/tmp"));
     }
 
     void testLayoutStoredAndRestored()

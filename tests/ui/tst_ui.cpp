@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QPrinter>
+#include <QProcess>
 #include <QTextBrowser>
 #include <QLibraryInfo>
 #include <QMenu>
@@ -649,6 +650,53 @@ private slots:
         TempFolderDialog temp(QStringLiteral("/var/tmp"));
         QCOMPARE(temp.windowTitle(), QStringLiteral("Temporärer Ordner"));
         QCOMPARE(temp.folder(), QStringLiteral("/var/tmp"));
+    }
+
+    // The program itself: a second start ends at once and wakes the first; "/M /S:" runs the job and ends.
+    void testTheProgramStartsOnceAndEndsAfterACommandLineRun()
+    {
+        TAuftrag &a = addJob(QStringLiteral("Abend"));
+        const QString stem = a.fileStem;
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath(QStringLiteral("config/Halvesto-Produkte")));
+        writeFile(home.filePath(QStringLiteral("config/Halvesto-Produkte/Backup.conf")),
+                  "[General]\nScripts=" + m_dir->path().toUtf8() + "\n");
+        QDir().mkpath(home.filePath(QStringLiteral("run")));
+        QFile::setPermissions(home.filePath(QStringLiteral("run")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const auto start = [&](QProcess &p, const QStringList &args) {
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p.start(QStringLiteral(TREVALO_GUI), args);
+            QVERIFY(p.waitForStarted());
+        };
+
+        QProcess first;
+        start(first, {});
+        // Listening means it holds the instance lock.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.filePath(QStringLiteral("run/Backup.OneInstance.socket"))), 15000);
+        QCOMPARE(first.state(), QProcess::Running);
+        QProcess second;
+        start(second, {QStringLiteral("/S:Abend")});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+        QVERIFY(!QFile::exists(path(QStringLiteral("log/protokoll.txt")))); // the second start ran nothing
+
+        QProcess run;
+        start(run, {QStringLiteral("/M"), QStringLiteral("/S:abend")});
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitCode(), 0);
+        TAuftraege reloaded(path(QStringLiteral("Scripts")));
+        reloaded.loadAllJobs();
+        QCOMPARE(reloaded.findJobByStem(stem)->letzte_meldung, QStringLiteral("Erfolgreich. Kein Fehler!"));
     }
 
     void testLayoutStoredAndRestored()

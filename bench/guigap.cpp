@@ -25,7 +25,8 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
+namespace
+{
 
 struct GapMeter {
     QElapsedTimer clock;
@@ -57,7 +58,8 @@ struct GapMeter {
     }
 };
 
-// One megabyte of random bytes repeated: the deflate window never sees the repetition, so packing costs what real data costs.
+// One megabyte of random bytes repeated: the deflate window never sees the repetition, so packing costs what real data
+// costs.
 bool makeBigFile(const QString &path, qint64 megabytes)
 {
     if (QFileInfo(path).size() == megabytes * 1024 * 1024)
@@ -94,7 +96,7 @@ int main(int argc, char **argv)
     for (int i = 2; i < argc; ++i)
         kinds.append(QString::fromLocal8Bit(argv[i]));
     if (kinds.isEmpty())
-        kinds = {QStringLiteral("copy"), QStringLiteral("zip"), QStringLiteral("db")};
+        kinds = { QStringLiteral("copy"), QStringLiteral("zip"), QStringLiteral("db") };
     const qint64 megabytes = qEnvironmentVariableIsSet("GUIGAP_MB") ? qEnvironmentVariableIntValue("GUIGAP_MB") : 2048;
     const int rows = qEnvironmentVariableIsSet("GUIGAP_ROWS") ? qEnvironmentVariableIntValue("GUIGAP_ROWS") : 1000000;
 
@@ -133,7 +135,8 @@ int main(int argc, char **argv)
         const QString line = window.progressWindow().line(ProgressLine::Target);
         return line.section(u'/', -1).left(40);
     };
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, [&meter] { meter.tick(); });
+    QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, [&meter] { meter.tick(); });
 
     QTextStream out(stdout);
     out << "| run | size | time (s) | event calls | longest gap (ms) | between |\n|---|---|---|---|---|---|\n";
@@ -154,12 +157,13 @@ int main(int argc, char **argv)
                 continue;
             }
             std::fprintf(stderr, "filling %d rows\n", rows);
-            if (!server.execute(QStringLiteral("USE testdb; CREATE TABLE gross (id INT PRIMARY KEY, name VARCHAR(40), "
-                                               "betrag DECIMAL(12,2), datum DATETIME); INSERT INTO gross SELECT seq, "
-                                               "CONCAT('Zeile ', seq), seq / 7, '2026-01-01' + INTERVAL seq SECOND FROM "
-                                               "seq_1_to_%1;")
-                                    .arg(rows),
-                                &error)) {
+            if (!server.execute(
+                    QStringLiteral("USE testdb; CREATE TABLE gross (id INT PRIMARY KEY, name VARCHAR(40), "
+                                   "betrag DECIMAL(12,2), datum DATETIME); INSERT INTO gross SELECT seq, "
+                                   "CONCAT('Zeile ', seq), seq / 7, '2026-01-01' + INTERVAL seq SECOND FROM "
+                                   "seq_1_to_%1;")
+                        .arg(rows),
+                    &error)) {
                 out << "| db | - | - | - | " << error << " |\n";
                 continue;
             }
@@ -175,7 +179,7 @@ int main(int argc, char **argv)
             size = QStringLiteral("%1 rows").arg(rows);
         } else {
             job->komprimieren = kind == QLatin1String("zip");
-            job->sources.append({source, QStringLiteral("*.*"), false});
+            job->sources.append({ source, QStringLiteral("*.*"), false });
             size = QStringLiteral("%1 MB").arg(megabytes);
         }
         if (!saveJob(*job))

@@ -5,7 +5,8 @@
 #include "jobs/tauftrag.h"
 #include "platform/clock.h"
 
-namespace JobListText {
+namespace JobListText
+{
 
 QString nextStart(const TAuftrag &job)
 {

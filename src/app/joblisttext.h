@@ -6,7 +6,8 @@
 
 class TAuftrag;
 
-namespace JobListText {
+namespace JobListText
+{
 
 /// "Nächster Start": "heute - 09:05" when due today, "d. mmm. yyyy - hh:nn" otherwise, "manuell" without autostart.
 QString nextStart(const TAuftrag &job);

@@ -20,7 +20,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 const QString kMakerPage = QStringLiteral("https://www.trevalo.example/");
 } // namespace
 
@@ -153,11 +154,11 @@ InfoBox::InfoBox(QWidget *parent)
 QList<QPair<QString, QString>> InfoBox::versionRows()
 {
     return {
-        {QStringLiteral("Dateiversion"), Startup::programVersion()},
-        {QStringLiteral("Dateibeschreibung"), QStringLiteral("Trevalo Datensicherung")},
-        {QStringLiteral("Produktversion"), Startup::programVersion().section(u'.', 0, 1)},
-        {QStringLiteral("Produktname"), QStringLiteral("Trevalo 3")},
-        {QStringLiteral("Copyright"), QStringLiteral("Copyright © Halvesto-Produkte")},
+        { QStringLiteral("Dateiversion"), Startup::programVersion() },
+        { QStringLiteral("Dateibeschreibung"), QStringLiteral("Trevalo Datensicherung") },
+        { QStringLiteral("Produktversion"), Startup::programVersion().section(u'.', 0, 1) },
+        { QStringLiteral("Produktname"), QStringLiteral("Trevalo 3") },
+        { QStringLiteral("Copyright"), QStringLiteral("Copyright © Halvesto-Produkte") },
     };
 }
 
@@ -167,9 +168,10 @@ ScriptsFolderDialog::ScriptsFolderDialog(QWidget *parent)
 {
     setObjectName(QStringLiteral("scriptsFolderDialog"));
     setWindowTitle(QStringLiteral("Einstellungen vornehmen"));
-    auto *text = new QLabel(QStringLiteral("Bitte geben Sie einen Ordner an, in dem Ihre Aufträge gespeichert werden können. "
-                                           "Für diesen Ordner benötigen Sie eine Schreibberechtigung."),
-                            this);
+    auto *text
+        = new QLabel(QStringLiteral("Bitte geben Sie einen Ordner an, in dem Ihre Aufträge gespeichert werden können. "
+                                    "Für diesen Ordner benötigen Sie eine Schreibberechtigung."),
+            this);
     text->setWordWrap(true);
     m_folder->setObjectName(QStringLiteral("folderEdit"));
     m_folder->setText(QDir::toNativeSeparators(Platform::userProfileFolder() + QStringLiteral("/Trevalo")));
@@ -177,7 +179,8 @@ ScriptsFolderDialog::ScriptsFolderDialog(QWidget *parent)
     browse->setObjectName(QStringLiteral("browseButton"));
     browse->setFixedWidth(32);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Ordner auswählen"), m_folder->text());
+        const QString chosen
+            = QFileDialog::getExistingDirectory(this, QStringLiteral("Ordner auswählen"), m_folder->text());
         if (!chosen.isEmpty())
             m_folder->setText(QDir::toNativeSeparators(chosen));
     });
@@ -221,7 +224,8 @@ TempFolderDialog::TempFolderDialog(const QString &tempPath, QWidget *parent)
     auto *label = new QLabel(QStringLiteral("Ordner für temporäre Daten "), this);
     m_folder->setObjectName(QStringLiteral("tempFolderEdit"));
     m_folder->setToolTip(QStringLiteral(
-        "Geben Sie den Ordner an, in dem die Archive temporär angelegt werden können. In diesm Ordner soltle ausreichend "
+        "Geben Sie den Ordner an, in dem die Archive temporär angelegt werden können. In diesm Ordner soltle "
+        "ausreichend "
         "Speicherplatz verfügbar sein. Der Benutzer muss für diesen Ordner eine Schreibberechtigung besitzen."));
     label->setBuddy(m_folder);
     auto *browse = new QPushButton(QStringLiteral("..."), this);
@@ -229,8 +233,8 @@ TempFolderDialog::TempFolderDialog(const QString &tempPath, QWidget *parent)
     browse->setToolTip(QStringLiteral("Ziellaufwerk und Pfad auswählen"));
     browse->setFixedWidth(32);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString chosen =
-            QFileDialog::getExistingDirectory(this, QStringLiteral("Bitte den Zielordner festlegen:"), m_folder->text());
+        const QString chosen = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Bitte den Zielordner festlegen:"), m_folder->text());
         if (!chosen.isEmpty())
             m_folder->setText(QDir::toNativeSeparators(chosen));
     });

@@ -8,13 +8,15 @@
 #include <QPrinterInfo>
 #include <QTextDocument>
 
-namespace LogPrinter {
+namespace LogPrinter
+{
 
 bool print(const QString &logFile, const QString &printerName, QString *error, QPrinter *target)
 {
     QFile file(logFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("Das Protokoll \"%1\" kann nicht gelesen werden.").arg(QDir::toNativeSeparators(logFile));
+        *error
+            = QStringLiteral("Das Protokoll \"%1\" kann nicht gelesen werden.").arg(QDir::toNativeSeparators(logFile));
         return false;
     }
     QTextDocument doc;
@@ -24,11 +26,13 @@ bool print(const QString &logFile, const QString &printerName, QString *error, Q
     QPrinter printer(QPrinter::HighResolution);
     QPrinter *out = target;
     if (!out) {
-        const QPrinterInfo info = printerName.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(printerName);
+        const QPrinterInfo info
+            = printerName.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(printerName);
         if (info.isNull()) {
             *error = printerName.isEmpty()
                 ? QStringLiteral("Das Protokoll kann nicht gedruckt werden: Es ist kein Drucker eingerichtet.")
-                : QStringLiteral("Das Protokoll kann nicht gedruckt werden: Der Drucker \"%1\" wurde nicht gefunden.").arg(printerName);
+                : QStringLiteral("Das Protokoll kann nicht gedruckt werden: Der Drucker \"%1\" wurde nicht gefunden.")
+                      .arg(printerName);
             return false;
         }
         printer.setPrinterName(info.printerName());

@@ -6,7 +6,8 @@
 
 class QPrinter;
 
-namespace LogPrinter {
+namespace LogPrinter
+{
 
 /**
  * Prints the log file on the named printer, the default one when the name is empty. False

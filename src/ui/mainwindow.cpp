@@ -40,11 +40,12 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
-const QString kListHintIdle = QStringLiteral(
-    "Übersicht Ihrer Backup Aufträge. \r\n\r\nKlicken Sie auf Einstellungen, um den Auftrag zu bearbeiten oder doppelt, "
-    "um den Auftrag starten.");
+const QString kListHintIdle = QStringLiteral("Übersicht Ihrer Backup Aufträge. \r\n\r\nKlicken Sie auf Einstellungen, "
+                                             "um den Auftrag zu bearbeiten oder doppelt, "
+                                             "um den Auftrag starten.");
 const QString kStartHint = QStringLiteral("Auftrag ausführen (Alt+S)");
 const QString kPropertiesHint = QStringLiteral("Einstellungen des Auftrages ändern (Alt+E)");
 constexpr int kHintDurationMs = 10000;
@@ -164,13 +165,13 @@ void MainWindow::buildActions()
     m_ctxDelete = make("contextDeleteAction", QStringLiteral("&Löschen"));
     m_ctxProperties = make("contextPropertiesAction", QStringLiteral("&Einstellungen"));
 
-    for (QAction *a : {m_startAction, m_ctxStart})
+    for (QAction *a : { m_startAction, m_ctxStart })
         connect(a, &QAction::triggered, this, &MainWindow::startSelected);
-    for (QAction *a : {m_viewLogAction, m_ctxLog})
+    for (QAction *a : { m_viewLogAction, m_ctxLog })
         connect(a, &QAction::triggered, this, &MainWindow::viewSelectedLog);
-    for (QAction *a : {m_deleteAction, m_ctxDelete})
+    for (QAction *a : { m_deleteAction, m_ctxDelete })
         connect(a, &QAction::triggered, this, &MainWindow::deleteSelected);
-    for (QAction *a : {m_restoreAction, m_ctxRestore})
+    for (QAction *a : { m_restoreAction, m_ctxRestore })
         connect(a, &QAction::triggered, this, &MainWindow::openRestore);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitCommand);
     connect(help, &QAction::triggered, this, &MainWindow::openHelp);
@@ -179,22 +180,22 @@ void MainWindow::buildActions()
 
     QMenu *jobMenu = menuBar()->addMenu(QStringLiteral("&Auftrag"));
     jobMenu->setObjectName(QStringLiteral("jobMenu"));
-    jobMenu->addActions({m_newAction, m_deleteAction, m_propertiesAction, m_viewLogAction});
+    jobMenu->addActions({ m_newAction, m_deleteAction, m_propertiesAction, m_viewLogAction });
     jobMenu->addSeparator();
-    jobMenu->addActions({m_restoreAction, m_startAction});
+    jobMenu->addActions({ m_restoreAction, m_startAction });
     jobMenu->addSeparator();
     jobMenu->addAction(m_quitAction);
     QMenu *helpMenu = menuBar()->addMenu(QStringLiteral("&Hilfe"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    helpMenu->addActions({help, updates});
+    helpMenu->addActions({ help, updates });
     helpMenu->addSeparator();
     helpMenu->addAction(info);
 
     m_contextMenu = new QMenu(this);
     m_contextMenu->setObjectName(QStringLiteral("jobContextMenu"));
-    m_contextMenu->addActions({m_ctxStart, m_ctxLog, m_ctxRestore});
+    m_contextMenu->addActions({ m_ctxStart, m_ctxLog, m_ctxRestore });
     m_contextMenu->addSeparator();
-    m_contextMenu->addActions({m_ctxNew, m_ctxDelete});
+    m_contextMenu->addActions({ m_ctxNew, m_ctxDelete });
     m_contextMenu->addSeparator();
     m_contextMenu->addAction(m_ctxProperties);
     connect(m_contextMenu, &QMenu::aboutToShow, this, [this] {
@@ -218,11 +219,12 @@ void MainWindow::buildWindow()
     auto *topBar = new QWidget(central);
     topBar->setObjectName(QStringLiteral("topBar"));
     topBar->setFixedHeight(62);
-    m_startButton = makeButton(QStringLiteral("startButton"), QStringLiteral("&Starten"), QStringLiteral("bitbtnstart"));
-    m_restoreButton =
-        makeButton(QStringLiteral("restoreButton"), QStringLiteral("Wiederherstellen"), QStringLiteral("bitbtnrecover"));
-    m_propertiesButton =
-        makeButton(QStringLiteral("propertiesButton"), QStringLiteral("&Einstellungen"), QStringLiteral("bitbtnproperty"));
+    m_startButton
+        = makeButton(QStringLiteral("startButton"), QStringLiteral("&Starten"), QStringLiteral("bitbtnstart"));
+    m_restoreButton = makeButton(
+        QStringLiteral("restoreButton"), QStringLiteral("Wiederherstellen"), QStringLiteral("bitbtnrecover"));
+    m_propertiesButton = makeButton(
+        QStringLiteral("propertiesButton"), QStringLiteral("&Einstellungen"), QStringLiteral("bitbtnproperty"));
     m_quitButton = makeButton(QStringLiteral("quitButton"), QStringLiteral("Beenden"), QStringLiteral("bitbtnquit"));
     m_quitButton->setToolTip(QStringLiteral("Programm beenden (Alt+F4)"));
     m_restoreButton->setToolTip(QStringLiteral("Daten wiederherstellen"));
@@ -242,11 +244,14 @@ void MainWindow::buildWindow()
     m_list = new QTreeWidget(central);
     m_list->setObjectName(QStringLiteral("jobList"));
     m_list->setColumnCount(5);
-    m_list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Nächster Start"), QStringLiteral("Erfolgreich am"),
-                             QStringLiteral("Letzter Start am"), QStringLiteral("Status")});
+    m_list->setHeaderLabels({ QStringLiteral("Name"),
+        QStringLiteral("Nächster Start"),
+        QStringLiteral("Erfolgreich am"),
+        QStringLiteral("Letzter Start am"),
+        QStringLiteral("Status") });
     // The date columns are at least as wide as a full date stamp in this desktop's font.
     const int stampWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("30. Mär. 2026 - 22:00")) + 16;
-    const int widths[] = {140, std::max(120, stampWidth), std::max(120, stampWidth), std::max(120, stampWidth), 200};
+    const int widths[] = { 140, std::max(120, stampWidth), std::max(120, stampWidth), std::max(120, stampWidth), 200 };
     for (int c = 0; c < 5; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_listWidth = widths[0] + widths[1] + widths[2] + widths[3] + widths[4];
@@ -279,7 +284,7 @@ void MainWindow::buildWindow()
     m_datePanel->setObjectName(QStringLiteral("datePanel"));
     m_clockPanel = new QLabel(GermanFormat::longTime(Clock::now().time()), this);
     m_clockPanel->setObjectName(QStringLiteral("clockPanel"));
-    for (QLabel *l : {m_datePanel, m_clockPanel}) {
+    for (QLabel *l : { m_datePanel, m_clockPanel }) {
         l->setFixedWidth(70);
         l->setAlignment(Qt::AlignCenter);
     }
@@ -288,7 +293,9 @@ void MainWindow::buildWindow()
     statusBar()->addPermanentWidget(m_clockPanel);
 
     m_clock = new QTimer(this);
-    connect(m_clock, &QTimer::timeout, this, [this] { m_clockPanel->setText(GermanFormat::longTime(Clock::now().time())); });
+    connect(m_clock, &QTimer::timeout, this, [this] {
+        m_clockPanel->setText(GermanFormat::longTime(Clock::now().time()));
+    });
     m_clock->start(1000);
     // Whatever enabled them, the row commands go off within 200 ms once no row is selected.
     m_checkButtons = new QTimer(this);
@@ -397,8 +404,8 @@ void MainWindow::currentRowChanged()
     const bool enabled = !name.isEmpty();
     setSelectionActionsEnabled(enabled);
     m_startButton->setToolTip(enabled ? QStringLiteral("Auftrag \"%1\" sofort starten (Alt+A)").arg(name) : kStartHint);
-    m_propertiesButton->setToolTip(enabled ? QStringLiteral("Eigenschaften des Auftrages \"%1\" bearbeiten (Alt+E)").arg(name)
-                                           : kPropertiesHint);
+    m_propertiesButton->setToolTip(
+        enabled ? QStringLiteral("Eigenschaften des Auftrages \"%1\" bearbeiten (Alt+E)").arg(name) : kPropertiesHint);
 }
 
 void MainWindow::checkButtons()
@@ -468,7 +475,8 @@ void MainWindow::doubleClicked()
     if (!row)
         return;
     if (!runInProgress()) {
-        if (Prompt::confirm(this, QStringLiteral("Wollen sie den Sicherungsauftrag \"%1\" starten?").arg(row->text(ColName))))
+        if (Prompt::confirm(
+                this, QStringLiteral("Wollen sie den Sicherungsauftrag \"%1\" starten?").arg(row->text(ColName))))
             startSelected();
         return;
     }
@@ -503,9 +511,9 @@ void MainWindow::viewLogFile(const QString &logFile)
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(logFile)))
         Prompt::message(this,
-                        QStringLiteral("Das Protokoll \"%1\" kann nicht angezeigt werden: Es ist kein Programm zum "
-                                       "Anzeigen von Textdateien eingerichtet.")
-                            .arg(shown));
+            QStringLiteral("Das Protokoll \"%1\" kann nicht angezeigt werden: Es ist kein Programm zum "
+                           "Anzeigen von Textdateien eingerichtet.")
+                .arg(shown));
 }
 
 void MainWindow::deleteSelected()
@@ -524,9 +532,9 @@ void MainWindow::deleteSelected()
             || m_scheduler->waitingAuftraege.contains(job);
         if (inUse) {
             Prompt::message(this,
-                            QStringLiteral("Der Auftrag \"%1\" wird gerade ausgeführt oder wartet auf seinen Start. "
-                                           "Er kann erst danach gelöscht werden.")
-                                .arg(name));
+                QStringLiteral("Der Auftrag \"%1\" wird gerade ausgeführt oder wartet auf seinen Start. "
+                               "Er kann erst danach gelöscht werden.")
+                    .arg(name));
             return;
         }
     }
@@ -540,7 +548,7 @@ void MainWindow::deleteSelected()
 
 QStringList MainWindow::restoreChoices(int *selected) const
 {
-    QStringList choices{QStringLiteral("  -- manuell --  ")};
+    QStringList choices { QStringLiteral("  -- manuell --  ") };
     for (qsizetype i = 0; i < m_jobs.size(); ++i)
         choices.append(m_jobs.at(i)->Name);
     int index = -1;
@@ -579,8 +587,9 @@ void MainWindow::openHelp()
 {
     const QString page = HelpWindow::indexPage(m_options.scriptsBaseFolder);
     if (!QFileInfo(page).isFile()) {
-        Prompt::message(this, QStringLiteral("Die Hilfe ist nicht vorhanden: \"%1\" wurde nicht gefunden.")
-                                  .arg(QDir::toNativeSeparators(page)));
+        Prompt::message(this,
+            QStringLiteral("Die Hilfe ist nicht vorhanden: \"%1\" wurde nicht gefunden.")
+                .arg(QDir::toNativeSeparators(page)));
         return;
     }
     auto *help = new HelpWindow(page, this);
@@ -590,8 +599,9 @@ void MainWindow::openHelp()
 void MainWindow::openUpdatePage()
 {
     if (!QDesktopServices::openUrl(QUrl(Startup::updatePageUrl())))
-        Prompt::message(this, QStringLiteral("Die Seite \"%1\" kann nicht geöffnet werden: Es ist kein Web-Browser eingerichtet.")
-                                  .arg(Startup::updatePageUrl()));
+        Prompt::message(this,
+            QStringLiteral("Die Seite \"%1\" kann nicht geöffnet werden: Es ist kein Web-Browser eingerichtet.")
+                .arg(Startup::updatePageUrl()));
 }
 
 void MainWindow::showInfo()
@@ -770,15 +780,17 @@ void MainWindow::firstActivation()
     if (!Startup::checkScriptsFolderWritable(base)) {
         ScriptsFolderDialog chooser(this);
         chooser.exec();
-        Prompt::message(this, QStringLiteral("Um die neuen Einstellungen zu aktivieren, muss das Programm neu gestartet "
-                                             "werden. Bitte beenden Sie Trevalo und starten es erneut."));
+        Prompt::message(this,
+            QStringLiteral("Um die neuen Einstellungen zu aktivieren, muss das Programm neu gestartet "
+                           "werden. Bitte beenden Sie Trevalo und starten es erneut."));
     }
     restoreLayout();
 
     StartupState &startup = m_options.startup;
     if (startup.abortFlag) {
-        Prompt::message(this, startup.commandLineErrorCode == 2 ? QStringLiteral("Die angegebene Auftragsdatei ist ungültig.")
-                                                                : QStringLiteral("Es ist ein Fehler aufgetreten!"));
+        Prompt::message(this,
+            startup.commandLineErrorCode == 2 ? QStringLiteral("Die angegebene Auftragsdatei ist ungültig.")
+                                              : QStringLiteral("Es ist ein Fehler aufgetreten!"));
         // Said once; the scheduled jobs still run (a mistyped job name must not stop them).
         startup.abortFlag = false;
     }
@@ -801,7 +813,8 @@ void MainWindow::startScheduler()
         return;
     m_schedulerStarted = true;
     if (!m_loop->tryLock()) {
-        m_statusNote = QStringLiteral("Die geplanten Aufträge startet zur Zeit \"trevalo-cli scheduler\", nicht dieses Fenster.");
+        m_statusNote = QStringLiteral(
+            "Die geplanten Aufträge startet zur Zeit \"trevalo-cli scheduler\", nicht dieses Fenster.");
         setStatusText(QString());
         return;
     }

@@ -43,12 +43,12 @@ class MainWindow : public QMainWindow
 
 public:
     struct Options {
-        QString scriptsBaseFolder;          ///< where Doku/ lives; the scripts folder is the job list's
-        StartupState startup;               ///< what the command line asked for
-        SystemActions *actions = nullptr;   ///< nullptr: the system's own
-        QString schedulerLockFolder;        ///< empty: the runtime folder
-        std::optional<bool> trayAvailable;  ///< unset: ask the desktop
-        bool saveLayout = true;             ///< store position and size when the window goes
+        QString scriptsBaseFolder; ///< where Doku/ lives; the scripts folder is the job list's
+        StartupState startup; ///< what the command line asked for
+        SystemActions *actions = nullptr; ///< nullptr: the system's own
+        QString schedulerLockFolder; ///< empty: the runtime folder
+        std::optional<bool> trayAvailable; ///< unset: ask the desktop
+        bool saveLayout = true; ///< store position and size when the window goes
     };
 
     MainWindow(TAuftraege &jobs, const Options &options, QWidget *parent = nullptr);
@@ -79,7 +79,8 @@ public:
     /// Asked each time: a tray host may appear after the program has started.
     bool trayAvailable() const;
 
-    /// The job choice of the restore dialog: "  -- manuell --  " and every job name; *selected: the selected job's entry.
+    /// The job choice of the restore dialog: "  -- manuell --  " and every job name; *selected: the selected job's
+    /// entry.
     QStringList restoreChoices(int *selected) const;
     /// Opens the restore dialog with its choices; until set, the restore commands are disabled.
     void setRestoreOpener(std::function<void(const QStringList &choices, int selected)> opener);
@@ -199,9 +200,9 @@ private:
     int m_runDepth = 0;
     int m_listWidth = 0;
     bool m_closeRequested = false; ///< a command-line start asked to close when its run has ended
-    bool m_quitAfterRun = false;  ///< the program is to end when the run has been cancelled
+    bool m_quitAfterRun = false; ///< the program is to end when the run has been cancelled
     bool m_ending = false;
     QString m_trayHint;
-    QString m_statusNote;       ///< shown in the status panel whenever no run writes there
-    QString m_runningCellText;  ///< the running job's progress cell, kept over a refill of the list
+    QString m_statusNote; ///< shown in the status panel whenever no run writes there
+    QString m_runningCellText; ///< the running job's progress cell, kept over a refill of the list
 };

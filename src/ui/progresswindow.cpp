@@ -10,8 +10,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace {
-const char *const kInitialTexts[8] = {"Quelldatei:", "", "Zieldatei:", "", "Verzeichnis", "", "Dateien", "Verzeichnisse"};
+namespace
+{
+const char *const kInitialTexts[8]
+    = { "Quelldatei:", "", "Zieldatei:", "", "Verzeichnis", "", "Dateien", "Verzeichnisse" };
 } // namespace
 
 ProgressWindow::ProgressWindow(QWidget *parent)
@@ -27,7 +29,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
         m_labels[i]->setTextFormat(Qt::PlainText);
     }
     // Long paths must not widen a fixed window: the lines elide in their own width.
-    for (int i : {1, 3, 5}) {
+    for (int i : { 1, 3, 5 }) {
         m_labels[i]->setMinimumWidth(10);
         m_labels[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
@@ -35,7 +37,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     m_labels[7]->setAlignment(Qt::AlignCenter);
     QFont bold = m_labels[0]->font();
     bold.setBold(true);
-    for (int i : {0, 2, 4})
+    for (int i : { 0, 2, 4 })
         m_labels[i]->setFont(bold);
 
     for (int i = 0; i < 2; ++i) {

@@ -4,7 +4,8 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 
-namespace {
+namespace
+{
 
 Prompt::Script *s_script = nullptr;
 
@@ -15,13 +16,13 @@ struct ButtonMap {
 
 // In the order the boxes offer them.
 constexpr ButtonMap kButtons[] = {
-    {Answer::Yes, QMessageBox::Yes},
-    {Answer::No, QMessageBox::No},
-    {Answer::Ok, QMessageBox::Ok},
-    {Answer::Retry, QMessageBox::Retry},
-    {Answer::Ignore, QMessageBox::Ignore},
-    {Answer::All, QMessageBox::YesToAll},
-    {Answer::Cancel, QMessageBox::Cancel},
+    { Answer::Yes, QMessageBox::Yes },
+    { Answer::No, QMessageBox::No },
+    { Answer::Ok, QMessageBox::Ok },
+    { Answer::Retry, QMessageBox::Retry },
+    { Answer::Ignore, QMessageBox::Ignore },
+    { Answer::All, QMessageBox::YesToAll },
+    { Answer::Cancel, QMessageBox::Cancel },
 };
 
 QString defaultCaption(Icon icon)
@@ -134,7 +135,8 @@ Answer::Button Prompt::ask(QWidget *parent, const Question &question)
     QMessageBox *box = create(parent, question);
     box->exec();
     QAbstractButton *clicked = box->clickedButton();
-    const Answer::Button answer = clicked ? answerOf(box->standardButton(clicked)) : answerOf(box->standardButton(box->escapeButton()));
+    const Answer::Button answer
+        = clicked ? answerOf(box->standardButton(clicked)) : answerOf(box->standardButton(box->escapeButton()));
     delete box;
     return answer;
 }

@@ -24,7 +24,8 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
+namespace
+{
 
 QString s_outDir;
 
@@ -56,7 +57,7 @@ TAuftrag &addJob(TAuftraege &jobs, const QString &name, const QString &target)
     TAuftrag *job = jobs.addNewJob(jobs.nextFreeStem());
     job->Name = name;
     job->Ziel = target;
-    job->sources.append({QDir::homePath(), QStringLiteral("*.*"), true});
+    job->sources.append({ QDir::homePath(), QStringLiteral("*.*"), true });
     if (!saveJob(*job))
         std::fprintf(stderr, "job file not saved\n");
     return *job;
@@ -120,7 +121,7 @@ int main(int argc, char **argv)
     host.setJobProgressText(QStringLiteral("aktiv (Dateien: 42 %)"));
     host.setProgressLine(ProgressLine::Source, QDir::homePath() + QStringLiteral("/Dokumente/Angebot 2026-114.odt"));
     host.setProgressLine(ProgressLine::Target,
-                         QStringLiteral("/mnt/sicherung/B-T01261210-Dokumente/home/Dokumente/Angebot 2026-114.odt"));
+        QStringLiteral("/mnt/sicherung/B-T01261210-Dokumente/home/Dokumente/Angebot 2026-114.odt"));
     host.setProgressLine(ProgressLine::Folder, QDir::homePath() + QStringLiteral("/Dokumente/"));
     host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datei 57 von 134"));
     host.setProgressLine(ProgressLine::FolderCount, QStringLiteral("Verzeichnis 1 von 2"));
@@ -148,7 +149,7 @@ int main(int argc, char **argv)
     chooser.hide();
 
     LoginDialog login(QStringLiteral("Anmeldung an der Datenbank"),
-                      QStringLiteral("Bitte geben Sie Benutzername und Passwort für die Datenbank \"Kunden\" ein."));
+        QStringLiteral("Bitte geben Sie Benutzername und Passwort für die Datenbank \"Kunden\" ein."));
     login.setCredentials(QStringLiteral("sicherung"), QString());
     login.show();
     save(&login, "login-dialog");
@@ -161,19 +162,30 @@ int main(int argc, char **argv)
         QString text;
     };
     const Box boxes[] = {
-        {"message-ok", Icon::None, Answer::Ok, QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen.")},
-        {"message-yes-no", Icon::Question, Answer::Yes | Answer::No,
-         QStringLiteral("Wollen Sie den Auftrag \"Dokumente\" wirklich löschen?")},
-        {"message-ok-cancel", Icon::Information, Answer::Ok | Answer::Cancel,
-         QStringLiteral("Der Backupauftrag: \"Dokumente\" wird jetzt ausgeführt. Bitte legen Sie ein Medium im Laufwerk "
-                        "/mnt/sicherung ein.")},
-        {"message-retry-ignore-cancel", Icon::Warning, Answer::Cancel | Answer::Retry | Answer::Ignore,
-         QStringLiteral("Die Datei \"/home/anna/Dokumente/Angebot.odt\" kann nicht geöffnet werden. Wahrscheinlich wird "
-                        "sie zur Zeit benutzt. Bitte schließen sie alle Anwendungen und klicken Sie auf Wiederholen.")},
-        {"message-yes-no-cancel-all", Icon::Warning, Answer::Yes | Answer::No | Answer::Cancel | Answer::All,
-         QStringLiteral("Die Datei: \r\r   /home/anna/Dokumente/Angebot.odt\r\r   Datum: 09.12.2026 10:12:00\r\rexistiert "
-                        "bereits. Soll Sie mit der Datei der Datensicherung:\r\r   Datum: 08.12.2026 17:30:00\r\rüberschrieben "
-                        "werden?")},
+        { "message-ok", Icon::None, Answer::Ok, QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen.") },
+        { "message-yes-no",
+            Icon::Question,
+            Answer::Yes | Answer::No,
+            QStringLiteral("Wollen Sie den Auftrag \"Dokumente\" wirklich löschen?") },
+        { "message-ok-cancel",
+            Icon::Information,
+            Answer::Ok | Answer::Cancel,
+            QStringLiteral(
+                "Der Backupauftrag: \"Dokumente\" wird jetzt ausgeführt. Bitte legen Sie ein Medium im Laufwerk "
+                "/mnt/sicherung ein.") },
+        { "message-retry-ignore-cancel",
+            Icon::Warning,
+            Answer::Cancel | Answer::Retry | Answer::Ignore,
+            QStringLiteral(
+                "Die Datei \"/home/anna/Dokumente/Angebot.odt\" kann nicht geöffnet werden. Wahrscheinlich wird "
+                "sie zur Zeit benutzt. Bitte schließen sie alle Anwendungen und klicken Sie auf Wiederholen.") },
+        { "message-yes-no-cancel-all",
+            Icon::Warning,
+            Answer::Yes | Answer::No | Answer::Cancel | Answer::All,
+            QStringLiteral(
+                "Die Datei: \r\r   /home/anna/Dokumente/Angebot.odt\r\r   Datum: 09.12.2026 10:12:00\r\rexistiert "
+                "bereits. Soll Sie mit der Datei der Datensicherung:\r\r   Datum: 08.12.2026 17:30:00\r\rüberschrieben "
+                "werden?") },
     };
     for (const Box &b : boxes) {
         Question q;

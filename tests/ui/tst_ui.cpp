@@ -19,20 +19,20 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QPrinter>
-#include <QProcess>
-#include <QTextBrowser>
+#include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
-#include <QTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <QTreeWidget>
@@ -41,7 +41,8 @@
 
 using TestUtil::writeFile;
 
-namespace {
+namespace
+{
 
 QStringList actionTexts(const QList<QAction *> &actions)
 {
@@ -106,7 +107,7 @@ private:
         const QString source = path(QStringLiteral("quelle-") + job->fileStem);
         for (int i = 0; i < 3; ++i)
             writeFile(source + QStringLiteral("/datei%1.txt").arg(i), QByteArray(1000, 'x'));
-        job->sources.append({source, QStringLiteral("*.*"), true});
+        job->sources.append({ source, QStringLiteral("*.*"), true });
         if (!saveJob(*job))
             qFatal("job file not saved");
         return *job;
@@ -125,8 +126,7 @@ private:
         return *m_window;
     }
 
-    template<typename T>
-    T *find(const char *name) const
+    template <typename T> T *find(const char *name) const
     {
         T *w = m_window->findChild<T *>(QString::fromLatin1(name));
         if (!w)
@@ -191,11 +191,12 @@ private slots:
         w.scheduler().runningAuftraege.append(c.fileStem.toUpper()); // waiting in the queue
         w.fillListView(b.fileStem);
 
-        QCOMPARE(rowTexts(list(), 0), (QStringList{QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
+        QCOMPARE(rowTexts(list(), 0), (QStringList { QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A") }));
         QCOMPARE(rowTexts(list(), 1),
-                 (QStringList{QStringLiteral("manuell"), QStringLiteral("3. Mär. 2026 - 09:05"), QStringLiteral("heute - 09:05")}));
+            (QStringList {
+                QStringLiteral("manuell"), QStringLiteral("3. Mär. 2026 - 09:05"), QStringLiteral("heute - 09:05") }));
         QCOMPARE(rowTexts(list(), 2),
-                 (QStringList{QStringLiteral("wird ausgeführt"), QString(), QStringLiteral("1. Mär. 2026 - 09:05")}));
+            (QStringList { QStringLiteral("wird ausgeführt"), QString(), QStringLiteral("1. Mär. 2026 - 09:05") }));
         QCOMPARE(list()->topLevelItem(1)->text(4), QStringLiteral("Abbruch durch Benutzer"));
         QCOMPARE(list()->currentItem()->text(0), QStringLiteral("B"));
         QCOMPARE(list()->headerItem()->text(2), QStringLiteral("Erfolgreich am"));
@@ -214,12 +215,20 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
 
         QCOMPARE(actionTexts(find<QMenu>("jobMenu")->actions()),
-                 QStringList({"&Neu", "&Löschen", "&Eigenschaften", "Protokoll ansehen", "-", "Wiederherstellen",
-                              "Auftrag &Starten", "-", "Beenden"}));
+            QStringList({ "&Neu",
+                "&Löschen",
+                "&Eigenschaften",
+                "Protokoll ansehen",
+                "-",
+                "Wiederherstellen",
+                "Auftrag &Starten",
+                "-",
+                "Beenden" }));
         QCOMPARE(actionTexts(find<QMenu>("helpMenu")->actions()),
-                 QStringList({"Hilfethemen", "auf Updates prüfen", "-", "Info"}));
+            QStringList({ "Hilfethemen", "auf Updates prüfen", "-", "Info" }));
         QCOMPARE(actionTexts(w.contextMenu().actions()),
-                 QStringList({"&Starten", "&Protokoll", "&Wiederherstellen", "-", "&Neu", "&Löschen", "-", "&Einstellungen"}));
+            QStringList(
+                { "&Starten", "&Protokoll", "&Wiederherstellen", "-", "&Neu", "&Löschen", "-", "&Einstellungen" }));
         QCOMPARE(find<QAction>("startAction")->shortcut(), QKeySequence(Qt::ALT | Qt::Key_S));
         QCOMPARE(find<QAction>("deleteAction")->shortcut(), QKeySequence(Qt::Key_Delete));
 
@@ -231,7 +240,7 @@ private slots:
         QVERIFY(find<QAction>("deleteAction")->isEnabled());
         QCOMPARE(start->toolTip(), QStringLiteral("Auftrag \"B\" sofort starten (Alt+A)"));
         QCOMPARE(find<QToolButton>("propertiesButton")->toolTip(),
-                 QStringLiteral("Eigenschaften des Auftrages \"B\" bearbeiten (Alt+E)"));
+            QStringLiteral("Eigenschaften des Auftrages \"B\" bearbeiten (Alt+E)"));
 
         // Whatever enabled them, no selection turns them off at the next check.
         list()->clearSelection();
@@ -251,16 +260,16 @@ private slots:
         QCOMPARE(contextStates(), QStringList());
         selectRow(1);
         // Restore and the job editor are windows of their own, not there yet.
-        QCOMPARE(contextStates(), QStringList({"&Starten", "&Protokoll", "&Löschen"}));
+        QCOMPARE(contextStates(), QStringList({ "&Starten", "&Protokoll", "&Löschen" }));
         w.setRestoreOpener([](const QStringList &, int) {});
-        QCOMPARE(contextStates(), QStringList({"&Starten", "&Protokoll", "&Wiederherstellen", "&Löschen"}));
+        QCOMPARE(contextStates(), QStringList({ "&Starten", "&Protokoll", "&Wiederherstellen", "&Löschen" }));
     }
 
     void testRestoreChoices()
     {
         MainWindow &empty = makeWindow();
         int selected = 0;
-        QCOMPARE(empty.restoreChoices(&selected), QStringList{QStringLiteral("  -- manuell --  ")});
+        QCOMPARE(empty.restoreChoices(&selected), QStringList { QStringLiteral("  -- manuell --  ") });
         QCOMPARE(selected, -1);
 
         addJob(QStringLiteral("A"));
@@ -273,7 +282,7 @@ private slots:
             openedSelected = sel;
         });
         find<QToolButton>("restoreButton")->click();
-        QCOMPARE(opened, QStringList({"  -- manuell --  ", "A", "B"}));
+        QCOMPARE(opened, QStringList({ "  -- manuell --  ", "A", "B" }));
         QCOMPARE(openedSelected, 0);
         selectRow(0); // B: the view shows the last job first
         find<QToolButton>("restoreButton")->click();
@@ -288,7 +297,7 @@ private slots:
         MainWindow &w = makeWindow();
 
         selectRow(0);
-        m_script.answers = {Answer::No};
+        m_script.answers = { Answer::No };
         find<QAction>("deleteAction")->trigger();
         QCOMPARE(m_script.texts().last(), QStringLiteral("Wollen Sie den Auftrag \"B\" wirklich löschen?"));
         QCOMPARE(m_jobs->size(), 2);
@@ -300,11 +309,11 @@ private slots:
         QCOMPARE(m_jobs->size(), 2);
         w.scheduler().runningAuftraege.clear();
 
-        m_script.answers = {Answer::Yes};
+        m_script.answers = { Answer::Yes };
         find<QAction>("deleteAction")->trigger();
         QCOMPARE(m_jobs->size(), 1);
         QVERIFY(!QFile::exists(bFile));
-        QCOMPARE(rowTexts(list(), 0), QStringList{QStringLiteral("A")});
+        QCOMPARE(rowTexts(list(), 0), QStringList { QStringLiteral("A") });
         QCOMPARE(list()->currentItem()->text(0), QStringLiteral("A"));
     }
 
@@ -321,7 +330,7 @@ private slots:
 
         bool progressShownDuringRun = false;
         QString cellDuringQuestion;
-        m_script.answers = {Answer::Ok};
+        m_script.answers = { Answer::Ok };
         m_script.onAsk = [&](const Question &q) {
             if (!q.text.startsWith(QStringLiteral("Der Backupauftrag:")))
                 return;
@@ -357,9 +366,11 @@ private slots:
         QTest::addColumn<QString>("asked");
         QTest::newRow("idle") << false << false << QStringLiteral("Wollen sie den Sicherungsauftrag \"A\" starten?");
         QTest::newRow("run in front") << true << false
-                                      << QStringLiteral("Bitte warten Sie, bis der aktuelle Auftrag abgeschlossen ist.");
+                                      << QStringLiteral(
+                                             "Bitte warten Sie, bis der aktuelle Auftrag abgeschlossen ist.");
         QTest::newRow("run in background")
-            << true << true << QStringLiteral("Möchten Sie die Fortschrittsanzeige des zur Zeit ausgeführten Auftrages einblenden?");
+            << true << true
+            << QStringLiteral("Möchten Sie die Fortschrittsanzeige des zur Zeit ausgeführten Auftrages einblenden?");
     }
 
     void testDoubleClick()
@@ -373,26 +384,24 @@ private slots:
         QVERIFY(saveJob(a));
         MainWindow &w = makeWindow();
         selectRow(0);
-        const auto doubleClick = [&] {
-            emit list()->itemDoubleClicked(list()->topLevelItem(0), 0);
-        };
+        const auto doubleClick = [&] { emit list()->itemDoubleClicked(list()->topLevelItem(0), 0); };
 
         if (!running) {
-            m_script.answers = {Answer::No};
+            m_script.answers = { Answer::No };
             doubleClick();
-            QCOMPARE(m_script.texts(), QStringList{asked});
+            QCOMPARE(m_script.texts(), QStringList { asked });
             QVERIFY(a.letzter_start.isEmpty());
             return;
         }
         bool progressShown = false;
-        m_script.answers = {Answer::Yes, Answer::Cancel};
+        m_script.answers = { Answer::Yes, Answer::Cancel };
         m_script.onAsk = [&](const Question &q) {
             if (!q.text.startsWith(QStringLiteral("Der Backupauftrag:")))
                 return;
-            m_script.answers = {Answer::Yes};
+            m_script.answers = { Answer::Yes };
             doubleClick();
             progressShown = w.progressWindow().isVisible();
-            m_script.answers = {Answer::Cancel};
+            m_script.answers = { Answer::Cancel };
         };
         selectRow(0);
         find<QToolButton>("startButton")->click();
@@ -415,14 +424,14 @@ private slots:
         QTimer::singleShot(0, &w, [&] {
             QVERIFY(w.runInProgress());
             hiddenBeforeRequest = !w.progressWindow().isVisible();
-            m_script.answers = {Answer::Yes};
+            m_script.answers = { Answer::Yes };
             emit list()->itemDoubleClicked(list()->topLevelItem(0), 0);
             QVERIFY(w.progressWindow().isVisible());
             auto *cancel = w.progressWindow().findChild<QPushButton *>(QStringLiteral("cancelButton"));
             QCOMPARE(cancel->text(), QStringLiteral("&Auftrag abbrechen"));
             QTest::mouseClick(cancel, Qt::LeftButton);
             QTest::mouseClick(cancel, Qt::LeftButton);
-            m_script.answers = {Answer::Yes};
+            m_script.answers = { Answer::Yes };
         });
         find<QToolButton>("startButton")->click();
 
@@ -455,7 +464,7 @@ private slots:
         QCOMPARE(w.trayIcon().toolTip().size(), 63);
 
         QMenu *menu = w.trayIcon().contextMenu();
-        QCOMPARE(actionTexts(menu->actions()), QStringList({"Einstellungen", "-", "Info", "Beenden"}));
+        QCOMPARE(actionTexts(menu->actions()), QStringList({ "Einstellungen", "-", "Info", "Beenden" }));
         menu->findChild<QAction *>(QStringLiteral("trayShowAction"))->trigger();
         QVERIFY(w.isVisible());
         QVERIFY(!w.isInTray());
@@ -509,7 +518,7 @@ private slots:
         }
 
         MainWindow &w = makeWindow();
-        m_script.answers = {Answer::No};
+        m_script.answers = { Answer::No };
         QCOMPARE(m_script.asked.size(), 0); // not before the window is shown
         w.show();
         QTRY_COMPARE(m_script.asked.size(), 1);
@@ -525,9 +534,9 @@ private slots:
         QTest::addColumn<bool>("ran");
         QTest::addColumn<bool>("ends");
         QTest::addColumn<QString>("message");
-        QTest::newRow("/S: minimized ends after the run") << QStringList{"/m", "/s:a"} << true << true << QString();
-        QTest::newRow("/S: shown goes to the tray") << QStringList{"/S:A"} << true << false << QString();
-        QTest::newRow("unknown job") << QStringList{"/M", "/S:X"} << false << false
+        QTest::newRow("/S: minimized ends after the run") << QStringList { "/m", "/s:a" } << true << true << QString();
+        QTest::newRow("/S: shown goes to the tray") << QStringList { "/S:A" } << true << false << QString();
+        QTest::newRow("unknown job") << QStringList { "/M", "/S:X" } << false << false
                                      << QStringLiteral("Die angegebene Auftragsdatei ist ungültig.");
     }
 
@@ -548,7 +557,7 @@ private slots:
         QCOMPARE(ended.count(), ends ? 1 : 0);
         QVERIFY(w.isInTray()); // either asked by /M or by the close request after the run
         if (!message.isEmpty())
-            QCOMPARE(m_script.texts(), QStringList{message});
+            QCOMPARE(m_script.texts(), QStringList { message });
         QVERIFY(!w.runInProgress());
     }
 
@@ -576,7 +585,7 @@ private slots:
             w.trayIcon().contextMenu()->findChild<QAction *>(QStringLiteral("trayQuitAction"))->trigger();
             QCOMPARE(ended.count(), 0); // never while the run is on the stack
         };
-        m_script.answers = {Answer::Ok, Answer::Button(confirm)};
+        m_script.answers = { Answer::Ok, Answer::Button(confirm) };
         find<QToolButton>("startButton")->click();
 
         QCOMPARE(m_script.texts().count(QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")), 1);
@@ -598,7 +607,7 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "open");
         find<QAction>("viewLogAction")->trigger();
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(viewer.opened, QList<QUrl>{QUrl::fromLocalFile(log)});
+        QCOMPARE(viewer.opened, QList<QUrl> { QUrl::fromLocalFile(log) });
 
         QPrinter pdf(QPrinter::HighResolution);
         pdf.setOutputFormat(QPrinter::PdfFormat);
@@ -645,7 +654,8 @@ private slots:
         QTRY_VERIFY(!m_script.asked.isEmpty());
         QCOMPARE(chooserTitle, QStringLiteral("Einstellungen vornehmen"));
         QVERIFY(m_script.texts().first().startsWith(QStringLiteral("Um die neuen Einstellungen zu aktivieren")));
-        QCOMPARE(SettingsStore::programSettings()->value(QStringLiteral("Scripts")).toString(), path(QStringLiteral("neu")));
+        QCOMPARE(
+            SettingsStore::programSettings()->value(QStringLiteral("Scripts")).toString(), path(QStringLiteral("neu")));
 
         TempFolderDialog temp(QStringLiteral("/var/tmp"));
         QCOMPARE(temp.windowTitle(), QStringLiteral("Temporärer Ordner"));
@@ -660,10 +670,10 @@ private slots:
         QTemporaryDir home;
         QDir().mkpath(home.filePath(QStringLiteral("config/Halvesto-Produkte")));
         writeFile(home.filePath(QStringLiteral("config/Halvesto-Produkte/Backup.conf")),
-                  "[General]\nScripts=" + m_dir->path().toUtf8() + "\n");
+            "[General]\nScripts=" + m_dir->path().toUtf8() + "\n");
         QDir().mkpath(home.filePath(QStringLiteral("run")));
         QFile::setPermissions(home.filePath(QStringLiteral("run")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
@@ -682,7 +692,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.filePath(QStringLiteral("run/Backup.OneInstance.socket"))), 15000);
         QCOMPARE(first.state(), QProcess::Running);
         QProcess second;
-        start(second, {QStringLiteral("/S:Abend")});
+        start(second, { QStringLiteral("/S:Abend") });
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
@@ -691,7 +701,7 @@ private slots:
         QVERIFY(!QFile::exists(path(QStringLiteral("log/protokoll.txt")))); // the second start ran nothing
 
         QProcess run;
-        start(run, {QStringLiteral("/M"), QStringLiteral("/S:abend")});
+        start(run, { QStringLiteral("/M"), QStringLiteral("/S:abend") });
         QVERIFY(run.waitForFinished(30000));
         QCOMPARE(run.exitCode(), 0);
         TAuftraege reloaded(path(QStringLiteral("Scripts")));
@@ -755,7 +765,8 @@ private slots:
             labels.append(table->item(r, 0)->text());
             QVERIFY(!table->item(r, 1)->text().isEmpty());
         }
-        QCOMPARE(labels, QStringList({"Dateiversion", "Dateibeschreibung", "Produktversion", "Produktname", "Copyright"}));
+        QCOMPARE(
+            labels, QStringList({ "Dateiversion", "Dateibeschreibung", "Produktversion", "Produktname", "Copyright" }));
         QCOMPARE(box.findChild<QLabel *>(QStringLiteral("productLabel"))->text(), QStringLiteral("Trevalo 3"));
     }
 
@@ -765,18 +776,18 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<int>("click");
         QTest::addColumn<int>("answer");
-        QTest::newRow("yes no") << int(Answer::Yes | Answer::No) << QStringList{"&Ja", "&Nein"} << int(QMessageBox::No)
-                                << int(Answer::No);
-        QTest::newRow("ok cancel") << int(Answer::Ok | Answer::Cancel) << QStringList{"OK", "Abbrechen"}
+        QTest::newRow("yes no") << int(Answer::Yes | Answer::No) << QStringList { "&Ja", "&Nein" }
+                                << int(QMessageBox::No) << int(Answer::No);
+        QTest::newRow("ok cancel") << int(Answer::Ok | Answer::Cancel) << QStringList { "OK", "Abbrechen" }
                                    << int(QMessageBox::Ok) << int(Answer::Ok);
         QTest::newRow("retry ignore cancel") << int(Answer::Retry | Answer::Ignore | Answer::Cancel)
-                                             << QStringList{"Wiederholen", "Ignorieren", "Abbrechen"}
+                                             << QStringList { "Wiederholen", "Ignorieren", "Abbrechen" }
                                              << int(QMessageBox::Ignore) << int(Answer::Ignore);
-        QTest::newRow("yes no cancel all") << int(Answer::Yes | Answer::No | Answer::Cancel | Answer::All)
-                                           << QStringList{"&Ja", "&Nein", "&Alle", "Abbrechen"}
-                                           << int(QMessageBox::YesToAll) << int(Answer::All);
-        QTest::newRow("closed without a choice") << int(Answer::Retry | Answer::Ignore | Answer::Cancel) << QStringList()
-                                                 << -1 << int(Answer::Cancel);
+        QTest::newRow("yes no cancel all")
+            << int(Answer::Yes | Answer::No | Answer::Cancel | Answer::All)
+            << QStringList { "&Ja", "&Nein", "&Alle", "Abbrechen" } << int(QMessageBox::YesToAll) << int(Answer::All);
+        QTest::newRow("closed without a choice")
+            << int(Answer::Retry | Answer::Ignore | Answer::Cancel) << QStringList() << -1 << int(Answer::Cancel);
     }
 
     void testMessageBoxButtons()

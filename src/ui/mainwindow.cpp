@@ -540,6 +540,9 @@ void MainWindow::deleteSelected()
     }
     if (!Prompt::confirm(this, QStringLiteral("Wollen Sie den Auftrag \"%1\" wirklich löschen?").arg(name)))
         return;
+    // An idle run still points at its last job, which may be the one that goes now.
+    if (!runInProgress())
+        m_run->currentAuftrag = nullptr;
     QString error;
     if (!m_jobs.deleteJob(name, &error))
         Prompt::message(this, error);

@@ -824,6 +824,40 @@ private slots:
         QCOMPARE(int(Prompt::ask(nullptr, q)), answer);
     }
 
+    void testLoginDialogAndProgressWindowClose()
+    {
+        Prompt::setScript(nullptr);
+        QString user = QStringLiteral("sicherung");
+        QString password;
+        QTimer::singleShot(0, [] {
+            auto *login = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
+            QVERIFY(login);
+            QCOMPARE(login->windowTitle(), QStringLiteral("Anmeldung"));
+            QCOMPARE(
+                login->findChild<QLineEdit *>(QStringLiteral("loginUserEdit"))->text(), QStringLiteral("sicherung"));
+            QTest::keyClicks(
+                login->findChild<QLineEdit *>(QStringLiteral("loginPasswordEdit")), QStringLiteral("geheim"));
+            login->accept();
+        });
+        QVERIFY(LoginDialog::ask(nullptr, QString(), QStringLiteral("Datenbank \"Kunden\""), &user, &password));
+        QCOMPARE(password, QStringLiteral("geheim"));
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        QVERIFY(!LoginDialog::ask(nullptr, QString(), QString(), &user, &password));
+        QCOMPARE(password, QStringLiteral("geheim"));
+
+        // Closing the window of a run in front asks to cancel it; a background run's window just goes.
+        ProgressWindow progress;
+        progress.show();
+        progress.close();
+        QVERIFY(progress.isVisible());
+        QVERIFY(progress.cancelRequested());
+        progress.reset();
+        progress.setCloseHides(true);
+        progress.close();
+        QVERIFY(!progress.isVisible());
+        QVERIFY(!progress.cancelRequested());
+    }
+
     void testProgressGauges_data()
     {
         QTest::addColumn<qint64>("progress");

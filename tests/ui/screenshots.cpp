@@ -8,7 +8,6 @@
 #include "ui/mainwindow.h"
 #include "ui/progresswindow.h"
 #include "ui/prompt.h"
-#include "ui/widgetrunhost.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +17,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <QTranslator>
 #include <QTreeWidget>
 
@@ -111,29 +111,39 @@ int main(int argc, char **argv)
     window.show();
     settle();
 
-    // A run as the window shows it: the engine's calls, without copying anything.
-    BackupRun &run = window.run();
-    run.currentAuftrag = &docs;
-    run.jobRunning = true;
+    // A real run of "Dokumente", caught when about a third of its files are copied.
+    const QString sourceDir = dir.filePath(QStringLiteral("Dokumente"));
+    for (int i = 0; i < 40; ++i) {
+        if (!TestUtil::writeFile(sourceDir + QStringLiteral("/Angebot 2026-%1.odt").arg(100 + i),
+                QByteArray(3 * 1024 * 1024, char('a' + i % 26))))
+            std::fprintf(stderr, "cannot write the files to back up\n");
+    }
+    docs.Ziel = dir.filePath(QStringLiteral("sicherung"));
+    QDir().mkpath(docs.Ziel);
+    docs.sources = { { sourceDir, QStringLiteral("*.*"), true } };
+    docs.Start_Meldung = false;
+    docs.backup_ok_anzeigen = false;
+    (void)saveJob(docs);
     window.fillListView(docs.fileStem);
-    WidgetRunHost &host = window.host();
-    host.setStatusText(QStringLiteral("Backupvorgang wird durchgeführt ..."));
-    host.setJobProgressText(QStringLiteral("aktiv (Dateien: 42 %)"));
-    host.setProgressLine(ProgressLine::Source, QDir::homePath() + QStringLiteral("/Dokumente/Angebot 2026-114.odt"));
-    host.setProgressLine(ProgressLine::Target,
-        QStringLiteral("/mnt/sicherung/B-T01261210-Dokumente/home/Dokumente/Angebot 2026-114.odt"));
-    host.setProgressLine(ProgressLine::Folder, QDir::homePath() + QStringLiteral("/Dokumente/"));
-    host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datei 57 von 134"));
-    host.setProgressLine(ProgressLine::FolderCount, QStringLiteral("Verzeichnis 1 von 2"));
-    host.setGauge(1, 57, 134);
-    host.setGauge(2, 42, 100);
-    host.setProgressVisible(true);
-    save(&window, "main-window");
-    save(&window.progressWindow(), "progress-window");
-    host.setProgressVisible(false);
-    run.jobRunning = false;
-    run.currentAuftrag = nullptr;
-    host.setStatusText(QString());
+    bool caught = false;
+    QTimer during;
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        const QStringList count = window.progressWindow().line(ProgressLine::FileCount).split(u' ');
+        if (caught || count.size() != 4 || count.at(1).toInt() * 3 < count.at(3).toInt())
+            return;
+        caught = true;
+        save(&window, "main-window");
+        save(&window.progressWindow(), "progress-window");
+    });
+    during.start(5);
+    // Nobody is there to answer: every question of the run takes its unattended answer.
+    Prompt::Script unattended;
+    Prompt::setScript(&unattended);
+    window.startJob(docs);
+    Prompt::setScript(nullptr);
+    during.stop();
+    if (!caught)
+        std::fprintf(stderr, "the run ended before it could be drawn\n");
 
     saveMenu(window.trayIcon().contextMenu(), "tray-menu");
     saveMenu(&window.contextMenu(), "context-menu");

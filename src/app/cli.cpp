@@ -2,6 +2,7 @@
 #include "app/cli.h"
 #include "app/cli_common.h"
 
+#include "app/joblisttext.h"
 #include "app/runhooks.h"
 #include "app/startup.h"
 #include "app/terminalrunhost.h"
@@ -75,20 +76,6 @@ int refuse(const QString &message, bool withUsage)
     return Refused;
 }
 
-namespace {
-// The "Nächster Start" column of the job list.
-QString nextStartText(const TAuftrag &job)
-{
-    if (!job.autostart)
-        return QStringLiteral("manuell");
-    if (!job.next_start.isValid())
-        return QString();
-    if (job.next_start.date() == Clock::now().date())
-        return QStringLiteral("heute - ") + job.next_start.toString(QStringLiteral("hh:mm"));
-    return GermanFormat::dateStamp(job.next_start);
-}
-
-} // namespace
 
 int listJobs(Context &ctx)
 {
@@ -100,7 +87,7 @@ int listJobs(Context &ctx)
     out() << "Name\tNächster Start\tErfolgreich am\tLetzter Start am\tStatus\n";
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const TAuftrag &job = *jobs.at(i);
-        out() << job.Name << '\t' << nextStartText(job) << '\t' << job.Zuletzt_Ausgefuehrt << '\t'
+        out() << job.Name << '\t' << JobListText::nextStart(job) << '\t' << job.Zuletzt_Ausgefuehrt << '\t'
               << job.letzter_start << '\t' << job.letzte_meldung << '\n';
     }
     return Ok;
@@ -117,7 +104,7 @@ int showJob(Context &ctx)
     if (!job)
         return refuse(QStringLiteral("Der Auftrag \"%1\" wurde nicht gefunden.").arg(name));
     out() << "Auftragsdatei: " << QDir::toNativeSeparators(job->filePath()) << '\n';
-    out() << "Nächster Start: " << nextStartText(*job) << '\n';
+    out() << "Nächster Start: " << JobListText::nextStart(*job) << '\n';
     QString section;
     for (const JobFileEntry &e : jobFileEntries(*job, true)) {
         if (e.section != section) {

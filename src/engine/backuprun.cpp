@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <future>
 
 namespace {
 
@@ -496,7 +498,16 @@ bool BackupRun::syncTarget()
     m_synced = true;
     if (!Platform::statPath(setFolder).exists())
         return true; // no set folder: nothing was written
-    return Platform::syncFileSystem(setFolder, &m_syncError);
+    // Writing a large set back to the medium takes seconds: the window stays alive meanwhile.
+    QString error;
+    auto synced = std::async(std::launch::async, [folder = setFolder, &error] {
+        return Platform::syncFileSystem(folder, &error);
+    });
+    while (synced.wait_for(std::chrono::milliseconds(kEventIntervalMs)) != std::future_status::ready)
+        m_host.processEvents();
+    const bool ok = synced.get();
+    m_syncError = error;
+    return ok;
 }
 
 bool BackupRun::isDue(const QString &path, const Platform::FileStat &st) const

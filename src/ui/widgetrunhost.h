@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's side of a run: message boxes, the login dialog, the progress window, the main window's cells.
+#pragma once
+
+#include "engine/runhost.h"
+
+#include <functional>
+
+class MainWindow;
+class ProgressWindow;
+class QWidget;
+
+/**
+ * Questions become message boxes (Prompt) over the progress window while it is shown, else
+ * over the main window; credentials go to the login dialog; the progress calls to the
+ * progress window; the notifications to the main window.
+ */
+class WidgetRunHost : public RunHost
+{
+public:
+    WidgetRunHost(MainWindow &window, ProgressWindow &progress);
+
+    Answer::Button ask(const Question &question) override;
+    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
+    void showMessage(const QString &text, const QString &caption = QString()) override;
+
+    void setProgressVisible(bool visible) override;
+    void setProgressLine(ProgressLine line, const QString &text) override;
+    void setGauge(int gauge, qint64 progress, qint64 maximum) override;
+    bool cancelRequested() override;
+    void setCancelRequested(bool requested) override;
+    void processEvents() override;
+
+    void setStatusText(const QString &text) override;
+    void setJobProgressText(const QString &text) override;
+    void setTrayHint(const QString &text) override;
+    void setJobListHint(const QString &text) override;
+    void refreshJobList(const QString &fileStem) override;
+    void viewLog(const QString &logFile) override;
+    void printLog(const QString &logFile, const QString &printer) override;
+    void requestClose() override;
+    void minimizeMainWindow() override;
+
+    /// Told when a question asked while a cancel was pending is answered No (the run is to go on).
+    std::function<void()> onCancelWithdrawn;
+
+private:
+    QWidget *dialogParent() const;
+
+    MainWindow &m_window;
+    ProgressWindow &m_progress;
+};

@@ -114,8 +114,9 @@ Answer::Button TerminalRunHost::ask(const Question &question)
         if (question.buttons.testFlag(typed) && typed != Answer::None)
             answer = typed;
     }
+    // SIGTERM or Ctrl-C without a terminal: the program is to end, whatever the question's own default.
     if (answer == Answer::None)
-        answer = question.unattended;
+        answer = question.confirmsCancel && quitRequested() ? Answer::Yes : question.unattended;
     err() << "-> " << label(answer) << "\n";
     err().flush();
     return answer;

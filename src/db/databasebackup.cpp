@@ -783,6 +783,7 @@ bool DatabaseSaver::confirmCancel()
 {
     Question q;
     q.text = QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?");
+    q.confirmsCancel = true;
     q.icon = Icon::Warning;
     q.buttons = Answer::Yes | Answer::No;
     q.unattended = Answer::Yes;

@@ -369,6 +369,7 @@ bool Restorer::confirmCancel()
 {
     Question q;
     q.text = QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?");
+    q.confirmsCancel = true;
     q.icon = Icon::Warning;
     q.buttons = Answer::Yes | Answer::No;
     q.unattended = Answer::No;

@@ -903,6 +903,7 @@ void BackupRun::confirmCancel()
 {
     Question q;
     q.text = QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?");
+    q.confirmsCancel = true;
     q.icon = Icon::Warning;
     q.buttons = Answer::Yes | Answer::No;
     q.unattended = Answer::Yes;

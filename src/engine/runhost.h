@@ -30,6 +30,8 @@ struct Question {
     /// What a run without anybody to ask takes: never the answer that loses data.
     Answer::Button unattended = Answer::Ok;
     QString caption;
+    /// Its Yes confirms a cancel the user asked for: a program told to end without anybody to ask takes Yes.
+    bool confirmsCancel = false;
 };
 
 /// The lines of the progress window ("Kopieren").

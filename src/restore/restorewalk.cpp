@@ -140,6 +140,7 @@ RestoreWalk::Outcome RestoreWalk::run()
         if (m_host.cancelRequested()) {
             Question q;
             q.text = QStringLiteral("Möchten Sie den Wiederherstellungsvorgang wirklich abbrechen?");
+            q.confirmsCancel = true;
             q.icon = Icon::Warning;
             q.buttons = Answer::Yes | Answer::No;
             q.unattended = Answer::Yes; // nobody is there to change their mind

@@ -851,6 +851,31 @@ private slots:
         QCOMPARE(QDir(job.temp_pfad).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
+    // The restore's own cancel question defaults to No; a program told to end takes Yes all the same.
+    void testSigtermEndsStalledRestore()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const QString archive = packDump("CREATE TABLE t (id INT);\r\n");
+        writeFile(path(QStringLiteral("pw-stumm")), "pw\n");
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TREVALO_CLI),
+            { QStringLiteral("restore-db"), archive, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                QStringLiteral("--port"), QString::number(silent.serverPort()), QStringLiteral("--user"),
+                QStringLiteral("u"), QStringLiteral("--password-file"), path(QStringLiteral("pw-stumm")),
+                QStringLiteral("--database"), QStringLiteral("stumm") });
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections() || silent.waitForNewConnection(0), 5000);
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(p.exitCode() != 0);
+    }
+
     // Last: the server does not survive it.
     void testServerKilledDuringDump()
     {

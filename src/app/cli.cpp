@@ -133,7 +133,7 @@ int runJob(Context &ctx)
         err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
     TerminalRunHost host(ctx.answers);
     TerminalRunHost::installInterruptHandler();
-    BackupRun run(jobs, host, SystemActions::system(), catalog);
+    BackupRun run(host, SystemActions::system(), catalog);
     run.setHooks(standardRunHooks());
     run.startAuftrag(*job, BackupRun::StartedBy::User);
 

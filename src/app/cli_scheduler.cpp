@@ -36,7 +36,7 @@ int runScheduler(Context &ctx)
     if (!catalog.open())
         err() << catalog.errorString() << "\nAlle Dateien gelten als geändert.\n";
     TerminalRunHost host(ctx.answers);
-    BackupRun run(*ctx.jobs, host, SystemActions::system(), catalog);
+    BackupRun run(host, SystemActions::system(), catalog);
     Scheduler scheduler(*ctx.jobs, run, host);
     SchedulerLoop loop(*ctx.jobs, scheduler, run);
     if (!loop.tryLock())

@@ -58,9 +58,8 @@ int BackupRun::Gauge::percent() const
     return int(std::min<qint64>(100, progress * 100 / maximum));
 }
 
-BackupRun::BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog)
-    : m_jobs(jobs)
-    , m_host(host)
+BackupRun::BackupRun(RunHost &host, SystemActions &actions, ArchiveAttributes &catalog)
+    : m_host(host)
     , m_actions(actions)
     , m_catalog(catalog)
 {

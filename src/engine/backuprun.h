@@ -14,7 +14,6 @@
 
 class ArchiveAttributes;
 class SystemActions;
-class TAuftraege;
 class TAuftrag;
 
 /**
@@ -50,7 +49,7 @@ public:
         std::function<void(RunStep &, const QString &subject)> mailLog;
     };
 
-    BackupRun(TAuftraege &jobs, RunHost &host, SystemActions &actions, ArchiveAttributes &catalog);
+    BackupRun(RunHost &host, SystemActions &actions, ArchiveAttributes &catalog);
 
     void setHooks(const Hooks &hooks)
     {
@@ -188,7 +187,6 @@ private:
     QString dateStampNow() const;
     QString driveText() const;
 
-    TAuftraege &m_jobs;
     RunHost &m_host;
     SystemActions &m_actions;
     ArchiveAttributes &m_catalog;

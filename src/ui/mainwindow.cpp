@@ -82,7 +82,7 @@ MainWindow::MainWindow(TAuftraege &jobs, const Options &options, QWidget *parent
     m_host = std::make_unique<WidgetRunHost>(*this, *m_progress);
     m_host->onCancelWithdrawn = [this] { m_quitAfterRun = false; };
     SystemActions &actions = options.actions ? *options.actions : SystemActions::system();
-    m_run = std::make_unique<BackupRun>(m_jobs, *m_host, actions, *m_catalog);
+    m_run = std::make_unique<BackupRun>(*m_host, actions, *m_catalog);
     m_scheduler = std::make_unique<Scheduler>(m_jobs, *m_run, *m_host);
     m_scheduler->isMinimized = [this] { return m_inTray || isMinimized(); };
     m_scheduler->onStart = [this](TAuftrag &job) { beginRun(job); };

@@ -83,7 +83,7 @@ private:
     BackupRun::Outcome run(TAuftrag &job, BackupRun **keep = nullptr)
     {
         static std::unique_ptr<BackupRun> last;
-        last = std::make_unique<BackupRun>(*m_jobs, m_host, m_actions, *m_catalog);
+        last = std::make_unique<BackupRun>(m_host, m_actions, *m_catalog);
         BackupRun::Hooks hooks;
         hooks.backUpDatabases = backUpDatabases;
         last->setHooks(hooks);

@@ -338,7 +338,7 @@ private slots:
             if (q.text.startsWith(QStringLiteral("Fehler beim Kopieren")) && answers.value(0) == Answer::Retry)
                 QDir(blocker).removeRecursively();
         };
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(int(run(job, &state)), outcome);
         QCOMPARE(state.errorCount, errors);
         QCOMPARE(QFileInfo(blocker).isFile(), copied);
@@ -373,7 +373,7 @@ private slots:
                 h.cancel = true; // the button, pressed once while the first file is copied
         };
         m_host.answers = {confirm};
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         state.setHooks({{}, {}, {}, [&](RunStep &, const QString &) { ++mails; }});
         const BackupRun::Outcome result = run(job, &state);
         QCOMPARE(m_host.questionTexts(), QStringList{QStringLiteral("Möchten Sie den Sicherungsvorgang wirklich abbrechen?")});
@@ -414,7 +414,7 @@ private slots:
         job.Ziel = target;
         job.fehler_anzeigen = showErrors;
         m_host.answers = {Answer::Cancel};
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         const BackupRun::Outcome result = run(job, &state);
         const QString copies = target + QStringLiteral("/B-T01261210-Test/root") + path(QStringLiteral("quelle"));
         QVERIFY(QFileInfo::exists(copies + QStringLiteral("/1-klein.txt")));
@@ -535,7 +535,7 @@ private slots:
             if (!removed)
                 removed = QFile::remove(path(QStringLiteral("quelle/b-weg.txt")));
         };
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QVERIFY(removed);
         QCOMPARE(state.errorCount, 1);
@@ -571,7 +571,7 @@ private slots:
         job.proto_ausfuehrlich = true;
         job.temp_pfad = path(QStringLiteral("arbeit"));
         QDir().mkpath(job.temp_pfad);
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QCOMPARE(state.filesPacked, 0);
         QCOMPARE(state.kbPacked, 0.0);
@@ -602,7 +602,7 @@ private slots:
         QCOMPARE(readFile(copy), QByteArray(100 * 1024, 'a'));
 
         writeFile(path(QStringLiteral("quelle/daten.bin")), QByteArray(200 * 1024, 'b'));
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QCOMPARE(state.errorCount, 1);
         QCOMPARE(readFile(copy), QByteArray(100 * 1024, 'a'));
@@ -648,7 +648,7 @@ private slots:
 
         job.fehler_anzeigen = true;
         m_host.answers = {Answer::Ignore, Answer::Ignore};
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QCOMPARE(state.errorCount, 2);
         QCOMPARE(m_host.questions.size(), 2);
@@ -697,7 +697,7 @@ private slots:
                 writeFile(path(QStringLiteral("quelle/b.txt")), "b, geändert");
                 setMtime(path(QStringLiteral("quelle/b.txt")), 2000000000);
             }
-            BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+            BackupRun state(m_host, m_actions, *m_catalog);
             QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
             packed.append(state.filesPacked);
         }
@@ -737,7 +737,7 @@ private slots:
             job.Ziel.clear();
         job.Start_Meldung = promptCancelled;
         m_host.answers = {Answer::Cancel};
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         state.startedMinimized = true;
         state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
         QCOMPARE(m_host.closeRequests, checksFail || promptCancelled ? 0 : 1);
@@ -768,7 +768,7 @@ private slots:
             TAuftrag &job = makeJob();
             job.komprimieren = true;
             job.fehler_anzeigen = false;
-            BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+            BackupRun state(m_host, m_actions, *m_catalog);
             QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
             const QString archive = setFolder(QStringLiteral("B-T03")) + QStringLiteral("/root")
                 + path(QStringLiteral("quelle/Archive.zip"));
@@ -792,7 +792,7 @@ private slots:
         job.start_after_backup_wait = false;
         job.cd_auswerfen = true;
         m_actions.ejectSucceeds = false;
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         state.startAuftrag(job, BackupRun::StartedBy::CommandLine);
         QCOMPARE(state.outcome, BackupRun::Outcome::Completed);
         QCOMPARE(m_actions.calls,

@@ -200,7 +200,8 @@ TAuftrag &TestLogMail::makeJob(const QString &name)
     job->email_port = m_smtp.port(u"plain"_s);
     job->email_sender = u"Trevalo"_s;
     job->email_subject = u"Protokoll"_s;
-    saveJob(*job);
+    if (!saveJob(*job))
+        qFatal("job file not saved");
     return *job;
 }
 
@@ -215,7 +216,7 @@ void TestLogMail::blockCopies(int n, const QString &jobName)
 
 BackupRun::Outcome TestLogMail::run(TAuftrag &job, int *errors)
 {
-    BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+    BackupRun state(m_host, m_actions, *m_catalog);
     BackupRun::Hooks h;
     if (m_defaultHook) {
         h.mailLog = LogMail::mailLog;

@@ -282,7 +282,7 @@ private:
 
     void backUp(TAuftrag &job)
     {
-        BackupRun state(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun state(m_host, m_actions, *m_catalog);
         QCOMPARE(run(job, &state), BackupRun::Outcome::Completed);
         QCOMPARE(state.errorCount, 0);
     }

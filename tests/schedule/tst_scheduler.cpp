@@ -76,7 +76,7 @@ private slots:
         m_clock.set(at(8, 0));
         freshFolder();
         writeFile(path(QStringLiteral("quelle/a.txt")), "a");
-        m_run = std::make_unique<BackupRun>(*m_jobs, m_host, m_actions, *m_catalog);
+        m_run = std::make_unique<BackupRun>(m_host, m_actions, *m_catalog);
         m_scheduler = std::make_unique<Scheduler>(*m_jobs, *m_run, m_host);
         m_run->setHooks(m_scheduler->runHooks());
         m_started.clear();

@@ -93,7 +93,7 @@ protected:
     /// Runs job as the user's "Starten" does, on state or on a run of its own.
     BackupRun::Outcome run(TAuftrag &job, BackupRun *state = nullptr)
     {
-        BackupRun local(*m_jobs, m_host, m_actions, *m_catalog);
+        BackupRun local(m_host, m_actions, *m_catalog);
         BackupRun &r = state ? *state : local;
         r.startAuftrag(job, BackupRun::StartedBy::User);
         return r.outcome;

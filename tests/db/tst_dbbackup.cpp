@@ -9,6 +9,7 @@
 #include "mariadbserver.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -31,25 +32,20 @@ const QDateTime kNow(QDate(2026, 12, 10), QTime(21, 30, 5));
 
 } // namespace
 
-class TestDbBackup : public QObject
+class TestDbBackup : public QObject, private RunFixture
 {
     Q_OBJECT
 
+public:
+    TestDbBackup()
+        : RunFixture(kNow)
+    {
+    }
+
 private:
     MariaDbServer m_server;
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
-    ScriptedRunHost m_host;
-    RecordingActions m_actions;
-    FixedClock m_clock { kNow };
+    QTemporaryDir m_kept; // outlives the folders of single tests
     QString m_fixtureArchive; // kept for the command-line test
-
-    QString path(const QString &rel) const
-    {
-        return m_dir->filePath(rel);
-    }
 
     TODBC_DB entry(const QString &name, const QString &database, const QString &port = QString()) const
     {
@@ -66,13 +62,9 @@ private:
 
     TAuftrag &makeJob(const QList<TODBC_DB> &databases)
     {
-        TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-        job->Name = QStringLiteral("DB");
-        job->Ziel = path(QStringLiteral("ziel"));
-        job->proto_pfad = path(QStringLiteral("log"));
+        TAuftrag *job = &RunFixture::makeJob(QStringLiteral("DB"));
+        job->sources.clear();
         job->temp_pfad = path(QStringLiteral("tmp"));
-        job->Start_Meldung = false;
-        job->backup_ok_anzeigen = false;
         job->fehler_anzeigen = true;
         job->databases = databases;
         if (!saveJob(*job))
@@ -176,7 +168,7 @@ private:
 private slots:
     void initTestCase()
     {
-        m_settingsDir = TestUtil::isolateSettings();
+        isolateSettings();
         if (!MariaDbServer::available()) {
             if (MariaDbServer::required())
                 QFAIL("mariadbd is not installed");
@@ -196,19 +188,13 @@ private slots:
 
     void init()
     {
-        Clock::setInstance(&m_clock);
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(path(QStringLiteral("Scripts")));
+        freshFolder();
         QDir().mkpath(path(QStringLiteral("tmp")));
-        m_jobs = std::make_unique<TAuftraege>(path(QStringLiteral("Scripts")));
-        m_catalog = std::make_unique<ArchiveCatalog>();
-        QVERIFY(m_catalog->open(path(QStringLiteral("state/catalog.sqlite"))));
-        m_host = ScriptedRunHost();
     }
 
     void cleanup()
     {
-        Clock::setInstance(nullptr);
+        finish();
     }
 
     void testDumpLayout()
@@ -246,10 +232,9 @@ private slots:
             QVERIFY2(m_host.progressLines.contains(QString::fromUtf8(line)), line);
         // Work files are gone once the archives are in the set.
         QCOMPARE(QDir(path(QStringLiteral("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
-        m_fixtureArchive = path(QStringLiteral("kept/-Stammdaten/Archive.zip"));
-        QDir().mkpath(path(QStringLiteral("kept/-Stammdaten")));
+        m_fixtureArchive = m_kept.filePath(QStringLiteral("-Stammdaten/Archive.zip"));
+        QDir().mkpath(m_kept.filePath(QStringLiteral("-Stammdaten")));
         QVERIFY(QFile::copy(archiveOf(QStringLiteral("Stammdaten")), m_fixtureArchive));
-        m_dir->setAutoRemove(false);
     }
 
     void testRoundTrip()

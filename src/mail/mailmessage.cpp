@@ -53,9 +53,9 @@ QList<QByteArray> quotedPrintable(const QByteArray &line)
     return lines;
 }
 
-// Encoded words (RFC 2047) for a phrase such as a display name: whole characters, at most
-// 45 bytes of UTF-8 per word, so that no word grows past 75 characters.
-QByteArray encodedWords(const QString &text)
+// The UTF-8 of text cut into pieces of at most 45 bytes of whole characters: each becomes one
+// encoded word (RFC 2047) of 60 base64 characters plus 12 for its frame, at most 75 in all.
+QList<QByteArray> wordChunks(const QString &text)
 {
     QList<QByteArray> words;
     QByteArray chunk;
@@ -70,6 +70,14 @@ QByteArray encodedWords(const QString &text)
         i += length;
     }
     words << chunk;
+    return words;
+}
+
+// Encoded words (RFC 2047) for a phrase such as a display name: whole characters, at most
+// 45 bytes of UTF-8 per word, so that no word grows past 75 characters.
+QByteArray encodedWords(const QString &text)
+{
+    const QList<QByteArray> words = wordChunks(text);
     QByteArray out;
     for (const QByteArray &word : std::as_const(words))
         out += (out.isEmpty() ? "" : " ") + ("=?UTF-8?B?" + word.toBase64() + "?=");
@@ -255,19 +263,7 @@ QList<QByteArray> T_MailNews::subjectLines(const QString &subject)
         return {"Subject: " + text.toLatin1()};
     // RFC 2047: encoded words of at most 75 characters, each holding whole characters, folded
     // onto continuation lines. 45 bytes make 60 base64 characters plus 12 for the frame.
-    QList<QByteArray> words;
-    QByteArray chunk;
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QByteArray bytes = text.mid(i, length).toUtf8();
-        if (chunk.size() + bytes.size() > 45) {
-            words << chunk;
-            chunk.clear();
-        }
-        chunk += bytes;
-        i += length;
-    }
-    words << chunk;
+    const QList<QByteArray> words = wordChunks(text);
     QList<QByteArray> lines;
     for (const QByteArray &word : std::as_const(words)) {
         const QByteArray encoded = "=?UTF-8?B?" + word.toBase64() + "?=";

@@ -10,6 +10,7 @@
 #include "mailservers.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
+#include "runfixture.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
 
@@ -67,9 +68,15 @@ QStringList toStrings(const QJsonValue &value)
 
 } // namespace
 
-class TestLogMail : public QObject
+class TestLogMail : public QObject, private RunFixture
 {
     Q_OBJECT
+
+public:
+    TestLogMail()
+        : RunFixture(kNow)
+    {
+    }
 
 private slots:
     void initTestCase();
@@ -93,10 +100,6 @@ private slots:
     void testSystemMail();
 
 private:
-    QString path(const QString &rel) const
-    {
-        return m_dir->filePath(rel);
-    }
     QString setFolder(const QString &name = u"Test"_s) const
     {
         return path(u"ziel/B-T01261210-"_s + name);
@@ -119,14 +122,6 @@ private:
     QString m_pop3Error;
     bool m_smtpUp = false;
     bool m_pop3Up = false;
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAuftraege> m_jobs;
-    std::unique_ptr<ArchiveCatalog> m_catalog;
-    ScriptedRunHost m_host;
-    RecordingActions m_actions;
-    FixedClock m_clock { kNow };
     LogMail::Options m_options;
     bool m_defaultHook = false;
     int m_mailSteps = 0;
@@ -139,7 +134,7 @@ private:
 
 void TestLogMail::initTestCase()
 {
-    m_settingsDir = TestUtil::isolateSettings();
+    isolateSettings();
     m_pop3Up = m_pop3.start(&m_pop3Error);
     m_smtpUp = m_smtp.start(m_pop3Up ? m_pop3.logPath() : QString(), &m_smtpError);
     m_savedPath = qgetenv("PATH");
@@ -147,15 +142,8 @@ void TestLogMail::initTestCase()
 
 void TestLogMail::init()
 {
-    Clock::setInstance(&m_clock);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QDir().mkpath(path(u"Scripts"_s));
-    m_jobs = std::make_unique<TAuftraege>(path(u"Scripts"_s));
-    m_catalog = std::make_unique<ArchiveCatalog>();
-    QVERIFY(m_catalog->open(path(u"state/catalog.sqlite"_s)));
-    m_host = ScriptedRunHost();
+    freshFolder();
     m_host.onProcessEvents = [this](ScriptedRunHost &) { ++m_events; };
-    m_actions = RecordingActions();
     m_options = LogMail::Options();
     m_options.connectTimeoutMs = 10000;
     m_options.readTimeoutMs = 10000;
@@ -173,7 +161,7 @@ void TestLogMail::init()
 
 void TestLogMail::cleanup()
 {
-    Clock::setInstance(nullptr);
+    finish();
     qputenv("PATH", m_savedPath);
 }
 
@@ -186,14 +174,8 @@ void TestLogMail::cleanupTestCase()
 TAuftrag &TestLogMail::makeJob(const QString &name)
 {
     writeFile(path(u"quelle/brief.txt"_s), "Sehr geehrte Damen und Herren");
-    TAuftrag *job = m_jobs->addNewJob(m_jobs->nextFreeStem());
-    job->Name = name;
-    job->Ziel = path(u"ziel"_s);
+    TAuftrag *job = &RunFixture::makeJob(name);
     job->Proto = true;
-    job->proto_pfad = path(u"log"_s);
-    job->Start_Meldung = false;
-    job->backup_ok_anzeigen = false;
-    job->sources.append({ path(u"quelle"_s), u"*.*"_s, true });
     job->email = true;
     job->email_empfaenger = u"Anna Admin <admin@example.org>"_s;
     job->email_server = u"127.0.0.1"_s;

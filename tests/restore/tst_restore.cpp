@@ -801,7 +801,7 @@ private slots:
         QCOMPARE(host.messages.size(), 2);
         QVERIFY(host.messages[0].startsWith(QStringLiteral("Die Datei %1 konnte nicht wiederhergestellt werden.\r\r")
                                                 .arg(dest + QStringLiteral("/C/y.txt"))));
-        QVERIFY(host.messages[0].contains(QStringLiteral("No such file")));
+        QVERIFY(host.messages[0].contains(QStringLiteral("Datei oder Verzeichnis nicht gefunden")));
         QCOMPARE(host.messages[1],
             QStringLiteral(
                 "Die Wiederherstellung ist beendet, aber 2 Dateien konnten nicht wiederhergestellt werden."));

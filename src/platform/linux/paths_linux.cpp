@@ -295,7 +295,42 @@ bool makePath(const QString &path)
 
 QString systemReason(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    // The reasons a user meets in a backup, in the program's language whatever the system's
+    // locale; anything rarer as the system words it.
+    switch (err) {
+    case ENOENT:
+        return QStringLiteral("Datei oder Verzeichnis nicht gefunden");
+    case EACCES:
+        return QStringLiteral("Zugriff verweigert");
+    case EPERM:
+        return QStringLiteral("Vorgang nicht erlaubt");
+    case ENOSPC:
+        return QStringLiteral("Kein Platz mehr auf dem Datenträger");
+    case EDQUOT:
+        return QStringLiteral("Speicherplatzkontingent überschritten");
+    case EROFS:
+        return QStringLiteral("Der Datenträger ist schreibgeschützt");
+    case EIO:
+        return QStringLiteral("Ein-/Ausgabefehler");
+    case ENOTDIR:
+        return QStringLiteral("Ist kein Verzeichnis");
+    case EISDIR:
+        return QStringLiteral("Ist ein Verzeichnis");
+    case EEXIST:
+        return QStringLiteral("Die Datei existiert bereits");
+    case ENAMETOOLONG:
+        return QStringLiteral("Der Name ist zu lang");
+    case ELOOP:
+        return QStringLiteral("Zu viele Ebenen symbolischer Verknüpfungen");
+    case EBUSY:
+        return QStringLiteral("Das Gerät oder die Datei wird benutzt");
+    case ENXIO:
+        return QStringLiteral("Gerät oder Adresse nicht vorhanden");
+    case EFBIG:
+        return QStringLiteral("Die Datei ist zu groß");
+    default:
+        return QString::fromLocal8Bit(std::strerror(err));
+    }
 }
 
 } // namespace Platform

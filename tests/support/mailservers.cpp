@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailservers.h"
+#include "testutil.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -103,24 +104,7 @@ bool SmtpServer::start(const QString &popLog, QString *error)
     if (!openssl.isEmpty()) {
         const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
         const QString key = m_dir.filePath(QStringLiteral("key.pem"));
-        QProcess gen;
-        gen.start(openssl,
-                  {QStringLiteral("req"),
-                   QStringLiteral("-x509"),
-                   QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"),
-                   QStringLiteral("-nodes"),
-                   QStringLiteral("-days"),
-                   QStringLiteral("2"),
-                   QStringLiteral("-subj"),
-                   QStringLiteral("/CN=localhost"),
-                   QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
-                   QStringLiteral("-keyout"),
-                   key,
-                   QStringLiteral("-out"),
-                   cert});
-        if (gen.waitForFinished(60000) && gen.exitCode() == 0) {
+        if (TestUtil::makeSelfSignedCertificate(cert, key, nullptr)) {
             args << QStringLiteral("--cert") << cert << QStringLiteral("--key") << key;
             m_tls = true;
         }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mariadbserver.h"
+#include "testutil.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -144,22 +145,7 @@ bool MariaDbServer::start(QString *error)
     if (m_tls) {
         const QString cert = base + QStringLiteral("/cert.pem");
         const QString key = base + QStringLiteral("/key.pem");
-        if (!runTool(QStringLiteral("openssl"),
-                { QStringLiteral("req"),
-                    QStringLiteral("-x509"),
-                    QStringLiteral("-newkey"),
-                    QStringLiteral("rsa:2048"),
-                    QStringLiteral("-nodes"),
-                    QStringLiteral("-days"),
-                    QStringLiteral("2"),
-                    QStringLiteral("-subj"),
-                    QStringLiteral("/CN=localhost"),
-                    QStringLiteral("-keyout"),
-                    key,
-                    QStringLiteral("-out"),
-                    cert },
-                60000,
-                &output)) {
+        if (!TestUtil::makeSelfSignedCertificate(cert, key, &output)) {
             *error = QStringLiteral("openssl could not make a certificate: ") + output.right(2000);
             return false;
         }

@@ -47,6 +47,27 @@ inline std::unique_ptr<QTemporaryDir> isolateSettings()
     return dir;
 }
 
+/**
+ * A self-signed certificate for localhost and 127.0.0.1 with its key, for the private TLS
+ * servers of the tests. False with openssl's words in *error when it cannot be made.
+ */
+inline bool makeSelfSignedCertificate(const QString &cert, const QString &key, QString *error)
+{
+    QProcess gen;
+    gen.setProcessChannelMode(QProcess::MergedChannels);
+    gen.start(QStringLiteral("openssl"),
+              {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+               QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+               QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+               QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"), key,
+               QStringLiteral("-out"), cert});
+    if (gen.waitForFinished(60000) && gen.exitStatus() == QProcess::NormalExit && gen.exitCode() == 0)
+        return true;
+    if (error)
+        *error = QString::fromLocal8Bit(gen.readAll()).right(2000);
+    return false;
+}
+
 /// True when the test must not skip what it cannot set up (CI sets TREVALO_TEST_REQUIRE).
 inline bool required(const char *what)
 {

@@ -69,35 +69,12 @@ qint64 File::read(char *data, qint64 size)
 
 bool File::write(const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = n < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
+    return writeFully(m_fd, data, size) || fail();
 }
 
 bool File::writeAt(quint64 at, const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(m_fd, data, size_t(size), off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = n < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= n;
-        at += quint64(n);
-    }
-    return true;
+    return writeFully(m_fd, data, size, qint64(at)) || fail();
 }
 
 bool File::truncate(quint64 size)

@@ -15,23 +15,6 @@ namespace Platform {
 
 namespace {
 
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // Between two keep-alive calls: small enough that a slow target never holds a window for long.
 constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kBufferSize = 256 * 1024;
@@ -66,7 +49,7 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
                 return false;
             if (n == 0)
                 return true;
-            if (!writeAll(out, buffer.data(), size_t(n)))
+            if (!writeFully(out, buffer.data(), n))
                 return false;
             if (keepAlive)
                 keepAlive();
@@ -192,7 +175,7 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
     if (fd < 0)
         return false;
     struct stat sb;
-    const bool ok = ::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode) && writeAll(fd, bytes.constData(), size_t(bytes.size()));
+    const bool ok = ::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode) && writeFully(fd, bytes.constData(), bytes.size());
     return ::close(fd) == 0 && ok;
 }
 
@@ -202,7 +185,7 @@ bool writeNewFile(const QString &path, const QByteArray &bytes)
     const int fd = openPath(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0644);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, bytes.constData(), size_t(bytes.size()));
+    const bool ok = writeFully(fd, bytes.constData(), bytes.size());
     return ::close(fd) == 0 && ok;
 }
 

@@ -205,7 +205,7 @@ int restoreSet(Context &ctx)
         if (access.database.isEmpty())
             access.database = request.databaseName;
         const DatabaseRestore::Report report =
-            DatabaseRestore::restoreDatabase(runHost, request.archivePath, request.databaseName, access);
+            DatabaseRestore::restoreDatabase(runHost, *request.cancel, request.archivePath, request.databaseName, access);
         switch (report.result) {
         case DatabaseRestore::Result::Completed:
             return DatabaseOutcome::Restored;

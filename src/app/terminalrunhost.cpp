@@ -14,7 +14,7 @@
 
 namespace {
 
-volatile std::sig_atomic_t s_interrupted = 0;
+volatile std::sig_atomic_t s_interrupted = 0; // not yet handed to the work under way
 volatile std::sig_atomic_t s_quit = 0;
 
 void onInterrupt(int)
@@ -191,14 +191,19 @@ bool TerminalRunHost::quitRequested()
     return s_quit != 0;
 }
 
-bool TerminalRunHost::cancelRequested()
+void TerminalRunHost::setCancel(RunCancel *cancel)
 {
-    return s_interrupted != 0;
+    m_cancel = cancel;
+    passInterrupt(); // a Ctrl-C between two pieces of work cancels the next one
 }
 
-void TerminalRunHost::setCancelRequested(bool requested)
+// The handler only marks the signal; the request reaches the work here, outside the handler.
+void TerminalRunHost::passInterrupt()
 {
-    s_interrupted = requested ? 1 : 0;
+    if (m_cancel && s_interrupted) {
+        s_interrupted = 0;
+        m_cancel->request();
+    }
 }
 
 void TerminalRunHost::viewLog(const QString &logFile)
@@ -223,6 +228,7 @@ void TerminalRunHost::printLog(const QString &logFile, const QString &printer)
 
 void TerminalRunHost::processEvents()
 {
+    passInterrupt();
     QCoreApplication::processEvents();
 }
 

@@ -31,17 +31,18 @@ public:
     void setProgressVisible(bool visible) override;
     void setProgressLine(ProgressLine line, const QString &text) override;
     void setGauge(int gauge, qint64 progress, qint64 maximum) override;
-    bool cancelRequested() override;
-    void setCancelRequested(bool requested) override;
+    void setCancel(RunCancel *cancel) override;
     void viewLog(const QString &logFile) override;
     void printLog(const QString &logFile, const QString &printer) override;
     void processEvents() override;
 
 private:
     void clearProgressLine();
+    void passInterrupt();
     void drawProgress();
 
     QList<Answer::Button> m_answers;
+    RunCancel *m_cancel = nullptr;
     bool m_stderrIsTerminal;
     bool m_stdinIsTerminal;
     bool m_progressShown = false;

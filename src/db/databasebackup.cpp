@@ -436,7 +436,7 @@ void DatabaseSaver::saveEntry(int index)
     const bool opened = db.open();
     if (m_cancelConfirmed) {
         file.close();
-        m_run.stopRun();
+        m_run.cancel().stop();
         m_stopped = true;
         return;
     }
@@ -447,7 +447,7 @@ void DatabaseSaver::saveEntry(int index)
         file.close();
         fail(Failure::Connect, entry.DB_Name, db.errorString());
     }
-    if (m_run.runStopped()) {
+    if (m_run.cancel().stopped()) {
         file.close();
         db.close();
         return;
@@ -459,7 +459,7 @@ void DatabaseSaver::saveEntry(int index)
     if (outcome == Outcome::Cancelled) {
         file.close();
         db.close();
-        m_run.stopRun();
+        m_run.cancel().stop();
         m_stopped = true;
         return;
     }
@@ -473,7 +473,7 @@ void DatabaseSaver::saveEntry(int index)
         return;
     }
     setOverall(qint64(index) * 100);
-    if (m_run.runStopped())
+    if (m_run.cancel().stopped())
         return;
     copyArchive(entry, workDir, dumpPath);
 }
@@ -759,7 +759,7 @@ DatabaseSaver::Outcome DatabaseSaver::dumpTable(TmySQLDatabase &db, DumpFile &fi
     while (!table.eof()) {
         if (++rows % 50 == 0)
             m_host.processEvents();
-        if (m_host.cancelRequested() && confirmCancel())
+        if (m_run.cancel().requested() && confirmCancel())
             return Outcome::Cancelled;
         out += rowStart;
         for (int c = 0; c < columns; ++c) {
@@ -789,7 +789,7 @@ bool DatabaseSaver::confirmCancel()
     q.unattended = Answer::Yes;
     if (m_host.ask(q) == Answer::Yes)
         return true;
-    m_host.setCancelRequested(false);
+    m_run.cancel().withdraw();
     return false;
 }
 
@@ -800,7 +800,7 @@ bool DatabaseSaver::cancelCheck()
     if (m_cancelConfirmed)
         return true;
     m_host.processEvents();
-    if (m_host.cancelRequested() && confirmCancel())
+    if (m_run.cancel().requested() && confirmCancel())
         m_cancelConfirmed = true;
     return m_cancelConfirmed;
 }
@@ -825,21 +825,21 @@ void DatabaseSaver::copyArchive(const TODBC_DB &entry, const QString &workDir, c
         fail(Failure::Copying, entry.DB_Name);
         return;
     }
-    if (m_host.cancelRequested()) {
+    if (m_run.cancel().requested()) {
         // The copy's own confirmation was answered Yes: no further database.
-        m_run.stopRun();
+        m_run.cancel().stop();
         m_stopped = true;
         return;
     }
     // An ignored copy error is counted and logged by the copy; the database is not saved then.
-    if (!m_run.runStopped() && saved)
+    if (!m_run.cancel().stopped() && saved)
         m_run.writeLog(QStringLiteral("Datenbank: \"") + entry.DB_Name + QStringLiteral("\" gesichert."));
 }
 
 void DatabaseSaver::fail(Failure failure, const QString &entryName, const QString &reason)
 {
     m_run.countError();
-    m_run.stopRun();
+    m_run.cancel().stop();
     QString box;
     QString text;
     switch (failure) {

@@ -8,18 +8,18 @@
 class RunStep;
 
 /**
- * Saves the databases of run.currentAuftrag, in list order: connects (compressed protocol when
+ * Saves the databases of run.job(), in list order: connects (compressed protocol when
  * offered, 10 seconds for the connect and login), writes the dump "trevalo_db.sql" into a
  * fresh owner-only work folder with an unpredictable name below the job's temporary folder,
  * packs it into "Archive.zip" and copies that to "<setFolder>-<name>/Archive.zip". The work
  * folder is removed on every path, failures and cancels included.
  *
- * Sets run.databaseCount, run.dbFilesCopied and run.kbDbCopied (through the copy). A failed
- * connect, read or copy adds one error, sets run.abortFlag, stores the job's last message and
+ * Sets the run's database count and database files (through the copy). A failed
+ * connect, read or copy adds one error, stops the run, stores the job's last message and
  * logs it (with a message box when the job shows errors); later entries still connect and
  * log their connection, and are skipped. A cancel on the progress window is confirmed once
- * per row, and while the connection waits for the server; Yes ends the step with abortFlag
- * set and no archive.
+ * per row, and while the connection waits for the server; Yes ends the step with the run
+ * stopped and no archive.
  *
  * All tables of one database are read in one consistent snapshot with the session time zone
  * "+00:00" (the dump says so in a statement after its header); text values come in their

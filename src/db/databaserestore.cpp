@@ -121,8 +121,9 @@ QByteArray takeName(const QByteArray &text, qsizetype from, qsizetype *rest)
 class Restorer
 {
 public:
-    Restorer(RunHost &host, const QString &displayName)
+    Restorer(RunHost &host, RunCancel &cancel, const QString &displayName)
         : m_host(host)
+        , m_cancel(cancel)
         , m_name(displayName)
     {
     }
@@ -157,6 +158,7 @@ private:
     void reportFailure(const QByteArray &firstLine, const QString &message);
 
     RunHost &m_host;
+    RunCancel &m_cancel;
     QString m_name;
     TmySQLDatabase m_db;
     Report m_report;
@@ -375,7 +377,7 @@ bool Restorer::confirmCancel()
     q.unattended = Answer::No;
     if (m_host.ask(q) == Answer::Yes)
         return true;
-    m_host.setCancelRequested(false);
+    m_cancel.withdraw();
     return false;
 }
 
@@ -385,7 +387,7 @@ bool Restorer::cancelCheck()
     if (m_cancelConfirmed)
         return true;
     m_host.processEvents();
-    if (m_host.cancelRequested() && confirmCancel())
+    if (m_cancel.requested() && confirmCancel())
         m_cancelConfirmed = true;
     return m_cancelConfirmed;
 }
@@ -426,7 +428,7 @@ void Restorer::restore(const QString &dumpPath)
             m_host.setGauge(2, total / 1000, maximum);
             showItem(counter);
             m_host.processEvents();
-            if (m_host.cancelRequested() && confirmCancel()) {
+            if (m_cancel.requested() && confirmCancel()) {
                 flushBatch();
                 if (!m_cancelConfirmed)
                     execute("COMMIT", &error);
@@ -528,6 +530,17 @@ QString findArchive(const QString &archivePath)
 namespace DatabaseRestore
 {
 
+Report restoreDatabase(RunHost &host,
+    const QString &archivePath,
+    const QString &displayName,
+    const Access &access,
+    const QString &tempFolder)
+{
+    RunCancel cancel;
+    const CancelScope cancelScope(host, cancel);
+    return restoreDatabase(host, cancel, archivePath, displayName, access, tempFolder);
+}
+
 QString connectFailedText()
 {
     return QStringLiteral(
@@ -536,6 +549,7 @@ QString connectFailedText()
 }
 
 Report restoreDatabase(RunHost &host,
+    RunCancel &cancel,
     const QString &archivePath,
     const QString &displayName,
     const Access &access,
@@ -544,7 +558,7 @@ Report restoreDatabase(RunHost &host,
     host.setGauge(2, 0, 0);
     host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datenbank: ") + displayName);
 
-    Restorer restorer(host, displayName);
+    Restorer restorer(host, cancel, displayName);
     if (!restorer.connect(access)) {
         if (restorer.report().result == Result::Cancelled)
             restorer.cancelled();

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class RunCancel;
 class RunHost;
 
 namespace DatabaseRestore
@@ -67,6 +68,13 @@ QString connectFailedText();
  * returns Cancelled. The cancel is also asked while the connection waits for the server; a Yes
  * there ends the wait at once (the server then takes back the open transaction).
  */
+Report restoreDatabase(RunHost &host,
+    RunCancel &cancel,
+    const QString &archivePath,
+    const QString &displayName,
+    const Access &access,
+    const QString &tempFolder = QString());
+/// The same as a piece of work of its own: with its own cancel state, given to the host while it runs.
 Report restoreDatabase(RunHost &host,
     const QString &archivePath,
     const QString &displayName,

@@ -100,6 +100,7 @@ void BackupRun::startAuftrag(TAuftrag &job, StartedBy how)
     jobRunning = true;
     outcome = Outcome::None;
     currentAuftrag = &job;
+    const CancelScope cancelScope(m_host, m_cancel);
     m_startedBy = how;
     if (how == StartedBy::User)
         m_host.setJobProgressText(QStringLiteral("wird ausgeführt"));
@@ -166,14 +167,12 @@ void BackupRun::finishStart()
     removeWorkFolder();
     if (m_hooks.enableKillTimer)
         m_hooks.enableKillTimer();
-    abortFlag = false;
     jobRunning = false;
 }
 
 bool BackupRun::runChecks()
 {
     TAuftrag &job = *currentAuftrag;
-    abortFlag = false;
     bool ok = true;
     const auto fail = [&](const QString &text) {
         m_host.showMessage(text);
@@ -200,12 +199,11 @@ void BackupRun::prepareAndRun()
     dbFilesCopied = 0;
     kbDbCopied = 0;
     databaseCount = 0;
-    abortFlag = false;
 
     makeSetFolder();
-    if (job.pruefe_platz && !abortFlag) {
+    if (job.pruefe_platz && !m_cancel.stopped()) {
         checkFreeSpace();
-        if (abortFlag) {
+        if (m_cancel.stopped()) {
             outcome = Outcome::SpaceRefused;
             return;
         }
@@ -246,14 +244,14 @@ void BackupRun::executeBackup()
         m_host.setProgressVisible(true);
 
     runSources();
-    if (!m_host.cancelRequested())
+    if (!m_cancel.requested())
         endRun();
 
-    if (m_host.cancelRequested()) {
+    if (m_cancel.requested()) {
         m_host.showMessage(QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen."));
         writeLog(QStringLiteral("Sicherungsvorgang wurde durch den Benutzer abgebrochen."));
         setLastMessage(QStringLiteral("Abbruch durch Benutzer"));
-        m_host.setCancelRequested(false);
+        m_cancel.withdraw();
         outcome = Outcome::Cancelled;
     }
     m_host.setProgressVisible(false);
@@ -284,7 +282,7 @@ void BackupRun::runSources()
                                QStringLiteral("Verzeichnis %1 von %2").arg(QString::number(sourceIndex + 1), QString::number(sourceDirCount)));
         sourceDir = Platform::withTrailingSeparator(sourceDir);
 
-        if (!abortFlag && Platform::statPath(sourceDir, true).kind != Platform::FileStat::Directory) {
+        if (!m_cancel.stopped() && Platform::statPath(sourceDir, true).kind != Platform::FileStat::Directory) {
             const QString skipped = QStringLiteral("Verzeichnis \"%1\" existiert nicht mehr. Das Verzeichnis wurde "
                                                    "übersprungen.")
                                         .arg(sourceDir);
@@ -297,7 +295,7 @@ void BackupRun::runSources()
                 q.buttons = Answer::Yes | Answer::No;
                 q.unattended = Answer::Yes;
                 if (m_host.ask(q) != Answer::Yes) {
-                    abortFlag = true;
+                    m_cancel.stop();
                     writeLog(kCancelled);
                     setLastMessage(QStringLiteral("Abbruch durch den Benutzer."));
                 }
@@ -305,9 +303,9 @@ void BackupRun::runSources()
             ++errorCount;
             writeLog(skipped);
         }
-        if (!abortFlag)
+        if (!m_cancel.stopped())
             backupSource(masks, includeSubdirs);
-        if (m_host.cancelRequested())
+        if (m_cancel.requested())
             return;
         ++sourceIndex;
     }
@@ -316,7 +314,7 @@ void BackupRun::runSources()
 void BackupRun::endRun()
 {
     TAuftrag &job = *currentAuftrag;
-    if (!abortFlag) {
+    if (!m_cancel.stopped()) {
         if (m_hooks.backUpDatabases)
             m_hooks.backUpDatabases(*this);
         else
@@ -324,7 +322,7 @@ void BackupRun::endRun()
     }
     const bool mailWanted = job.email && job.Proto && (!job.email_bei_fehler || errorCount > 0);
     const QString subject = job.email_subject + QStringLiteral(" - %1 Fehler").arg(errorCount);
-    if (abortFlag) {
+    if (m_cancel.stopped()) {
         if (mailWanted && m_hooks.mailLog)
             m_hooks.mailLog(*this, subject);
         outcome = Outcome::Aborted;
@@ -469,7 +467,7 @@ bool BackupRun::makeTargetFolder(const QString &path, const QString &messageFold
     writeLog(text);
     writeLog(QStringLiteral("  Ursache: ") + Platform::systemReason(err));
     setLastMessage(text);
-    abortFlag = true;
+    m_cancel.stop();
     return false;
 }
 
@@ -560,7 +558,7 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
     const QString mapped = SetLayout::mappedSource(sourceDir);
     makeTargetFolder(setFolder + mapped);
     QStringList archiveList;
-    if (abortFlag)
+    if (m_cancel.stopped())
         return;
 
     std::vector<FileTree::Entry> entries;
@@ -590,7 +588,7 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
                     copyFileToTarget(path, setFolder + mapped + relPath + e.name, true);
                 }
             }
-            if (m_host.cancelRequested() || abortFlag)
+            if (m_cancel.requested() || m_cancel.stopped())
                 return;
         }
     }
@@ -606,7 +604,7 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
             if (!makeTargetFolder(setFolder + mapped + relPath + e.name, setFolder + mapped))
                 return;
             backupDirectory(relPath + e.name + u'/', includeSubdirs);
-            if (abortFlag)
+            if (m_cancel.stopped())
                 return;
         }
     }
@@ -648,8 +646,8 @@ bool BackupRun::addFileForArchive(QStringList *list, const QString &path)
             return false;
         }
         writeLog(QStringLiteral("Datei \"%1\" konnte nicht geöffnet werden.").arg(path));
-        m_host.setCancelRequested(true);
-        abortFlag = true;
+        m_cancel.request();
+        m_cancel.stop();
         return false;
     }
 }
@@ -821,7 +819,7 @@ bool BackupRun::copyToTarget(const QString &source, const QString &target, bool 
     }
     progressStep(isSourceFile);
     keepAlive();
-    if (m_host.cancelRequested())
+    if (m_cancel.requested())
         confirmCancel();
     return copied;
 }
@@ -858,7 +856,7 @@ BackupRun::FailureChoice BackupRun::copyFailed(const QString &source, const QStr
     }
     setLastMessage(QStringLiteral("Fehler beim Schreiben auf Ziellaufwerk."));
     writeLog(kCancelled);
-    abortFlag = true;
+    m_cancel.stop();
     return FailureChoice::Cancel;
 }
 
@@ -907,7 +905,7 @@ void BackupRun::confirmCancel()
     q.buttons = Answer::Yes | Answer::No;
     q.unattended = Answer::Yes;
     if (m_host.ask(q) != Answer::Yes)
-        m_host.setCancelRequested(false);
+        m_cancel.withdraw();
 }
 
 QString BackupRun::shortfallText(double bytes)
@@ -975,7 +973,7 @@ bool BackupRun::checkFreeSpace()
             m_host.setStatusText(QString());
             return true;
         }
-        abortFlag = true;
+        m_cancel.stop();
         setLastMessage(QStringLiteral("Nicht genügend Platz auf Ziellaufwerk."));
         return false;
     }

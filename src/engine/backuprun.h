@@ -65,6 +65,12 @@ public:
      */
     void startAuftrag(TAuftrag &job, StartedBy how);
 
+    /// The cancel state of the start under way: the front end requests a cancel through it.
+    RunCancel &cancel() override
+    {
+        return m_cancel;
+    }
+
     /**
      * Copies one file into the set: a failure goes to the Retry / Ignore / Cancel dialog or
      * the log, as the job wants. isSourceFile: files and archives of folders (true) or
@@ -99,14 +105,7 @@ public:
         return setFolder;
     }
     bool copyDumpIntoSet(const QString &workFile, const QString &target) override;
-    void stopRun() override
-    {
-        abortFlag = true;
-    }
-    bool runStopped() const override
-    {
-        return abortFlag;
-    }
+
     void setDatabaseCount(int count) override
     {
         databaseCount = count;
@@ -119,7 +118,6 @@ public:
     // Run state, shared with the steps other subsystems provide.
     TAuftrag *currentAuftrag = nullptr; ///< the job of the start under way, or of the last one
     bool jobRunning = false;
-    bool abortFlag = false;
     /// The window was minimized when the program or this start began: an autostart job minimizes it again.
     bool startedMinimized = false;
     int errorCount = 0;
@@ -191,6 +189,7 @@ private:
     SystemActions &m_actions;
     ArchiveAttributes &m_catalog;
     Hooks m_hooks;
+    RunCancel m_cancel;
     StartedBy m_startedBy = StartedBy::User;
     Gauge m_gauge1;
     Gauge m_gauge2;

@@ -5,6 +5,8 @@
 #include <QFlags>
 #include <QString>
 
+#include <atomic>
+
 namespace Answer {
 enum Button {
     None = 0,
@@ -46,6 +48,50 @@ enum class ProgressLine {
     FolderCount = 8,   ///< "Verzeichnis 1 von 2" (Label8)
 };
 
+/**
+ * The cancel state of one piece of work (a backup run, a restore): the one place that says
+ * whether it is to end. The front end requests a cancel (the progress window's button,
+ * Ctrl-C, a stop signal); the work asks "really?" at its next step and then withdraws the
+ * request or ends. A failure or a No at an error stops the work without any request.
+ */
+class RunCancel
+{
+public:
+    /// The user asked to cancel. Safe to call from a signal handler.
+    void request() noexcept
+    {
+        m_requested.store(true, std::memory_order_relaxed);
+    }
+    /// The user took the request back (No to the confirmation).
+    void withdraw() noexcept
+    {
+        m_requested.store(false, std::memory_order_relaxed);
+    }
+    bool requested() const noexcept
+    {
+        return m_requested.load(std::memory_order_relaxed);
+    }
+    /// The work ends after its current step.
+    void stop() noexcept
+    {
+        m_stopped = true;
+    }
+    bool stopped() const noexcept
+    {
+        return m_stopped;
+    }
+    /// A new start: nothing requested, nothing stopped.
+    void reset() noexcept
+    {
+        withdraw();
+        m_stopped = false;
+    }
+
+private:
+    std::atomic<bool> m_requested{false};
+    bool m_stopped = false;
+};
+
 /// The questions of a run: every front end must answer them (a run without anybody to ask takes Question::unattended).
 class RunQuestions
 {
@@ -77,11 +123,33 @@ public:
     virtual void setProgressLine(ProgressLine line, const QString &text) = 0;
     /// gauge 1: files of the current folder; gauge 2: the whole run.
     virtual void setGauge(int gauge, qint64 progress, qint64 maximum) = 0;
-    /// The cancel button of the progress window was pressed.
-    virtual bool cancelRequested() = 0;
-    /// Sets or clears the cancel request (a dialog's Cancel sets it, a No to the confirmation clears it).
-    virtual void setCancelRequested(bool requested) = 0;
+    /**
+     * The cancel state of the work under way, set when it starts and cleared (nullptr) when it
+     * ends: the front end's cancel request goes there.
+     */
+    virtual void setCancel(RunCancel *cancel) = 0;
     virtual void processEvents() = 0;
+};
+
+/// Hands a fresh cancel state to the front end for the lifetime of one piece of work.
+class CancelScope
+{
+public:
+    CancelScope(RunProgress &progress, RunCancel &cancel)
+        : m_progress(progress)
+    {
+        cancel.reset();
+        m_progress.setCancel(&cancel);
+    }
+    ~CancelScope()
+    {
+        m_progress.setCancel(nullptr);
+    }
+    CancelScope(const CancelScope &) = delete;
+    CancelScope &operator=(const CancelScope &) = delete;
+
+private:
+    RunProgress &m_progress;
 };
 
 /**

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class RunCancel;
 class RunHost;
 class TAuftrag;
 
@@ -37,9 +38,8 @@ public:
      */
     virtual bool copyDumpIntoSet(const QString &workFile, const QString &target) = 0;
 
-    /// The run ends after this step: the user said so, or it cannot go on.
-    virtual void stopRun() = 0;
-    virtual bool runStopped() const = 0;
+    /// The run's one cancel state: a request of the user to confirm, and the stop after this step.
+    virtual RunCancel &cancel() = 0;
 
     /// The number of databases of the job, for the run's summary.
     virtual void setDatabaseCount(int count) = 0;

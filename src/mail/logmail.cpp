@@ -154,8 +154,8 @@ void mailLogWith(RunStep &run, const QString &subject, const Options &options)
     waiting.idle = [&run] { run.host().processEvents(); };
     // A cancel that ended the run already does not keep its log from being mailed; a new one
     // ends the mail.
-    const bool cancelledBefore = run.host().cancelRequested();
-    waiting.cancel = [&run, cancelledBefore] { return !cancelledBefore && run.host().cancelRequested(); };
+    const bool cancelledBefore = run.cancel().requested();
+    waiting.cancel = [&run, cancelledBefore] { return !cancelledBefore && run.cancel().requested(); };
 
     bool sent = false;
     QString reason;

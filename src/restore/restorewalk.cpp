@@ -123,21 +123,21 @@ RestoreWalk::Outcome RestoreWalk::run()
     if (total == 0)
         return Outcome::NothingSelected;
 
-    m_host.setCancelRequested(false);
+    const CancelScope cancelScope(m_host, m_cancel);
     m_host.setGauge(2, 0, total);
     m_host.setProgressVisible(true);
     m_overwriteAll = false;
 
     qint64 done = 0;
     const auto &records = m_model.records();
-    for (auto it = records.rbegin(); it != records.rend() && !m_host.cancelRequested(); ++it) {
+    for (auto it = records.rbegin(); it != records.rend() && !m_cancel.requested(); ++it) {
         if (it->selected) {
             bool cancelled = false;
             if (!restoreRecord(*it, ++done, total, &cancelled) && cancelled)
                 return Outcome::Cancelled;
         }
         m_host.processEvents();
-        if (m_host.cancelRequested()) {
+        if (m_cancel.requested()) {
             Question q;
             q.text = QStringLiteral("Möchten Sie den Wiederherstellungsvorgang wirklich abbrechen?");
             q.confirmsCancel = true;
@@ -146,11 +146,11 @@ RestoreWalk::Outcome RestoreWalk::run()
             q.unattended = Answer::Yes; // nobody is there to change their mind
             q.caption = kCaption;
             if (m_host.ask(q) == Answer::No)
-                m_host.setCancelRequested(false);
+                m_cancel.withdraw();
         }
     }
 
-    if (m_host.cancelRequested()) {
+    if (m_cancel.requested()) {
         finish(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
         return Outcome::Cancelled;
     }
@@ -212,6 +212,7 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
         request.archivePath = findArchive(sourceFolder);
         request.databaseName = database;
         request.jobName = m_jobName;
+        request.cancel = &m_cancel;
         request.record = &record;
         request.itemLine = record.name;
         request.gaugeProgress = done;

@@ -18,6 +18,7 @@ struct DatabaseRequest {
     QString archivePath; ///< the "Archive.zip" of sourceFolder (found without regard to case), or empty
     QString databaseName; ///< the folder name without its '-'
     QString jobName; ///< the job the sets were read for; empty for a folder chosen by hand
+    RunCancel *cancel = nullptr; ///< the walk's cancel state, which the database restore shares
     const RestoreRecord *record = nullptr;
     /// The walk's progress, to be given back after the database restore showed its own.
     QString itemLine;
@@ -73,6 +74,12 @@ public:
 
     Outcome run();
 
+    /// The cancel state of the walk under way: the front end requests a cancel through it.
+    RunCancel &cancel()
+    {
+        return m_cancel;
+    }
+
     /**
      * Where the files of a saved place ("C/Daten/", "_srv/ablage/", "root/home/anna/") go:
      * below restoreFolder (ending with '/') when it is given, else to the original place.
@@ -98,6 +105,7 @@ private:
 
     RestoreModel &m_model;
     RunHost &m_host;
+    RunCancel m_cancel;
     bool m_useRestoreFolder = false;
     QString m_restoreFolder;
     QString m_jobName;

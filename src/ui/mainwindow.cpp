@@ -708,7 +708,7 @@ void MainWindow::endProgram()
     if (runInProgress()) {
         // The run asks its own question whether to cancel; a No keeps the run and the program.
         m_quitAfterRun = true;
-        m_progress->setCancelRequested(true);
+        m_run->cancel().request();
         setStatusText(QStringLiteral("Trevalo wird beendet, sobald der Auftrag abgebrochen ist ..."));
         return;
     }

@@ -50,7 +50,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     m_cancel->setAutoDefault(false);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { m_cancelRequested = true; });
+    connect(m_cancel, &QPushButton::clicked, this, &ProgressWindow::requestCancel);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_labels[0]);
@@ -84,7 +84,12 @@ void ProgressWindow::reset()
         m_labels[i]->setText(QString::fromUtf8(kInitialTexts[i]));
     setGauge(1, 0, 0);
     setGauge(2, 0, 0);
-    m_cancelRequested = false;
+}
+
+void ProgressWindow::requestCancel()
+{
+    if (m_work)
+        m_work->request();
 }
 
 void ProgressWindow::setLine(ProgressLine line, const QString &text)
@@ -141,5 +146,5 @@ void ProgressWindow::reject()
     if (m_closeHides)
         hide();
     else
-        m_cancelRequested = true;
+        requestCancel();
 }

@@ -12,8 +12,8 @@ class QPushButton;
 
 /**
  * One window for the program's whole life, hidden at start. The run writes its lines and
- * gauges; the cancel button only sets cancelRequested(), which the run reads at its next
- * check (pressing it again before then changes nothing). Closing the window while a run is
+ * gauges; the cancel button only requests a cancel of the work it is given (setCancel),
+ * which reads it at its next check (pressing it again before then changes nothing). Closing the window while a run is
  * shown in the foreground is a cancel request too; a background run's window just hides.
  */
 class ProgressWindow : public QDialog
@@ -30,16 +30,19 @@ public:
     void setGauge(int gauge, qint64 progress, qint64 maximum);
     int percent(int gauge) const;
 
+    /// The work whose cancel the button requests; nullptr while none is under way.
+    void setCancel(RunCancel *cancel)
+    {
+        m_work = cancel;
+    }
+    void requestCancel();
+    /// The work under way was asked to cancel and has not yet asked "really?".
     bool cancelRequested() const
     {
-        return m_cancelRequested;
-    }
-    void setCancelRequested(bool requested)
-    {
-        m_cancelRequested = requested;
+        return m_work && m_work->requested();
     }
 
-    /// The texts and gauges of a new window, the cancel request cleared (at the start of each run).
+    /// The texts and gauges of a new window (at the start of each run).
     void reset();
     /// Whether closing the window only hides it (a background run) or asks to cancel the run.
     void setCloseHides(bool hides)
@@ -57,6 +60,6 @@ private:
     QLabel *m_labels[8] = {};
     QProgressBar *m_gauges[2] = {};
     QPushButton *m_cancel = nullptr;
-    bool m_cancelRequested = false;
+    RunCancel *m_work = nullptr;
     bool m_closeHides = false;
 };

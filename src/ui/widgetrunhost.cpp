@@ -62,14 +62,9 @@ void WidgetRunHost::setGauge(int gauge, qint64 progress, qint64 maximum)
     m_progress.setGauge(gauge, progress, maximum);
 }
 
-bool WidgetRunHost::cancelRequested()
+void WidgetRunHost::setCancel(RunCancel *cancel)
 {
-    return m_progress.cancelRequested();
-}
-
-void WidgetRunHost::setCancelRequested(bool requested)
-{
-    m_progress.setCancelRequested(requested);
+    m_progress.setCancel(cancel);
 }
 
 void WidgetRunHost::processEvents()

@@ -27,8 +27,7 @@ public:
     void setProgressVisible(bool visible) override;
     void setProgressLine(ProgressLine line, const QString &text) override;
     void setGauge(int gauge, qint64 progress, qint64 maximum) override;
-    bool cancelRequested() override;
-    void setCancelRequested(bool requested) override;
+    void setCancel(RunCancel *cancel) override;
     void processEvents() override;
 
     void setStatusText(const QString &text) override;

@@ -370,7 +370,7 @@ private slots:
         int mails = 0;
         m_host.onProcessEvents = [](ScriptedRunHost &h) {
             if (h.questions.isEmpty())
-                h.cancel = true; // the button, pressed once while the first file is copied
+                h.pressCancel(); // the button, pressed once while the first file is copied
         };
         m_host.answers = {confirm};
         BackupRun state(m_host, m_actions, *m_catalog);
@@ -389,7 +389,7 @@ private slots:
             QCOMPARE(job.letzte_meldung, QStringLiteral("Abbruch durch Benutzer"));
             QVERIFY(m_host.messages.contains(QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen.")));
             QVERIFY(logText().endsWith(QStringLiteral("Sicherungsvorgang wurde durch den Benutzer abgebrochen.\r\n")));
-            QVERIFY(!m_host.cancel);
+            QVERIFY(!m_host.cancelLeftPending);
         }
         QCOMPARE(m_actions.calls.last(), QStringLiteral("shutdown"));
     }

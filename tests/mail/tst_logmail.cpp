@@ -448,7 +448,7 @@ void TestLogMail::testFailureLetsTheRunEnd()
         m_host.onProcessEvents = [this](ScriptedRunHost &host) {
             ++m_events;
             if (m_mailSteps > 0)
-                host.cancel = true;
+                host.pressCancel();
         };
     } else if (situation == u"no sender") {
         job.email_sender.clear();

@@ -816,7 +816,7 @@ private slots:
             // The button is pressed during the first record and not again.
             host.onProcessEvents = [](ScriptedRunHost &h) {
                 if (h.questions.isEmpty())
-                    h.cancel = true;
+                    h.pressCancel();
             };
             const RestoreWalk::Outcome outcome = walk.run();
             QCOMPARE(host.questionTexts(),

@@ -27,7 +27,14 @@ public:
     bool progressVisible = false;
     bool everShowedProgress = false;
     int closeRequests = 0;
-    bool cancel = false;
+    RunCancel *work = nullptr; ///< the cancel state of the work under way
+    bool cancelLeftPending = false; ///< the last work ended with its cancel request still open
+    /// The cancel button: requests a cancel of the work under way.
+    void pressCancel()
+    {
+        if (work)
+            work->request();
+    }
     /// Called on every processEvents(), e.g. to press the cancel button after the first file.
     std::function<void(ScriptedRunHost &)> onProcessEvents;
     /// Called before a question is answered (may change the world, e.g. free the target).
@@ -71,13 +78,11 @@ public:
     void setGauge(int, qint64, qint64) override
     {
     }
-    bool cancelRequested() override
+    void setCancel(RunCancel *cancel) override
     {
-        return cancel;
-    }
-    void setCancelRequested(bool requested) override
-    {
-        cancel = requested;
+        if (!cancel && work)
+            cancelLeftPending = work->requested();
+        work = cancel;
     }
     void setStatusText(const QString &) override
     {

@@ -440,7 +440,7 @@ private slots:
         QVERIFY(m_script.texts().contains(QStringLiteral("Sicherungsvorgang wurde vorzeitig abgebrochen.")));
         QCOMPARE(a.letzte_meldung, QStringLiteral("Abbruch durch Benutzer"));
         QVERIFY(!w.progressWindow().isVisible());
-        QVERIFY(!w.progressWindow().cancelRequested());
+        QVERIFY(!w.run().cancel().requested());
     }
 
     void testCloseGoesToTrayAndTrayQuitEnds()
@@ -847,15 +847,17 @@ private slots:
 
         // Closing the window of a run in front asks to cancel it; a background run's window just goes.
         ProgressWindow progress;
+        RunCancel work;
+        progress.setCancel(&work);
         progress.show();
         progress.close();
         QVERIFY(progress.isVisible());
-        QVERIFY(progress.cancelRequested());
-        progress.reset();
+        QVERIFY(work.requested());
+        work.reset();
         progress.setCloseHides(true);
         progress.close();
         QVERIFY(!progress.isVisible());
-        QVERIFY(!progress.cancelRequested());
+        QVERIFY(!work.requested());
     }
 
     void testProgressGauges_data()
@@ -880,11 +882,9 @@ private slots:
         window.setGauge(2, progress, maximum);
         QCOMPARE(window.percent(2), percent);
         window.setLine(ProgressLine::SourceCaption, QStringLiteral("Tabelle"));
-        window.setCancelRequested(true);
         window.reset();
         QCOMPARE(window.line(ProgressLine::SourceCaption), QStringLiteral("Quelldatei:"));
         QCOMPARE(window.percent(2), 0);
-        QVERIFY(!window.cancelRequested());
     }
 };
 

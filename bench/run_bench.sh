@@ -11,18 +11,21 @@
 #
 # usage: bench/run_bench.sh [small] [large] [tiny]     (default: all three)
 # environment: WORK (default /var/tmp/trevalo-bench), RUNS (default 3), BUILD_DIR (default ./build),
-#              KEEP=1 keeps the targets afterwards
+#              KEEP=1 keeps the targets afterwards, BASE_BUILD_DIR: the build of an earlier version,
+#              run (then sync) in every round too, so the table also shows this build against it
 set -euo pipefail
 
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$REPO/build}
 CLI=$BUILD_DIR/src/app/trevalo-cli
+BASE_CLI=${BASE_BUILD_DIR:+$BASE_BUILD_DIR/src/app/trevalo-cli}
 WORK=${WORK:-/var/tmp/trevalo-bench}
 RUNS=${RUNS:-3}
 CORPORA=("$@")
 [ ${#CORPORA[@]} -gt 0 ] || CORPORA=(small large tiny)
 
 [ -x "$CLI" ] || { echo "build first: scripts/build" >&2; exit 1; }
+[ -z "$BASE_CLI" ] || [ -x "$BASE_CLI" ] || { echo "no trevalo-cli in $BASE_BUILD_DIR" >&2; exit 1; }
 command -v zip >/dev/null || { echo "zip missing: scripts/install-deps" >&2; exit 1; }
 [ -x /usr/bin/time ] || { apt-get install -y -qq time >/dev/null; }
 
@@ -95,13 +98,20 @@ for c in "${CORPORA[@]}"; do
     cat $(find "$src" -type f | head -n 200000) > /dev/null 2>&1 || true   # warm the page cache
     for mode in copy zip; do
         rm -f "$WORK/$c-$mode-"*.txt
+        [ -z "$BASE_CLI" ] || : > "$WORK/$c-$mode-base.txt"
         for round in $(seq 0 "$RUNS"); do   # round 0 is the warm-up
             stamp=$(date +%s%N)
             base=$WORK/jobs/$c-$mode-$stamp
             write_job "$base" "bench" "$([ $mode = zip ] && echo 1 || echo 0)" "$WORK/out/t-$c-$mode-$stamp" "$src"
             tfile=$WORK/$c-$mode-trevalo.txt; ofile=$WORK/$c-$mode-other.txt
-            [ "$round" -eq 0 ] && { tfile=/dev/null; ofile=/dev/null; }
+            bfile=$WORK/$c-$mode-base.txt
+            [ "$round" -eq 0 ] && { tfile=/dev/null; ofile=/dev/null; bfile=/dev/null; }
             measure "$tfile" "$CLI" --scripts-folder "$base" run bench
+            if [ -n "$BASE_CLI" ]; then
+                write_job "$base-b" "bench" "$([ $mode = zip ] && echo 1 || echo 0)" "$WORK/out/b-$c-$mode-$stamp" "$src"
+                # followed by sync: an earlier version may leave its set in the page cache
+                measure "$bfile" bash -c "'$BASE_CLI' --scripts-folder '$base-b' run bench && sync"
+            fi
             if [ $mode = copy ]; then
                 measure "$ofile" bash -c "cp -a '$src' '$WORK/out/o-$c-$mode-$stamp' && sync"
             else
@@ -113,12 +123,25 @@ for c in "${CORPORA[@]}"; do
         r=$(paste -d' ' "$WORK/$c-$mode-trevalo.txt" "$WORK/$c-$mode-other.txt" | awk '{printf "%.3f\n", $1/$3}' | median)
         m=$(cut -d' ' -f2 "$WORK/$c-$mode-trevalo.txt" | sort -g | tail -n1)
         other=$([ $mode = copy ] && echo "cp -a; sync" || echo "zip -3 -j per folder; sync")
-        results+=("$(printf '| %-6s | %-5s | %8.2f s | %-22s %8.2f s | %6.3f | %6.1f MiB |' "$c" "$mode" "$t" "$other" "$o" "$r" "$(awk -v m="$m" 'BEGIN {print m / 1024}')")")
+        row=$(printf '| %-6s | %-5s | %8.2f s | %-22s %8.2f s | %6.3f | %6.1f MiB |' "$c" "$mode" "$t" "$other" "$o" "$r" "$(awk -v m="$m" 'BEGIN {print m / 1024}')")
+        if [ -n "$BASE_CLI" ]; then
+            b=$(cut -d' ' -f1 "$WORK/$c-$mode-base.txt" | median)
+            rb=$(paste -d' ' "$WORK/$c-$mode-base.txt" "$WORK/$c-$mode-other.txt" | awk '{printf "%.3f\n", $1/$3}' | median)
+            ra=$(paste -d' ' "$WORK/$c-$mode-trevalo.txt" "$WORK/$c-$mode-base.txt" | awk '{printf "%.3f\n", $1/$3}' | median)
+            mb=$(cut -d' ' -f2 "$WORK/$c-$mode-base.txt" | sort -g | tail -n1)
+            row+=$(printf ' %8.2f s | %6.3f | %6.3f | %6.1f MiB |' "$b" "$rb" "$ra" "$(awk -v m="$mb" 'BEGIN {print m / 1024}')")
+        fi
+        results+=("$row")
     done
 done
 
 echo
-echo "| corpus | set   | trevalo    | other                             | ratio  | trevalo peak |"
-echo "|--------|-------|------------|-----------------------------------|--------|--------------|"
+if [ -n "$BASE_CLI" ]; then
+    echo "| corpus | set   | trevalo    | other                             | ratio  | trevalo peak | earlier    | ratio  | vs earlier | earlier peak |"
+    echo "|--------|-------|------------|-----------------------------------|--------|--------------|------------|--------|------------|--------------|"
+else
+    echo "| corpus | set   | trevalo    | other                             | ratio  | trevalo peak |"
+    echo "|--------|-------|------------|-----------------------------------|--------|--------------|"
+fi
 printf '%s\n' "${results[@]}"
 [ "${KEEP:-0}" = 1 ] || rm -rf "$WORK/out" "$WORK/jobs"

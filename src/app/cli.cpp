@@ -16,9 +16,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTextStream>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace Cli {
 
@@ -41,6 +43,29 @@ const char kUsage[] =
     "                eine gesicherte Datenbank wiederherstellen\n"
     "  scheduler     geplante Aufträge ohne Fenster starten (bis SIGTERM oder Strg-C)\n"
     "\n"
+    "Aufträge bearbeiten (gespeichert wie mit \"Speichern\" im Eigenschaften-Fenster):\n"
+    "  new NAME [SCHLÜSSEL=WERT...]\n"
+    "                einen neuen Auftrag mit den Vorgaben anlegen\n"
+    "  set NAME SCHLÜSSEL=WERT... [KENNWORT-SCHLÜSSEL [--password-file DATEI]]\n"
+    "                Einstellungen ändern: jeder Schlüssel der Auftragsdatei (\"show NAME\"\n"
+    "                zeigt sie), auch nummerierte wie Filter2 oder Port1; Schalter 1 oder 0,\n"
+    "                startzeit HH:MM, email_port 1-65535, email_security keine, STARTTLS\n"
+    "                oder SSL/TLS, DBLogin<n> und TLS<n> ja oder nein. Kennwörter\n"
+    "                (email_pop3_pass, email_smtp_pass, Pass<n>) ohne Wert angeben: das\n"
+    "                Kennwort kommt aus DATEI (erste Zeile) oder von der Standardeingabe\n"
+    "  add-source NAME ORDNER [--filter MASKEN] [--no-subdirs]\n"
+    "                einen Ordner sichern (MASKEN z. B. \"*.doc;*.xls\", Vorgabe *.*)\n"
+    "  remove-source NAME ORDNER\n"
+    "                einen Ordner nicht mehr sichern\n"
+    "  add-database NAME --label BEZEICHNUNG --host H --database D [--port P]\n"
+    "                [--user U] [--password-file DATEI] [--login] [--tls]\n"
+    "                eine MySQL-Datenbank sichern (--login: Benutzer und Kennwort bei jeder\n"
+    "                Verbindung abfragen; --tls: nur verschlüsselt verbinden; DATEI - liest\n"
+    "                das Kennwort von der Standardeingabe)\n"
+    "  remove-database NAME BEZEICHNUNG\n"
+    "                eine Datenbank nicht mehr sichern\n"
+    "  delete NAME   den Auftrag löschen (fragt nach; --answer yes für Skripte)\n"
+    "\n"
     "Optionen:\n"
     "  --scripts-folder ORDNER  ORDNER als Basisordner der Aufträge verwenden (Aufträge in ORDNER/Scripts)\n"
     "  --answer ANTWORT         Antwort auf die nächste Frage: ok, cancel, yes, no, retry, ignore, all\n"
@@ -51,7 +76,9 @@ const char kUsage[] =
     "Ignorieren (der Fehler wird gezählt und protokolliert), bei Strg-C: Abbruch bestätigen.\n"
     "\n"
     "Rückgabewert von run: 0 fehlerfrei beendet, 1 beendet mit gezählten Fehlern,\n"
-    "2 abgelehnt, abgebrochen oder vorzeitig beendet.\n";
+    "2 abgelehnt, abgebrochen oder vorzeitig beendet.\n"
+    "Die Befehle zum Bearbeiten geben bei einem falschen Schlüssel oder Wert 2 zurück und\n"
+    "ändern dann nichts.\n";
 
 } // namespace
 
@@ -81,8 +108,20 @@ int listJobs(Context &ctx)
 {
     if (!ctx.args.isEmpty())
         return refuse(QStringLiteral("Der Befehl \"list\" erwartet keine Argumente."), true);
-    if (!loadJobs(ctx))
+    // A named base folder without job files yet is where the first job goes, not an error.
+    const QString scripts = Startup::scriptsFolder(ctx.baseFolder);
+    const bool noFolderYet = ctx.baseGiven && !QFileInfo::exists(scripts);
+    if (!noFolderYet && !loadJobs(ctx))
         return Refused;
+    if (noFolderYet || ctx.jobs->size() == 0) {
+        const QString folder = noFolderYet ? scripts : ctx.jobs->scriptsFolder();
+        const QString option
+            = ctx.baseGiven ? QStringLiteral("--scripts-folder \"%1\" ").arg(ctx.baseFolder) : QString();
+        out() << QStringLiteral("Es gibt noch keine Aufträge. Auftragsdateien (*.scr) werden im Ordner \"%1\" "
+                                "gesucht.\nDen ersten Auftrag legen Sie so an: trevalo-cli %2new NAME\n")
+                     .arg(QDir::toNativeSeparators(folder), option);
+        return Ok;
+    }
     const TAuftraege &jobs = *ctx.jobs;
     out() << "Name\tNächster Start\tErfolgreich am\tLetzter Start am\tStatus\n";
     for (qsizetype i = 0; i < jobs.size(); ++i) {
@@ -180,12 +219,15 @@ QStringList Context::takeOptions(const QString &name)
     }
 }
 
-bool loadJobs(Context &ctx)
+bool loadJobs(Context &ctx, bool create)
 {
     QString base = ctx.baseFolder;
     if (!ctx.baseGiven) {
         // As the window program does at its start: find the folder, and make it when it is missing.
         base = Startup::resolveScriptsBaseFolder();
+        QDir().mkpath(Startup::scriptsFolder(base));
+    } else if (create && QFileInfo(base).isDir()) {
+        // Only below a base folder that is there: a mistyped one is refused, not made.
         QDir().mkpath(Startup::scriptsFolder(base));
     }
     const QString scripts = Startup::scriptsFolder(base);
@@ -198,6 +240,44 @@ bool loadJobs(Context &ctx)
     for (const QString &message : ctx.jobs->loadAllJobs())
         err() << message << '\n';
     err().flush();
+    return true;
+}
+
+bool readPassword(const QString &path, const QString &what, QString *password)
+{
+    QByteArray line;
+    if (path == QLatin1String("-")) {
+        const bool terminal = ::isatty(STDIN_FILENO);
+        if (terminal) {
+            err() << QStringLiteral("Kennwort für %1: ").arg(what);
+            err().flush();
+            // Without echo, so the password does not stay on the screen.
+            QProcess::execute(QStringLiteral("stty"), {QStringLiteral("-echo")});
+        }
+        QFile in;
+        if (in.open(stdin, QIODevice::ReadOnly))
+            line = in.readLine();
+        if (terminal) {
+            QProcess::execute(QStringLiteral("stty"), {QStringLiteral("echo")});
+            err() << '\n';
+        }
+        // Nothing at all (not even an empty line) is a forgotten input, not an empty password.
+        if (line.isEmpty()) {
+            refuse(QStringLiteral("Von der Standardeingabe kam kein Kennwort für %1.").arg(what));
+            return false;
+        }
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            refuse(QStringLiteral("Die Kennwortdatei \"%1\" kann nicht gelesen werden.")
+                       .arg(QDir::toNativeSeparators(path)));
+            return false;
+        }
+        line = file.readLine();
+    }
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    *password = QString::fromUtf8(line);
     return true;
 }
 
@@ -255,6 +335,13 @@ int runCli(const QStringList &arguments)
         {"restore", restoreSet},
         {"restore-db", restoreDatabase},
         {"scheduler", runScheduler},
+        {"new", newJob},
+        {"set", setJob},
+        {"add-source", addSource},
+        {"remove-source", removeSource},
+        {"add-database", addDatabase},
+        {"remove-database", removeDatabase},
+        {"delete", deleteJob},
     };
     for (const Command &c : commands) {
         if (command == QLatin1String(c.name)) {

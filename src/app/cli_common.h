@@ -37,9 +37,17 @@ struct Context {
 
 /**
  * Loads the jobs of the scripts folder (found and made as the window program does unless
- * --scripts-folder names one). False after a refusal message when the folder cannot be read.
+ * --scripts-folder names one; with create, also the "Scripts" folder of a named base folder
+ * that exists). False after a refusal message when the folder cannot be read.
  */
-bool loadJobs(Context &ctx);
+bool loadJobs(Context &ctx, bool create = false);
+
+/**
+ * Reads a password: the first line of the file at path, or of standard input for "-" (asked
+ * for without echo on a terminal, naming what). Passwords never come from the command line,
+ * where every user sees them in the process list. False after a refusal message.
+ */
+bool readPassword(const QString &path, const QString &what, QString *password);
 
 // Commands, each in its own file.
 int listJobs(Context &ctx);
@@ -49,5 +57,12 @@ int restoreDatabase(Context &ctx); // cli_db.cpp
 int listSets(Context &ctx);        // cli_restore.cpp
 int restoreSet(Context &ctx);      // cli_restore.cpp
 int runScheduler(Context &ctx);    // cli_scheduler.cpp
+int newJob(Context &ctx);          // cli_jobs.cpp
+int setJob(Context &ctx);          // cli_jobs.cpp
+int addSource(Context &ctx);       // cli_jobs.cpp
+int removeSource(Context &ctx);    // cli_jobs.cpp
+int addDatabase(Context &ctx);     // cli_jobs.cpp
+int removeDatabase(Context &ctx);  // cli_jobs.cpp
+int deleteJob(Context &ctx);       // cli_jobs.cpp
 
 } // namespace Cli

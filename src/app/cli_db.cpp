@@ -12,19 +12,6 @@ namespace Cli {
 
 namespace {
 
-// The first line of the file, without its line end: the password never shows in a process list.
-bool readPassword(const QString &path, QString *password)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray line = file.readLine();
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    *password = QString::fromUtf8(line);
-    return true;
-}
-
 // "-Kunden" (the database folder of a set) shows as "Kunden"; any other folder by the database name.
 QString savedName(const QString &archive, const QString &database)
 {
@@ -59,9 +46,8 @@ int restoreDatabase(Context &ctx)
     const QString archive = ctx.args.first();
     if (!QFileInfo(archive).isFile())
         return refuse(QStringLiteral("Das Archiv \"%1\" wurde nicht gefunden.").arg(QDir::toNativeSeparators(archive)));
-    if (!readPassword(passwordFile, &access.password))
-        return refuse(QStringLiteral("Die Kennwortdatei \"%1\" kann nicht gelesen werden.")
-                          .arg(QDir::toNativeSeparators(passwordFile)));
+    if (!readPassword(passwordFile, QStringLiteral("die Datenbank"), &access.password))
+        return Refused;
 
     const QString name = savedName(archive, access.database);
     TerminalRunHost host(ctx.answers);

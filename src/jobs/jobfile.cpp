@@ -13,7 +13,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <optional>
 
 namespace {
 
@@ -21,9 +24,24 @@ const QString kVersion = QStringLiteral("Version");
 const QString kSettings = QStringLiteral("Einstellungen");
 const QDateTime kNoDate(QDate(1899, 12, 29), QTime(0, 0));
 
-// Fields of section "Einstellungen" in the order they are written.
+// Fields of section "Einstellungen" in the order they are written. The kind decides how the
+// file reads and writes a value and which values a user may set (trevalo-cli "set").
 struct Field {
-    enum Kind { Text, Flag, OptionalText, StartTime, NextStart, Password, Number };
+    enum Kind {
+        Text,         ///< one line
+        Required,     ///< one line that must not be empty: an empty one ends a numbered list
+        Flag,         ///< "1" or "0"
+        StartTime,    ///< "hh:nn"
+        Number,       ///< a port, 1 to 65535
+        DbPort,       ///< a port as text, 1 to 65535, or empty for the standard port 3306
+        Security,     ///< "keine", "STARTTLS" or "SSL/TLS"
+        YesNo,        ///< "ja" or "nein"
+        Tls,          ///< "ja", or empty and then not written
+        Password,     ///< plain in memory, encoded in the file
+        Kept,         ///< kept by the program (runs), not set by hand
+        OptionalText, ///< kept by the program, written only when not empty
+        NextStart,    ///< kept by the program (the schedule)
+    };
     const char *key;
     Kind kind;
     QString TAuftrag::*text = nullptr;
@@ -61,8 +79,8 @@ const Field kFields[] = {
     {"sam", Field::Flag, nullptr, &TAuftrag::sam, true},
     {"son", Field::Flag, nullptr, &TAuftrag::son, true},
     {"Start_Meldung", Field::Flag, nullptr, &TAuftrag::Start_Meldung, true},
-    {"letzter_start", Field::Text, &TAuftrag::letzter_start},
-    {"letzte_meldung", Field::Text, &TAuftrag::letzte_meldung},
+    {"letzter_start", Field::Kept, &TAuftrag::letzter_start},
+    {"letzte_meldung", Field::Kept, &TAuftrag::letzte_meldung},
     {"runterfahren", Field::Flag, nullptr, &TAuftrag::runterfahren},
     {"cd_auswerfen", Field::Flag, nullptr, &TAuftrag::cd_auswerfen},
     {"hintergrundBackup", Field::Flag, nullptr, &TAuftrag::hintergrundBackup},
@@ -89,9 +107,47 @@ const Field kFields[] = {
     {"email_pop3_pass", Field::Password, &TAuftrag::email_pop3_pass},
     // Written after the keys every older reader knows; such a reader skips them.
     {"email_port", Field::Number, nullptr, nullptr, false, "", &TAuftrag::email_port, 25},
-    {"email_security", Field::Text, &TAuftrag::email_security, nullptr, false, "keine"},
+    {"email_security", Field::Security, &TAuftrag::email_security, nullptr, false, "keine"},
     {"email_smtp_user", Field::Text, &TAuftrag::email_smtp_user},
     {"email_smtp_pass", Field::Password, &TAuftrag::email_smtp_pass},
+};
+
+// The numbered keys of one source, "<prefix><n>" in their own section each, in write order.
+struct SourceField {
+    const char *section;
+    const char *prefix;
+    Field::Kind kind;
+    QString TQuelle::*text = nullptr;
+    bool TQuelle::*flag = nullptr;
+    bool flagDefault = false;
+    const char *textDefault = "";
+};
+
+const SourceField kSourceFields[] = {
+    {"Verzeichnisse", "Verz", Field::Required, &TQuelle::Verz},
+    {"Filter", "Filter", Field::Text, &TQuelle::Filter, nullptr, false, "*.*"},
+    {"SubDirs", "SubDir", Field::Flag, nullptr, &TQuelle::SubDir, true},
+};
+
+// The numbered keys of one database, likewise.
+struct DatabaseField {
+    const char *section;
+    const char *prefix;
+    Field::Kind kind;
+    QString TODBC_DB::*text;
+    const char *textDefault = "";
+};
+
+const DatabaseField kDatabaseFields[] = {
+    {"DB_Name", "DB", Field::Required, &TODBC_DB::DB_Name},
+    {"DB_Login", "DBLogin", Field::YesNo, &TODBC_DB::DB_Login},
+    {"DB_User", "User", Field::Text, &TODBC_DB::DB_User},
+    {"DB_Pass", "Pass", Field::Password, &TODBC_DB::DB_Pass},
+    {"DB_Host", "Host", Field::Text, &TODBC_DB::DB_Host},
+    {"DB_Port", "Port", Field::DbPort, &TODBC_DB::DB_Port, "3306"},
+    {"DB_DBName", "DBNAME", Field::Text, &TODBC_DB::DB_DBName},
+    // Only where it is asked for, so that job files without it stay as they were.
+    {"DB_TLS", "TLS", Field::Tls, &TODBC_DB::DB_TLS},
 };
 
 // Whole numbers as job files have always held them: optional blanks and sign, decimal digits, or '$'/'0x' and hex digits.
@@ -124,6 +180,19 @@ QString flagText(bool v)
     return v ? QStringLiteral("1") : QStringLiteral("0");
 }
 
+QString entryKey(const char *prefix, qsizetype n)
+{
+    return QString::fromLatin1(prefix) + QString::number(n);
+}
+
+// A text value as the reader takes it: passwords come decoded.
+QString readText(const IniDocument &ini, const QString &section, const QString &key, Field::Kind kind,
+                 const char *textDefault)
+{
+    const QString value = ini.value(section, key, QString::fromLatin1(textDefault));
+    return kind == Field::Password ? decodePassword(value) : value;
+}
+
 void readFields(TAuftrag &job, const IniDocument &ini)
 {
     job.BackupVersion = ini.value(kVersion, QStringLiteral("BackupVersion"), QString());
@@ -133,10 +202,6 @@ void readFields(TAuftrag &job, const IniDocument &ini)
     for (const Field &f : kFields) {
         const QString key = QString::fromLatin1(f.key);
         switch (f.kind) {
-        case Field::Text:
-        case Field::OptionalText:
-            job.*f.text = ini.value(kSettings, key, QString::fromLatin1(f.textDefault));
-            break;
         case Field::Flag:
             job.*f.flag = readFlag(ini, kSettings, key, f.flagDefault);
             break;
@@ -150,24 +215,27 @@ void readFields(TAuftrag &job, const IniDocument &ini)
                 computeNextStart(job); // a failure leaves it unset, as it was
             break;
         }
-        case Field::Password:
-            job.*f.text = decodePassword(ini.value(kSettings, key, QString()));
-            break;
         case Field::Number: {
             qint64 n = 0;
             job.*f.number = parseInteger(ini.value(kSettings, key, QString()), &n) ? int(n) : f.numberDefault;
             break;
         }
+        default:
+            job.*f.text = readText(ini, kSettings, key, f.kind, f.textDefault);
+            break;
         }
     }
 
     job.sources.clear();
     for (int n = 1;; ++n) {
-        const QString num = QString::number(n);
         TQuelle q;
-        q.Verz = ini.value(QStringLiteral("Verzeichnisse"), QStringLiteral("Verz") + num, QString());
-        q.Filter = ini.value(QStringLiteral("Filter"), QStringLiteral("Filter") + num, QStringLiteral("*.*"));
-        q.SubDir = readFlag(ini, QStringLiteral("SubDirs"), QStringLiteral("SubDir") + num, true);
+        for (const SourceField &f : kSourceFields) {
+            const QString section = QString::fromLatin1(f.section);
+            if (f.flag)
+                q.*f.flag = readFlag(ini, section, entryKey(f.prefix, n), f.flagDefault);
+            else
+                q.*f.text = readText(ini, section, entryKey(f.prefix, n), f.kind, f.textDefault);
+        }
         if (q.Verz.isEmpty())
             break;
         job.sources.append(q);
@@ -175,18 +243,11 @@ void readFields(TAuftrag &job, const IniDocument &ini)
 
     job.databases.clear();
     for (int n = 1;; ++n) {
-        const QString num = QString::number(n);
         TODBC_DB db;
-        db.DB_Name = ini.value(QStringLiteral("DB_Name"), QStringLiteral("DB") + num, QString());
+        for (const DatabaseField &f : kDatabaseFields)
+            db.*f.text = readText(ini, QString::fromLatin1(f.section), entryKey(f.prefix, n), f.kind, f.textDefault);
         if (db.DB_Name.isEmpty())
             break;
-        db.DB_Login = ini.value(QStringLiteral("DB_Login"), QStringLiteral("DBLogin") + num, QString());
-        db.DB_User = ini.value(QStringLiteral("DB_User"), QStringLiteral("User") + num, QString());
-        db.DB_Pass = decodePassword(ini.value(QStringLiteral("DB_Pass"), QStringLiteral("Pass") + num, QString()));
-        db.DB_Host = ini.value(QStringLiteral("DB_Host"), QStringLiteral("Host") + num, QString());
-        db.DB_Port = ini.value(QStringLiteral("DB_Port"), QStringLiteral("Port") + num, QStringLiteral("3306"));
-        db.DB_DBName = ini.value(QStringLiteral("DB_DBName"), QStringLiteral("DBNAME") + num, QString());
-        db.DB_TLS = ini.value(QStringLiteral("DB_TLS"), QStringLiteral("TLS") + num, QString());
         job.databases.append(db);
     }
 }
@@ -254,10 +315,6 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords)
             if (!(job.*f.text).isEmpty())
                 put(kSettings, key, job.*f.text);
             break;
-        case Field::Text:
-        case Field::StartTime:
-            put(kSettings, key, job.*f.text);
-            break;
         case Field::Flag:
             put(kSettings, key, flagText(job.*f.flag));
             break;
@@ -270,29 +327,26 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords)
         case Field::Number:
             put(kSettings, key, QString::number(job.*f.number));
             break;
+        default:
+            put(kSettings, key, job.*f.text);
+            break;
         }
     }
 
     for (qsizetype i = 0; i < job.sources.size(); ++i) {
-        const QString num = QString::number(i + 1);
         const TQuelle &q = job.sources[i];
-        put(QStringLiteral("Verzeichnisse"), QStringLiteral("Verz") + num, q.Verz);
-        put(QStringLiteral("Filter"), QStringLiteral("Filter") + num, q.Filter);
-        put(QStringLiteral("SubDirs"), QStringLiteral("SubDir") + num, flagText(q.SubDir));
+        for (const SourceField &f : kSourceFields)
+            put(QString::fromLatin1(f.section), entryKey(f.prefix, i + 1), f.flag ? flagText(q.*f.flag) : q.*f.text);
     }
     for (qsizetype i = 0; i < job.databases.size(); ++i) {
-        const QString num = QString::number(i + 1);
         const TODBC_DB &db = job.databases[i];
-        put(QStringLiteral("DB_Name"), QStringLiteral("DB") + num, db.DB_Name);
-        put(QStringLiteral("DB_Login"), QStringLiteral("DBLogin") + num, db.DB_Login);
-        put(QStringLiteral("DB_User"), QStringLiteral("User") + num, db.DB_User);
-        put(QStringLiteral("DB_Pass"), QStringLiteral("Pass") + num, password(db.DB_Pass));
-        put(QStringLiteral("DB_Host"), QStringLiteral("Host") + num, db.DB_Host);
-        put(QStringLiteral("DB_Port"), QStringLiteral("Port") + num, db.DB_Port);
-        put(QStringLiteral("DB_DBName"), QStringLiteral("DBNAME") + num, db.DB_DBName);
-        // Only where it is asked for, so that job files without it stay as they were.
-        if (!db.DB_TLS.isEmpty())
-            put(QStringLiteral("DB_TLS"), QStringLiteral("TLS") + num, db.DB_TLS);
+        for (const DatabaseField &f : kDatabaseFields) {
+            const QString &value = db.*f.text;
+            if (f.kind == Field::Tls && value.isEmpty())
+                continue;
+            put(QString::fromLatin1(f.section), entryKey(f.prefix, i + 1),
+                f.kind == Field::Password ? password(value) : value);
+        }
     }
     return w;
 }
@@ -344,4 +398,191 @@ bool finishJob(TAuftrag &job, const std::function<void(const QString &fileStem)>
     if (handOver)
         handOver(job.fileStem);
     return saveJob(job, errorMessage);
+}
+
+namespace {
+
+// Where a key name of the job file points.
+struct KeyRef {
+    enum Where { Unknown, Version, Setting, Source, Database } where = Unknown;
+    QString name; ///< as the file writes it
+    Field::Kind kind = Field::Kept;
+    const Field *field = nullptr;
+    const SourceField *source = nullptr;
+    const DatabaseField *database = nullptr;
+    qsizetype entry = 0; ///< from 1
+};
+
+KeyRef findKey(const QString &name)
+{
+    KeyRef ref;
+    for (const char *key : {"BackupVersion", "Letzte_Aenderung", "Status"}) {
+        if (name.compare(QLatin1String(key), Qt::CaseInsensitive) == 0) {
+            ref.where = KeyRef::Version;
+            ref.name = QString::fromLatin1(key);
+            return ref;
+        }
+    }
+    for (const Field &f : kFields) {
+        if (name.compare(QLatin1String(f.key), Qt::CaseInsensitive) == 0) {
+            ref.where = KeyRef::Setting;
+            ref.name = QString::fromLatin1(f.key);
+            ref.kind = f.kind;
+            ref.field = &f;
+            return ref;
+        }
+    }
+    // Numbered keys as the file numbers them: from 1, without leading zeros.
+    static const QRegularExpression numbered(QStringLiteral("^(\\D+)([1-9]\\d{0,8})$"));
+    const QRegularExpressionMatch m = numbered.match(name);
+    if (!m.hasMatch())
+        return ref;
+    const QString prefix = m.captured(1);
+    ref.entry = m.captured(2).toLongLong();
+    for (const SourceField &f : kSourceFields) {
+        if (prefix.compare(QLatin1String(f.prefix), Qt::CaseInsensitive) == 0) {
+            ref.where = KeyRef::Source;
+            ref.name = entryKey(f.prefix, ref.entry);
+            ref.kind = f.kind;
+            ref.source = &f;
+            return ref;
+        }
+    }
+    for (const DatabaseField &f : kDatabaseFields) {
+        if (prefix.compare(QLatin1String(f.prefix), Qt::CaseInsensitive) == 0) {
+            ref.where = KeyRef::Database;
+            ref.name = entryKey(f.prefix, ref.entry);
+            ref.kind = f.kind;
+            ref.database = &f;
+            return ref;
+        }
+    }
+    return ref;
+}
+
+// The value as the file is to hold it, or an empty optional with *errorMessage set.
+std::optional<QString> checkedValue(const QString &key, Field::Kind kind, const QString &text, QString *errorMessage)
+{
+    const auto refuse = [&](const QString &message) -> std::optional<QString> {
+        if (errorMessage)
+            *errorMessage = message;
+        return std::nullopt;
+    };
+    const auto invalid = [&](const QString &allowed) {
+        return refuse(QStringLiteral("Ungültiger Wert \"%1\" für \"%2\": %3").arg(text, key, allowed));
+    };
+    if (text.contains(u'\n') || text.contains(u'\r'))
+        return refuse(QStringLiteral("Der Wert für \"%1\" darf keinen Zeilenumbruch enthalten.").arg(key));
+    // The reader cuts longer values: a longer path would silently name another folder.
+    if (text.size() > IniDocument::kMaxValueLength)
+        return refuse(QStringLiteral("Der Wert für \"%1\" ist länger als %2 Zeichen.")
+                          .arg(key, QString::number(IniDocument::kMaxValueLength)));
+
+    switch (kind) {
+    case Field::Text:
+    case Field::Password:
+        return text;
+    case Field::Required:
+        if (text.isEmpty())
+            return refuse(QStringLiteral("Der Wert für \"%1\" darf nicht leer sein.").arg(key));
+        return text;
+    case Field::Flag:
+        if (text != QLatin1String("0") && text != QLatin1String("1"))
+            return invalid(QStringLiteral("erlaubt sind 1 (ja) und 0 (nein)."));
+        return text;
+    case Field::StartTime: {
+        static const QRegularExpression time(QStringLiteral("^(\\d{1,2}):(\\d\\d)$"));
+        const QRegularExpressionMatch m = time.match(text);
+        if (!m.hasMatch() || m.captured(1).toInt() > 23 || m.captured(2).toInt() > 59)
+            return invalid(QStringLiteral("erwartet wird eine Uhrzeit HH:MM von 00:00 bis 23:59."));
+        return QStringLiteral("%1:%2").arg(m.captured(1).toInt(), 2, 10, QLatin1Char('0')).arg(m.captured(2));
+    }
+    case Field::DbPort:
+        if (text.isEmpty())
+            return text;
+        Q_FALLTHROUGH();
+    case Field::Number: {
+        static const QRegularExpression digits(QStringLiteral("^\\d{1,5}$"));
+        const int port = text.toInt();
+        if (!digits.match(text).hasMatch() || port < 1 || port > 65535)
+            return invalid(QStringLiteral("erlaubt ist eine Zahl von 1 bis 65535."));
+        return QString::number(port);
+    }
+    case Field::Security:
+        for (const char *word : {"keine", "STARTTLS", "SSL/TLS"}) {
+            if (text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+                return QString::fromLatin1(word);
+        }
+        return invalid(QStringLiteral("erlaubt sind keine, STARTTLS und SSL/TLS."));
+    case Field::YesNo:
+    case Field::Tls:
+        if (text.compare(QLatin1String("ja"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("ja");
+        if (text.compare(QLatin1String("nein"), Qt::CaseInsensitive) == 0)
+            return kind == Field::Tls ? QString() : QStringLiteral("nein"); // no TLS: no line, as before
+        return invalid(QStringLiteral("erlaubt sind ja und nein."));
+    case Field::Kept:
+    case Field::OptionalText:
+    case Field::NextStart:
+        break;
+    }
+    return refuse(
+        QStringLiteral("Der Schlüssel \"%1\" wird vom Programm geführt und kann nicht gesetzt werden.").arg(key));
+}
+
+} // namespace
+
+bool isJobFilePasswordKey(const QString &key)
+{
+    return findKey(key).kind == Field::Password;
+}
+
+bool setJobFileValue(TAuftrag &job, const QString &key, const QString &text, QString *errorMessage)
+{
+    const KeyRef ref = findKey(key);
+    if (ref.where == KeyRef::Unknown) {
+        if (errorMessage)
+            *errorMessage = QStringLiteral("Unbekannter Schlüssel \"%1\".").arg(key);
+        return false;
+    }
+    const std::optional<QString> value
+        = checkedValue(ref.name, ref.where == KeyRef::Version ? Field::Kept : ref.kind, text, errorMessage);
+    if (!value)
+        return false;
+    const auto missingEntry = [&](const QString &what) {
+        if (errorMessage)
+            *errorMessage = QStringLiteral("Der Auftrag hat %1 Nr. %2 (\"%3\").")
+                                .arg(what, QString::number(ref.entry), ref.name);
+        return false;
+    };
+
+    switch (ref.where) {
+    case KeyRef::Setting:
+        if (ref.field->flag)
+            job.*ref.field->flag = *value == QLatin1String("1");
+        else if (ref.field->number)
+            job.*ref.field->number = value->toInt();
+        else
+            job.*ref.field->text = *value;
+        return true;
+    case KeyRef::Source: {
+        if (ref.entry > job.sources.size())
+            return missingEntry(QStringLiteral("keinen Ordner"));
+        TQuelle &q = job.sources[ref.entry - 1];
+        if (ref.source->flag)
+            q.*ref.source->flag = *value == QLatin1String("1");
+        else
+            q.*ref.source->text = *value;
+        return true;
+    }
+    case KeyRef::Database:
+        if (ref.entry > job.databases.size())
+            return missingEntry(QStringLiteral("keine Datenbank"));
+        job.databases[ref.entry - 1].*ref.database->text = *value;
+        return true;
+    case KeyRef::Unknown:
+    case KeyRef::Version:
+        break;
+    }
+    return false;
 }

@@ -36,6 +36,24 @@ QList<JobFileEntry> jobFileEntries(const TAuftrag &job, bool maskPasswords);
 /// The bytes saveJob writes (Windows-1252 or UTF-8 with byte-order mark, CRLF).
 QByteArray jobFileBytes(const TAuftrag &job);
 
+/// True when key (without regard to case) names a password of the job file: "email_pop3_pass",
+/// "email_smtp_pass", "Pass<n>".
+bool isJobFilePasswordKey(const QString &key);
+
+/**
+ * Sets one key of the job file in job (in memory only), from its value as the file writes
+ * it: a key of section "Einstellungen", or a numbered key of a source or database that the
+ * job has ("Verz2", "Port1"; numbered in file order). Keys are matched without regard to
+ * case. Refuses, with a German *errorMessage and job unchanged: an unknown key, a key the
+ * program keeps itself (last start, next start, status ...), and a value the key cannot
+ * hold (flags "0"/"1", start time "HH:MM" from 00:00 to 23:59, a port from 1 to 65535 (a
+ * database's may be empty: 3306), "ja"/"nein", "keine"/"STARTTLS"/"SSL/TLS", no line
+ * breaks, no value the reader would cut). A start time "7:30" is kept as "07:30"; "TLS<n>=nein"
+ * leaves the entry without a TLS line, as job files without encryption have always been.
+ */
+[[nodiscard]] bool setJobFileValue(TAuftrag &job, const QString &key, const QString &value,
+                                   QString *errorMessage = nullptr);
+
 /// Status := 1, then saveJob.
 [[nodiscard]] bool markStarted(TAuftrag &job, QString *errorMessage = nullptr);
 

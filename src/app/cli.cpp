@@ -226,8 +226,8 @@ bool loadJobs(Context &ctx, bool create)
         // As the window program does at its start: find the folder, and make it when it is missing.
         base = Startup::resolveScriptsBaseFolder();
         QDir().mkpath(Startup::scriptsFolder(base));
-    } else if (create && QFileInfo(base).isDir()) {
-        // Only below a base folder that is there: a mistyped one is refused, not made.
+    } else if (create) {
+        // Making a job is asked for: its folder is made with it (the message names it).
         QDir().mkpath(Startup::scriptsFolder(base));
     }
     const QString scripts = Startup::scriptsFolder(base);

@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 
+#include <QDir>
+
 namespace RunLog {
 
 namespace {
@@ -15,6 +17,12 @@ const QString kRule = QString(45, u'#');
 
 QString logFilePath(const TAuftrag &job)
 {
+    // Without a folder the name alone would land in whatever folder the program was started
+    // from; such a job keeps its log with the job files instead.
+    if (job.proto_pfad.isEmpty() && !job.scriptsFolder.isEmpty()) {
+        const QString base = QDir::cleanPath(job.scriptsFolder + QStringLiteral("/.."));
+        return base + QStringLiteral("/Protokolle/") + job.fileStem + QStringLiteral("/protokoll.txt");
+    }
     return Platform::withTrailingSeparator(job.proto_pfad) + QStringLiteral("protokoll.txt");
 }
 

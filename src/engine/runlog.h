@@ -9,7 +9,7 @@ class TAuftrag;
 
 namespace RunLog {
 
-/// "<proto_pfad>/protokoll.txt".
+/// "<proto_pfad>/protokoll.txt"; without proto_pfad "<scripts base folder>/Protokolle/<file stem>/protokoll.txt".
 QString logFilePath(const TAuftrag &job);
 
 /**

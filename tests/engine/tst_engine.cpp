@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/backuprun.h"
+#include "engine/runlog.h"
 #include "engine/setlayout.h"
 #include "engine/ziparchive.h"
 #include "jobs/jobfile.h"
@@ -755,6 +756,20 @@ private slots:
         QCOMPARE(cli({QStringLiteral("run"), job.Name}, &output, 30000), 0);
         QVERIFY(output.contains(QStringLiteral("Fehler beim Schreiben der Protokolldatei")));
         QVERIFY(QFileInfo::exists(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))));
+    }
+
+    // A job without a log folder keeps its log with the job files, not in the current folder.
+    void testLogWithoutFolder()
+    {
+        writeFile(path(QStringLiteral("quelle/a.txt")), "a");
+        TAuftrag &job = makeJob();
+        job.proto_pfad.clear();
+        const QString expected = QFileInfo(job.scriptsFolder + QStringLiteral("/../Protokolle/") + job.fileStem
+                                           + QStringLiteral("/protokoll.txt")).absoluteFilePath();
+        QCOMPARE(QFileInfo(RunLog::logFilePath(job)).absoluteFilePath(), expected);
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        QVERIFY(QString::fromUtf8(readFile(expected)).contains(QStringLiteral("Es trat kein Fehler auf.")));
+        QVERIFY(m_host.messages.filter(QStringLiteral("Protokolldatei")).isEmpty());
     }
 
     void testArchiveFileLimit()

@@ -230,6 +230,7 @@ private:
         }
         switch (askReplace(src, s, dest, d)) {
         case Reply::Go:
+            m_replace.insert(dest);
             count(src, s);
             return true;
         case Reply::Skip:
@@ -292,6 +293,8 @@ private:
             const Platform::FileStat s = Platform::statPath(src, false);
             const Platform::FileStat d = Platform::statPath(dest, false);
             // A rename replaces a file in one step; a folder already there is filled by copying instead.
+            if (d.exists() && s.kind != Platform::FileStat::Directory && !m_replace.contains(dest))
+                return failed(dest, EEXIST); // came after the question
             if (!d.exists() || s.kind != Platform::FileStat::Directory) {
                 if (Platform::renamePath(src, dest) == 0) {
                     advance(s.size);
@@ -312,7 +315,12 @@ private:
             return false;
         m_progress->setLabelText(shown(src));
         const Platform::FileStat s = Platform::statPath(src, false);
-        const bool existed = Platform::statPath(dest, false).exists();
+        const Platform::FileStat d = Platform::statPath(dest, false);
+        const bool existed = d.exists();
+        // Nothing is replaced that the user was not asked about (it may have come after the question).
+        if (existed && (s.kind != Platform::FileStat::Directory || d.kind != Platform::FileStat::Directory)
+            && !m_replace.contains(dest))
+            return failed(dest, EEXIST);
         switch (s.kind) {
         case Platform::FileStat::Directory: {
             if (!existed) {
@@ -409,6 +417,11 @@ private:
     // Takes back what a failed item made; a file it replaced keeps the new content (the user agreed).
     void undo()
     {
+        // A finished folder has its source's mode, which may forbid removing what is in it.
+        for (const QString &made : std::as_const(m_created)) {
+            if (Platform::statPath(made, false).kind == Platform::FileStat::Directory)
+                Platform::changeMode(made, 0700);
+        }
         for (auto it = m_created.crbegin(); it != m_created.crend(); ++it) {
             if (Platform::statPath(*it, false).kind == Platform::FileStat::Directory)
                 Platform::removeDirectory(*it);
@@ -454,6 +467,7 @@ private:
     bool m_copy;
     QString m_target;
     QSet<QString> m_skipped;
+    QSet<QString> m_replace;
     bool m_replaceAll = false;
     qint64 m_total = 0;
     qint64 m_done = 0;

@@ -674,6 +674,7 @@ FolderChooser::FolderChooser(QWidget *parent)
     : QDialog(parent)
     , m_tree(new FolderTreeView(this))
     , m_sightTimer(new QTimer(this))
+    , m_viewButtons(new QButtonGroup(this))
     , m_views(new QStackedWidget(this))
     , m_details(new QTreeView(this))
     , m_list(new QListView(this))
@@ -723,7 +724,7 @@ FolderChooser::FolderChooser(QWidget *parent)
         { View::SmallIcons, "smallIconsButton", "kleine Symbole", "viewsmallicons" },
         { View::LargeIcons, "largeIconsButton", "große Symbole", "viewlargeicons" },
     };
-    auto *viewGroup = new QButtonGroup(this);
+    m_viewButtons->setExclusive(true);
     auto *toolbar = new QHBoxLayout;
     toolbar->addWidget(m_up);
     toolbar->addWidget(m_path, 1);
@@ -736,7 +737,7 @@ FolderChooser::FolderChooser(QWidget *parent)
         b->setCheckable(true);
         b->setAutoRaise(true);
         b->setChecked(v.view == View::Details);
-        viewGroup->addButton(b);
+        m_viewButtons->addButton(b, int(v.view));
         const View view = v.view;
         connect(b, &QToolButton::clicked, this, [this, view] { setView(view); });
         toolbar->addWidget(b);
@@ -987,6 +988,7 @@ QString FolderChooser::listFolder() const
 
 void FolderChooser::setView(View view)
 {
+    m_viewButtons->button(int(view))->setChecked(true);
     switch (view) {
     case View::Details:
         m_views->setCurrentWidget(m_details);

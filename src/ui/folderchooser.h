@@ -12,6 +12,7 @@
 
 class FileListProxy;
 class QAbstractItemView;
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFileIconProvider;
@@ -135,6 +136,7 @@ private:
     QTreeView *m_tree;
     QTimer *m_sightTimer;
     QElapsedTimer m_sightClock;
+    QButtonGroup *m_viewButtons;
     QStackedWidget *m_views;
     QTreeView *m_details;
     QListView *m_list;

@@ -317,6 +317,9 @@ private slots:
         QCOMPARE(listed().size(), 5); // every view shows the same items
         find<QToolButton>("detailsViewButton")->click();
         QCOMPARE(c.fileView()->objectName(), QStringLiteral("fileDetails"));
+        c.setView(FolderChooser::View::LargeIcons);
+        QVERIFY(find<QToolButton>("largeIconsButton")->isChecked());
+        QVERIFY(!find<QToolButton>("detailsViewButton")->isChecked());
     }
 
     void testPlacesWithoutAPathLeaveTheField_data()

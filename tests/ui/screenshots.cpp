@@ -5,12 +5,15 @@
 #include "scriptedrunhost.h"
 #include "testutil.h"
 #include "ui/dialogs.h"
+#include "ui/folderchooser.h"
 #include "ui/mainwindow.h"
 #include "ui/progresswindow.h"
 #include "ui/prompt.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
@@ -18,7 +21,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QToolButton>
 #include <QTranslator>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -157,6 +162,36 @@ int main(int argc, char **argv)
     chooser.show();
     save(&chooser, "scripts-folder-chooser");
     chooser.hide();
+
+    // The folder chooser on a real folder, filter on: only the documents are listed.
+    const QString office = dir.filePath(QStringLiteral("Büro"));
+    for (const char *name :
+        { "Angebot Müller.odt", "Brief.DOC", "Rechnung 2026-03.pdf", "Tabelle.xls", "notiz.txt", "Vertrag.odt" }) {
+        if (!TestUtil::writeFile(office + u'/' + QString::fromUtf8(name), QByteArray(12345, 'x')))
+            std::fprintf(stderr, "cannot write the chooser's files\n");
+    }
+    QDir().mkpath(office + QStringLiteral("/Archiv"));
+    QDir().mkpath(office + QStringLiteral("/Vorlagen"));
+    FolderChooser folderChooser;
+    folderChooser.setChoice({ office, QStringLiteral("*.odt;*.doc;*.xls"), true });
+    folderChooser.findChild<QToolButton *>(QStringLiteral("filterButton"))->click();
+    folderChooser.show();
+    // Tree and list fill themselves in the background: wait until the chosen folder is in sight.
+    QAbstractItemView *files = folderChooser.fileView();
+    QTreeView *tree = folderChooser.folderTree();
+    const auto ready = [&] {
+        return files->model()->rowCount(files->rootIndex()) == 4
+            && tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()));
+    };
+    QElapsedTimer loading;
+    loading.start();
+    while (!ready() && loading.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    save(&folderChooser, "folder-chooser");
+    folderChooser.findChild<QToolButton *>(QStringLiteral("foldersButton"))->click();
+    folderChooser.findChild<QToolButton *>(QStringLiteral("largeIconsButton"))->click();
+    save(&folderChooser, "folder-chooser-icons");
+    folderChooser.hide();
 
     LoginDialog login(QStringLiteral("Anmeldung an der Datenbank"),
         QStringLiteral("Bitte geben Sie Benutzername und Passwort für die Datenbank \"Kunden\" ein."));

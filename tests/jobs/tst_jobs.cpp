@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "jobs/jobfile.h"
+#include "jobs/jobstore.h"
 #include "jobs/password.h"
 #include "jobs/tauftraege.h"
 #include "platform/clock.h"
@@ -8,6 +9,7 @@
 #include "testutil.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -378,6 +380,92 @@ private slots:
         QVERIFY(finishJob(*job, [&](const QString &stem) { handedOver = stem; }));
         QCOMPARE(handedOver, QStringLiteral("0"));
         QVERIFY(readFile(job->filePath()).contains("Status=0\r\n"));
+    }
+
+    void testStoreJob()
+    {
+        TAuftraege jobs(m_tempDir->path());
+        jobs.addNewJob(QStringLiteral("0"))->Name = QStringLiteral("N1");
+        jobs.addNewJob(QStringLiteral("1"))->Name = QStringLiteral("N");
+        TAuftrag *job = jobs.addNewJob(QStringLiteral("2"));
+        job->Name = QStringLiteral("N");
+        job->letzte_meldung = QStringLiteral("Start des Backupauftrages"); // a run wrote meanwhile
+
+        // The rows as the editor has them after folders were entered as D/b, then C/a.
+        TAuftrag edited = *job;
+        edited.letzte_meldung.clear();
+        edited.sources = {{QStringLiteral("/D/b"), QString(), true}, {QStringLiteral("/C/a"), QStringLiteral("*.doc"), false}};
+        edited.sources = sourceRows(edited);
+        QCOMPARE(edited.sources.first().Verz, QStringLiteral("/C/a"));
+        TODBC_DB top;
+        top.DB_Name = QStringLiteral("oben");
+        TODBC_DB bottom;
+        bottom.DB_Name = QStringLiteral("unten");
+        edited.databases = {top, bottom};
+        edited.autostart = true;
+        edited.startzeit = QStringLiteral("09:00");
+
+        QString error;
+        QVERIFY(storeJob(jobs, *job, edited, &error));
+        QCOMPARE(job->Name, QStringLiteral("N11")); // N and N1 are taken; its own old name does not count
+        QCOMPARE(job->sources.first().Verz, QStringLiteral("/D/b")); // the last row first
+        QCOMPARE(job->sources.first().Filter, QStringLiteral("*.*"));
+        QCOMPARE(job->sources.last().Filter, QStringLiteral("*.doc"));
+        QCOMPARE(sourceRows(*job).first().Verz, QStringLiteral("/C/a"));
+        QCOMPARE(job->databases.first().DB_Name, QStringLiteral("unten"));
+        QCOMPARE(databaseRows(*job).first().DB_Name, QStringLiteral("oben"));
+        QCOMPARE(job->next_start, QDateTime(kNow.date(), QTime(9, 0, 30)));
+        QCOMPARE(job->letzte_meldung, QStringLiteral("Start des Backupauftrages"));
+        QCOMPARE(readFile(job->filePath()), jobFileBytes(*job));
+
+        // Storing again under its own name keeps it; rows read back and stored give the same file.
+        edited = *job;
+        edited.sources = sourceRows(*job);
+        edited.databases = databaseRows(*job);
+        const QByteArray before = readFile(job->filePath());
+        QVERIFY(storeJob(jobs, *job, edited));
+        QCOMPARE(job->Name, QStringLiteral("N11"));
+        QCOMPARE(readFile(job->filePath()), before);
+
+        // Refusals change nothing, in memory or on disk.
+        const TAuftrag kept = *job;
+        const auto unchanged = [&] {
+            QCOMPARE(jobFileBytes(*job), jobFileBytes(kept));
+            QCOMPARE(readFile(job->filePath()), before);
+        };
+        edited.Name.clear();
+        QVERIFY(!storeJob(jobs, *job, edited, &error));
+        QCOMPARE(error, QStringLiteral("Bitte geben Sie einen gültigen Auftragsnamen ein."));
+        unchanged();
+        edited.Name = QStringLiteral("Neu");
+        edited.startzeit = QStringLiteral("25:00");
+        QVERIFY(!storeJob(jobs, *job, edited, &error));
+        QCOMPARE(error,
+                 QStringLiteral("Die Startzeit \"25:00\" ist ungültig. Bitte geben Sie eine Uhrzeit von 00:00 bis 23:59 ein."));
+        unchanged();
+    }
+
+    void testStoreJobWriteFailureChangesNothing()
+    {
+        const QString mountDir = m_tempDir->filePath(QStringLiteral("nurlesen"));
+        TestUtil::TmpfsMount mount(mountDir, QStringLiteral("size=64k"));
+        REQUIRE_MOUNT(mount);
+        TAuftraege jobs(mountDir);
+        TAuftrag *job = jobs.addNewJob(QStringLiteral("0"));
+        job->Name = QStringLiteral("Alt");
+        QVERIFY(saveJob(*job));
+        const QByteArray before = readFile(job->filePath());
+        QCOMPARE(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), mountDir}), 0);
+
+        TAuftrag edited = *job;
+        edited.Name = QStringLiteral("Neu");
+        edited.sources = {{QStringLiteral("/daten"), QStringLiteral("*.*"), true}};
+        QString error;
+        QVERIFY(!storeJob(jobs, *job, edited, &error));
+        QCOMPARE(error, QStringLiteral("Fehler beim Speichern des Auftrages Neu aufgetreten."));
+        QCOMPARE(job->Name, QStringLiteral("Alt"));
+        QVERIFY(job->sources.isEmpty());
+        QCOMPARE(readFile(job->filePath()), before);
     }
 
 private:

@@ -271,7 +271,11 @@ void JobEditor::choosePrinter()
 
 void JobEditor::editLog()
 {
+    // The log of the folder in the field, found as the run finds it (the job's own place when empty).
+    const TAuftrag *current = job();
     TAuftrag probe;
+    probe.fileStem = m_stem;
+    probe.scriptsFolder = current ? current->scriptsFolder : m_jobs.scriptsFolder();
     probe.proto_pfad = m_log->logFolder();
     const QString logFile = RunLog::logFilePath(probe);
     if (!QFileInfo(logFile).isFile()) {

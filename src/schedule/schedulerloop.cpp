@@ -90,7 +90,8 @@ void SchedulerLoop::checkJobFiles()
 
 bool SchedulerLoop::busy(const TAuftrag &job) const
 {
-    return m_run.currentAuftrag == &job || m_scheduler.runningAuftraege.contains(job.fileStem, Qt::CaseInsensitive);
+    return m_run.currentAuftrag == &job || m_scheduler.runningAuftraege.contains(job.fileStem, Qt::CaseInsensitive)
+        || (editing && editing(job));
 }
 
 QStringList SchedulerLoop::stems() const

@@ -42,6 +42,9 @@ public:
     std::function<void(const QString &line)> report;
     /// Called every 200 ms before the job files are looked at (a front end's own checks).
     std::function<void()> idle;
+    /// True for a job open in an editor: its file is neither taken over nor its absence acted on
+    /// until the editor has closed (a new job has no file until it is stored).
+    std::function<bool(const TAuftrag &job)> editing;
 
 private:
     bool busy(const TAuftrag &job) const;

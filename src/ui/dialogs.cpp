@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "platform/filesystem.h"
 #include "platform/settingsstore.h"
+#include "ui/folderchooser.h"
 #include "ui/prompt.h"
 
 #include <QDialogButtonBox>
@@ -233,8 +234,8 @@ TempFolderDialog::TempFolderDialog(const QString &tempPath, QWidget *parent)
     browse->setToolTip(QStringLiteral("Ziellaufwerk und Pfad auswählen"));
     browse->setFixedWidth(32);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString chosen = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Bitte den Zielordner festlegen:"), m_folder->text());
+        const QString chosen
+            = browseForFolder(this, QStringLiteral("Bitte den Zielordner festlegen:"), m_folder->text());
         if (!chosen.isEmpty())
             m_folder->setText(QDir::toNativeSeparators(chosen));
     });

@@ -15,6 +15,7 @@
 #include "schedule/scheduler.h"
 #include "schedule/schedulerloop.h"
 #include "ui/dialogs.h"
+#include "ui/jobeditor.h"
 #include "ui/progresswindow.h"
 #include "ui/prompt.h"
 #include "ui/widgetrunhost.h"
@@ -81,8 +82,8 @@ MainWindow::MainWindow(TAuftraege &jobs, const Options &options, QWidget *parent
     m_progress = new ProgressWindow(this);
     m_host = std::make_unique<WidgetRunHost>(*this, *m_progress);
     m_host->onCancelWithdrawn = [this] { m_quitAfterRun = false; };
-    SystemActions &actions = options.actions ? *options.actions : SystemActions::system();
-    m_run = std::make_unique<BackupRun>(*m_host, actions, *m_catalog);
+    m_actions = options.actions ? options.actions : &SystemActions::system();
+    m_run = std::make_unique<BackupRun>(*m_host, *m_actions, *m_catalog);
     m_scheduler = std::make_unique<Scheduler>(m_jobs, *m_run, *m_host);
     m_scheduler->isMinimized = [this] { return m_inTray || isMinimized(); };
     m_scheduler->onStart = [this](TAuftrag &job) { beginRun(job); };
@@ -97,6 +98,8 @@ MainWindow::MainWindow(TAuftraege &jobs, const Options &options, QWidget *parent
         const TAuftrag *job = selectedJob();
         fillListView(job ? job->fileStem : QString());
     };
+    // A job open in an editor stays as the editor holds it; a new one has no file until it is stored.
+    m_loop->editing = [this](const TAuftrag &job) { return jobEditorOf(job.fileStem) != nullptr; };
 
     buildActions();
     buildWindow();
@@ -171,6 +174,10 @@ void MainWindow::buildActions()
         connect(a, &QAction::triggered, this, &MainWindow::viewSelectedLog);
     for (QAction *a : { m_deleteAction, m_ctxDelete })
         connect(a, &QAction::triggered, this, &MainWindow::deleteSelected);
+    for (QAction *a : { m_propertiesAction, m_ctxProperties })
+        connect(a, &QAction::triggered, this, &MainWindow::openSelectedJob);
+    for (QAction *a : { m_newAction, m_ctxNew })
+        connect(a, &QAction::triggered, this, &MainWindow::newJob);
     for (QAction *a : { m_restoreAction, m_ctxRestore })
         connect(a, &QAction::triggered, this, &MainWindow::openRestore);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitCommand);
@@ -203,13 +210,11 @@ void MainWindow::buildActions()
         m_ctxStart->setEnabled(selected);
         m_ctxLog->setEnabled(selected);
         m_ctxDelete->setEnabled(selected);
-        m_ctxProperties->setEnabled(selected && m_editorAvailable);
+        m_ctxProperties->setEnabled(selected);
         m_ctxRestore->setEnabled(bool(m_restoreOpener));
-        m_ctxNew->setEnabled(m_editorAvailable);
+        m_ctxNew->setEnabled(true);
     });
 
-    // New and properties open the job editor, which the program does not have yet.
-    m_newAction->setEnabled(m_editorAvailable);
     m_restoreAction->setEnabled(false);
 }
 
@@ -231,6 +236,7 @@ void MainWindow::buildWindow()
     m_restoreButton->setEnabled(false);
     connect(m_startButton, &QToolButton::clicked, this, &MainWindow::startSelected);
     connect(m_restoreButton, &QToolButton::clicked, this, &MainWindow::openRestore);
+    connect(m_propertiesButton, &QToolButton::clicked, this, &MainWindow::openSelectedJob);
     connect(m_quitButton, &QToolButton::clicked, this, &MainWindow::quitCommand);
     auto *bar = new QHBoxLayout(topBar);
     bar->setContentsMargins(4, 3, 4, 3);
@@ -390,9 +396,9 @@ QTreeWidgetItem *MainWindow::rowOf(const QString &fileStem) const
 void MainWindow::setSelectionActionsEnabled(bool enabled)
 {
     m_startButton->setEnabled(enabled);
-    m_propertiesButton->setEnabled(enabled && m_editorAvailable);
+    m_propertiesButton->setEnabled(enabled);
     m_viewLogAction->setEnabled(enabled);
-    m_propertiesAction->setEnabled(enabled && m_editorAvailable);
+    m_propertiesAction->setEnabled(enabled);
     m_deleteAction->setEnabled(enabled);
     m_startAction->setEnabled(enabled);
 }
@@ -516,6 +522,59 @@ void MainWindow::viewLogFile(const QString &logFile)
                 .arg(shown));
 }
 
+JobEditor *MainWindow::newJob()
+{
+    // The number is free on disk and in the list: another new job may be open in its editor.
+    TAuftrag *job = m_jobs.addNewJob(unusedJobStem(m_jobs));
+    job->Name = QStringLiteral("Neuer Auftrag");
+    return showEditor(*job, true);
+}
+
+void MainWindow::openSelectedJob()
+{
+    // By the row's file stem, not its name: two jobs may have names that differ in case only.
+    if (TAuftrag *job = selectedJob())
+        openJobEditor(*job);
+}
+
+JobEditor *MainWindow::openJobEditor(TAuftrag &job)
+{
+    // A second editor on the same job would overwrite the first one's changes when both store.
+    if (JobEditor *open = jobEditorOf(job.fileStem)) {
+        open->show();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    return showEditor(job, false);
+}
+
+JobEditor *MainWindow::showEditor(TAuftrag &job, bool created)
+{
+    JobEditor::Environment env;
+    env.actions = m_actions;
+    env.viewLog = [this](const QString &logFile) { viewLogFile(logFile); };
+    env.jobRunning = [this](const TAuftrag &j) { return runInProgress() && m_run->currentAuftrag == &j; };
+    env.stored = [this](const TAuftrag &j) {
+        fillListView(j.fileStem);
+        updateHint();
+    };
+    auto *editor = new JobEditor(m_jobs, job, created ? JobEditor::Mode::New : JobEditor::Mode::Edit, env, this);
+    editor->show();
+    editor->raise();
+    editor->activateWindow();
+    return editor;
+}
+
+JobEditor *MainWindow::jobEditorOf(const QString &fileStem) const
+{
+    for (JobEditor *editor : findChildren<JobEditor *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (editor->isVisible() && editor->fileStem().compare(fileStem, Qt::CaseInsensitive) == 0)
+            return editor;
+    }
+    return nullptr;
+}
+
 void MainWindow::deleteSelected()
 {
     const QTreeWidgetItem *row = selectedRow();
@@ -535,6 +594,15 @@ void MainWindow::deleteSelected()
                 QStringLiteral("Der Auftrag \"%1\" wird gerade ausgeführt oder wartet auf seinen Start. "
                                "Er kann erst danach gelöscht werden.")
                     .arg(name));
+            return;
+        }
+        // Its editor would store it again, or hold a job that is gone.
+        if (JobEditor *editor = jobEditorOf(job->fileStem)) {
+            Prompt::message(this,
+                QStringLiteral("Der Auftrag \"%1\" wird gerade bearbeitet. Bitte schließen Sie zuerst das "
+                               "Fenster \"%2\".")
+                    .arg(name, editor->windowTitle()));
+            editor->raise();
             return;
         }
     }

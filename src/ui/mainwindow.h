@@ -12,6 +12,7 @@
 #include <optional>
 
 class ArchiveCatalog;
+class JobEditor;
 class ProgressWindow;
 class QAction;
 class QLabel;
@@ -67,6 +68,13 @@ public:
     void setJobListHint(const QString &text);
     void viewLogFile(const QString &logFile);
     void requestCloseAfterRun();
+
+    /// Creates a job "Neuer Auftrag" (kept in memory until it is stored) and opens the editor on it.
+    JobEditor *newJob();
+    /// Opens the editor on a job, or brings the one already open on it to the front.
+    JobEditor *openJobEditor(TAuftrag &job);
+    /// The open editor of the job with this file stem, or nullptr.
+    JobEditor *jobEditorOf(const QString &fileStem) const;
 
     /// Closes open job editors without storing, then hides into the tray (or minimizes to the task bar).
     void minimizeToTray();
@@ -141,6 +149,8 @@ private:
     void startSelected();
     void doubleClicked();
     void viewSelectedLog();
+    void openSelectedJob();
+    JobEditor *showEditor(TAuftrag &job, bool created);
     void deleteSelected();
     void openRestore();
     void openHelp();
@@ -158,6 +168,7 @@ private:
     TAuftraege &m_jobs;
     Options m_options;
     std::unique_ptr<ArchiveCatalog> m_catalog;
+    SystemActions *m_actions = nullptr;
     ProgressWindow *m_progress = nullptr;
     std::unique_ptr<WidgetRunHost> m_host;
     std::unique_ptr<BackupRun> m_run;
@@ -192,7 +203,6 @@ private:
     QAction *m_ctxProperties = nullptr;
 
     std::function<void(const QStringList &, int)> m_restoreOpener;
-    bool m_editorAvailable = false; ///< the job editor is not part of the program yet
     bool m_inTray = false;
     bool m_noTraySaid = false;
     bool m_activated = false;

@@ -4,8 +4,12 @@
 #include "jobs/tauftraege.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
+#include "ui/databasedialogs.h"
 #include "ui/dialogs.h"
 #include "ui/folderchooser.h"
+#include "ui/jobeditor.h"
+#include "ui/jobeditorpages.h"
+#include "ui/mailoptionsdialog.h"
 #include "ui/mainwindow.h"
 #include "ui/progresswindow.h"
 #include "ui/prompt.h"
@@ -17,7 +21,10 @@
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -27,6 +34,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace
@@ -48,6 +56,18 @@ void save(QWidget *widget, const char *name)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
     else
         std::printf("%s\n", qPrintable(file));
+}
+
+// Draws the modal dialog that opens inside call(), then closes it.
+void saveModal(const char *name, const std::function<void()> &call)
+{
+    QTimer::singleShot(300, [name] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            save(dialog, name);
+            dialog->reject();
+        }
+    });
+    call();
 }
 
 void saveMenu(QMenu *menu, const char *name)
@@ -199,6 +219,80 @@ int main(int argc, char **argv)
     login.show();
     save(&login, "login-dialog");
     login.hide();
+
+    // The job editor on a job with every page filled, and its dialogs.
+    daily.komprimieren = true;
+    daily.Proto = true;
+    daily.proto_pfad = QDir::homePath() + QStringLiteral("/Protokolle");
+    daily.proto_drucken = true;
+    daily.email = true;
+    daily.email_empfaenger = QStringLiteral("anna@firma.example");
+    daily.email_server = QStringLiteral("mail.firma.example");
+    daily.email_port = 587;
+    daily.email_security = QStringLiteral("STARTTLS");
+    daily.email_smtp_user = QStringLiteral("anna");
+    daily.email_smtp_pass = QStringLiteral("geheim");
+    daily.sources = { { QStringLiteral("/home/anna/Dokumente"), QStringLiteral("*.*"), true },
+        { QStringLiteral("/home/anna/Bilder"), QStringLiteral("*.jpg;*.png"), false },
+        { QStringLiteral("/srv/projekte"), QStringLiteral("*.*"), true } };
+    TODBC_DB customers;
+    customers.DB_Name = QStringLiteral("Kunden");
+    customers.DB_Host = QStringLiteral("192.168.0.10");
+    customers.DB_DBName = QStringLiteral("kunden");
+    customers.DB_Port = QStringLiteral("3306");
+    customers.DB_Login = QStringLiteral("nein");
+    customers.DB_User = QStringLiteral("sicherung");
+    customers.DB_Pass = QStringLiteral("geheim");
+    TODBC_DB stock = customers;
+    stock.DB_Name = QStringLiteral("Lager");
+    stock.DB_DBName = QStringLiteral("lager");
+    stock.DB_Login = QStringLiteral("ja");
+    stock.DB_TLS = QStringLiteral("ja");
+    daily.databases = { customers, stock };
+    daily.start_before_backup = QStringLiteral("/usr/local/bin/dienste-anhalten");
+    daily.start_before_backup_param = QStringLiteral("--alle");
+    daily.start_after_backup = QStringLiteral("/usr/local/bin/dienste-starten");
+    JobEditor::Environment env;
+    env.actions = &actions;
+    auto *editor = new JobEditor(jobs, daily, JobEditor::Mode::Edit, env, &window);
+    editor->show();
+    const char *pages[] = { "job-editor-1-auftrag",
+        "job-editor-2-dateien",
+        "job-editor-3-datenbanken",
+        "job-editor-4-ziel",
+        "job-editor-5-zeitplan",
+        "job-editor-6-protokoll",
+        "job-editor-7-sonstiges" };
+    for (int i = 0; i < 7; ++i) {
+        editor->tabs()->setCurrentIndex(i);
+        save(editor, pages[i]);
+    }
+    editor->tabs()->setCurrentIndex(JobEditor::DatabasesTab);
+    editor->tabs()->widget(JobEditor::DatabasesTab)->findChild<QTableWidget *>()->selectRow(1);
+    editor->mailOptions()->show();
+    save(editor->mailOptions(), "mail-options");
+    editor->mailOptions()->hide();
+    saveModal("database-access-edit", [&] { static_cast<DatabasesPage *>(editor->tabs()->widget(2))->editDatabase(); });
+    saveModal("database-access-new", [&] { static_cast<DatabasesPage *>(editor->tabs()->widget(2))->addDatabase(); });
+    saveModal("program-file-dialog", [&] { MiscPage::chooseProgram(editor, QStringLiteral("/usr/bin/true")); });
+    saveModal("temp-folder-dialog", [&] {
+        TempFolderDialog temp(QStringLiteral("/var/tmp/trevalo"), editor);
+        temp.exec();
+    });
+    saveModal("printer-dialog", [&] {
+        editor->tabs()->setCurrentIndex(JobEditor::LogTab);
+        editor->tabs()->widget(JobEditor::LogTab)->findChild<QPushButton *>(QStringLiteral("printerButton"))->click();
+    });
+    editor->cancel();
+
+    DatabaseChooserDialog dbChooser;
+    dbChooser.setWarning(QStringLiteral("Achtung: Die Datenbank \"Kunden\" wird mit dem Stand der Sicherung "
+                                        "überschrieben."));
+    dbChooser.setPresetName(QStringLiteral("Kunden"));
+    dbChooser.fill(&daily);
+    dbChooser.show();
+    save(&dbChooser, "database-chooser");
+    dbChooser.hide();
 
     struct Box {
         const char *name;

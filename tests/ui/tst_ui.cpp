@@ -257,12 +257,13 @@ private slots:
             }
             return on;
         };
-        QCOMPARE(contextStates(), QStringList());
+        QCOMPARE(contextStates(), QStringList({ "&Neu" }));
         selectRow(1);
-        // Restore and the job editor are windows of their own, not there yet.
-        QCOMPARE(contextStates(), QStringList({ "&Starten", "&Protokoll", "&Löschen" }));
+        // Restore is a window of its own, not there yet.
+        QCOMPARE(contextStates(), QStringList({ "&Starten", "&Protokoll", "&Neu", "&Löschen", "&Einstellungen" }));
         w.setRestoreOpener([](const QStringList &, int) {});
-        QCOMPARE(contextStates(), QStringList({ "&Starten", "&Protokoll", "&Wiederherstellen", "&Löschen" }));
+        QCOMPARE(contextStates(),
+            QStringList({ "&Starten", "&Protokoll", "&Wiederherstellen", "&Neu", "&Löschen", "&Einstellungen" }));
     }
 
     void testRestoreChoices()

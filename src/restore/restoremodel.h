@@ -45,6 +45,7 @@ struct SetNode {
     QString folderName; ///< the folder's own name
     QString relativeFolder; ///< below the backup folder, ends with '/'
     int parent = -1;
+    int row = 0; ///< the place among the parent's children (among the sets for a set)
     int level = 0; ///< 0 for a set, 1 for a drive, server, database or the root folder
     QList<int> children;
     QList<int> records;
@@ -124,6 +125,8 @@ public:
     int addNode(const SetNode &node);
     /// Adds a record to its folder node and returns its index.
     int addRecord(const RestoreRecord &record);
+    /// Forgets the last nodes and records added, so that only the first nodeCount and recordCount stay.
+    void truncate(size_t nodeCount, size_t recordCount);
     void countSet()
     {
         ++m_setsFound;
@@ -157,6 +160,10 @@ public:
 
     /// The file list of node, sorted by name: its files and damaged parts; an empty folder has no row.
     QList<RestoreRow> rows(int node) const;
+    /// The records of rows(node), in the same order, without making their texts.
+    QList<int> rowRecords(int node) const;
+    /// The row of one record as the file list shows it.
+    RestoreRow row(int record) const;
 
     // Places.
 

@@ -1241,6 +1241,70 @@ private slots:
             QStringLiteral("/nicht/gesichert/") });
         QCOMPARE(code, 2);
     }
+
+    // A saved database is replaced only after its warning is answered, and never by a restore below a folder
+    // unless asked for. None of these cases reaches a server: the port is closed.
+    void testCommandLineDatabases_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("below a folder") << QStringList { "--to", "wieder" } << 3
+                                        << "Die Datenbank \"kunden\" bleibt unverändert: Bei einer "
+                                           "Wiederherstellung in einen Ordner (--to)"
+                                        << false;
+        QTest::newRow("warning without an answer")
+            << QStringList {} << 3
+            << "Die Datenbank \"kunden\" bleibt unverändert: Die Warnung wurde nicht beantwortet (--answer ok)."
+            << true;
+        QTest::newRow("below a folder, asked for") << QStringList { "--to", "wieder", "--databases" } << 3
+                                                   << "Die Warnung wurde nicht beantwortet" << true;
+        QTest::newRow("warning answered cancel")
+            << QStringList { "--answer", "cancel" } << 1 << "Wiederhergestellt: 1, übersprungen: 1" << true;
+        QTest::newRow("warning answered ok, no server")
+            << QStringList { "--answer", "ok" } << 1 << "Fehler beim Aufbau der Datenbankverbindung." << true;
+    }
+
+    void testCommandLineDatabases()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(bool, warned);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        TODBC_DB entry;
+        entry.DB_Name = QStringLiteral("kunden");
+        entry.DB_Host = QStringLiteral("127.0.0.1");
+        entry.DB_Port = QString::number(closed.serverPort());
+        entry.DB_DBName = QStringLiteral("kunden");
+        closed.close();
+        TAuftrag &job = makeJob(QStringLiteral("Test"), false);
+        job.databases = { entry };
+        QVERIFY(saveJob(job));
+        const QString set = path(QStringLiteral("ziel/B-T01261210-Test"));
+        writeFile(set + u'/' + mappedSource() + QStringLiteral("/a.txt"), "a");
+        writeFile(set + QStringLiteral("/-kunden/Archive.zip"), "nie gelesen");
+        for (QString &a : args) {
+            if (a == QLatin1String("wieder"))
+                a = path(a);
+        }
+        QStringList call;
+        const qsizetype answer = args.indexOf(QStringLiteral("--answer"));
+        if (answer >= 0)
+            call << args.takeAt(answer) << args.takeAt(answer);
+        call << QStringLiteral("restore") << path(QStringLiteral("ziel")) << QStringLiteral("--set")
+             << QStringLiteral("B-T01261210-Test") << args;
+        QString output;
+        QVERIFY2(RunFixture::cli(call, &output) == exitCode, qPrintable(output));
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QCOMPARE(output.contains(QStringLiteral("ACHTUNG! Die Datenbank \"kunden\" wird wiederhergestellt.")), warned);
+        // The files come back in every case.
+        const QString restored = args.contains(QStringLiteral("--to")) ? path(QStringLiteral("wieder/")) + mappedSource()
+                                                                      : path(QStringLiteral("quelle"));
+        QCOMPARE(readFile(restored + QStringLiteral("/a.txt")), QByteArray("a"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRestore)

@@ -78,6 +78,24 @@ void RestoreModel::setRecordSelected(int record, bool selected)
     setNewUpperNodeStatus(r.node);
 }
 
+void RestoreModel::setRecordsSelected(const QList<int> &records, bool selected)
+{
+    // Each folder is counted once, however many of its files changed: a list of 100,000 rows stays quick.
+    QList<int> folders;
+    for (int record : records) {
+        RestoreRecord &r = m_records[size_t(record)];
+        r.selected = selected;
+        if (folders.isEmpty() || folders.last() != r.node)
+            folders.append(r.node);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (int node : std::as_const(folders)) {
+        checknodes(node);
+        setNewUpperNodeStatus(node);
+    }
+}
+
 void RestoreModel::setNewStatus(int node, bool selected)
 {
     const QList<int> children = m_nodes[size_t(node)].children;

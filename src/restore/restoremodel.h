@@ -138,6 +138,8 @@ public:
     void toggleNode(int node);
     /// A click on a row: toggles the record and shows the change in the tree.
     void toggleRecord(int record);
+    /// Selects or unselects many records (of any folders) and shows the change in the tree once.
+    void setRecordsSelected(const QList<int> &records, bool selected);
     /// Selects or unselects one record and shows the change in the tree.
     void setRecordSelected(int record, bool selected);
     /// Selects or unselects every record at and below node.

@@ -34,11 +34,11 @@ int RestoreModel::addNode(const SetNode &node)
     return index;
 }
 
-int RestoreModel::addRecord(const RestoreRecord &record)
+int RestoreModel::addRecord(RestoreRecord record)
 {
     const int index = int(m_records.size());
-    m_records.push_back(record);
     m_nodes[size_t(record.node)].records.append(index);
+    m_records.push_back(std::move(record));
     return index;
 }
 
@@ -210,7 +210,7 @@ RestoreRow RestoreModel::row(int record) const
     if (r.damage.isEmpty()) {
         row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
                                   : QString::number(r.size) + QStringLiteral(" Byte");
-        row.date = GermanFormat::shortDate(r.date.date());
+        row.date = GermanFormat::shortDate(r.date.toLocalTime().date());
     }
     return row;
 }

@@ -18,7 +18,7 @@
 struct RestoreRecord {
     int node = -1; ///< the folder node that holds the file (for a folder record: the folder's own node)
     QString name; ///< file name (for an archive entry: the entry name)
-    QDateTime date; ///< modification time (for an archive entry: its day at 00:00)
+    QDateTime date; ///< modification time, in UTC (for an archive entry: its day at 00:00 local time)
     qint64 size = 0; ///< bytes (for an archive entry: uncompressed)
     uint mode = 0; ///< permission bits as listed (for an archive entry: those of the archive)
     QString
@@ -124,7 +124,7 @@ public:
     /// Adds a node below parent (-1 for a set) and returns its index.
     int addNode(const SetNode &node);
     /// Adds a record to its folder node and returns its index.
-    int addRecord(const RestoreRecord &record);
+    int addRecord(RestoreRecord record);
     /// Forgets the last nodes and records added, so that only the first nodeCount and recordCount stay.
     void truncate(size_t nodeCount, size_t recordCount);
     void countSet()

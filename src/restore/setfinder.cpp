@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <algorithm>
 
@@ -47,9 +48,11 @@ ScanProgress s_silent;
 // A window stays alive when it handles its events at least every 200 ms; this leaves room for one slow entry.
 constexpr qint64 kKeepAliveMs = 50;
 
+// In UTC: a local time costs the C library a look at the time-zone file for every one of 100,000 files.
+// The file list shows it in local time.
 QDateTime fromNs(qint64 ns)
 {
-    return QDateTime::fromMSecsSinceEpoch(ns / 1000000);
+    return QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::UTC);
 }
 
 // Two-digit years fall into the hundred years that begin fifty years ago.
@@ -253,7 +256,7 @@ private:
             }
             for (const TZippedFile &z : entries) {
                 r.name = z.name;
-                r.date = QDateTime(z.date, QTime(0, 0));
+                r.date = dayStart(z.date);
                 r.size = qint64(z.uncompressedSize);
                 m_model.addRecord(r);
             }
@@ -262,11 +265,21 @@ private:
         r.name = e.name;
         r.date = fromNs(e.stat.mtimeNs);
         r.size = e.stat.size;
-        m_model.addRecord(r);
+        m_model.addRecord(std::move(r));
+    }
+
+    // The local start of a day, made once per day: archives date their many entries by the day.
+    QDateTime dayStart(QDate day)
+    {
+        auto it = m_days.constFind(day);
+        if (it == m_days.cend())
+            it = m_days.insert(day, QDateTime(day, QTime(0, 0)));
+        return *it;
     }
 
     RestoreModel &m_model;
     ScanProgress &m_progress;
+    QHash<QDate, QDateTime> m_days;
     QElapsedTimer m_sinceKeepAlive;
     bool m_stopped = false;
     int m_folders = 0;

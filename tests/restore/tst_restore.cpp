@@ -607,6 +607,15 @@ private slots:
         // Only a subfolder selected: a folder with files of its own does not claim to be fully selected.
         model.toggleNode(briefe);
         QCOMPARE(model.node(daten).state, int(SetNode::PartlySelected));
+
+        // Many rows of several folders at once: every folder and ancestor as if each had been clicked.
+        model.setRecordsSelected(model.rowRecords(daten) + model.rowRecords(briefe), false);
+        QCOMPARE(model.node(briefe).state, int(SetNode::NoneSelected));
+        QCOMPARE(model.node(drive).state, int(SetNode::NoneSelected));
+        model.setRecordsSelected(model.rowRecords(daten), true);
+        QCOMPARE(model.node(daten).state, int(SetNode::PartlySelected));
+        QCOMPARE(model.node(set).state, int(SetNode::PartlySelected));
+        QCOMPARE(model.updateStatusBar(), QStringLiteral(" gewählte Dateien: 2 Dateien entsprechen 1.236 kB."));
     }
 
     // A large set keeps the window alive while it is read; a cancel keeps only the sets read in full.

@@ -432,7 +432,9 @@ private slots:
         if (changedBefore) {
             Prompt::setScript(nullptr);
             boxes = std::make_unique<ModalWatcher<QMessageBox>>([this](QMessageBox *box) {
-                m_script.asked.append(Question { box->text() });
+                Question shown;
+                shown.text = box->text();
+                m_script.asked.append(shown);
                 QAbstractButton *all = box->button(QMessageBox::YesToAll);
                 if (!all) {
                     box->accept();

@@ -182,14 +182,16 @@ void RestoreWindow::buildWindow()
     m_tree->setModel(m_treeModel);
     m_list = new FileListView(m_splitter);
     m_list->setModel(m_listModel);
+    // 150, 70 and 70 pixels, wider only where a size or a date would not fit in the font of this desktop.
+    const QFontMetrics metrics = m_list->fontMetrics();
     m_list->setColumnWidth(0, 150);
-    m_list->setColumnWidth(1, 70);
-    m_list->setColumnWidth(2, 70);
+    m_list->setColumnWidth(1, std::max(70, metrics.horizontalAdvance(QStringLiteral("999.999 kB")) + 12));
+    m_list->setColumnWidth(2, std::max(70, metrics.horizontalAdvance(QStringLiteral("30.12.2026")) + 12));
     m_list->header()->setStretchLastSection(false);
     // The tree keeps at least 5 pixels; the list at least what leaves the tree the group's width minus 10.
     m_tree->setMinimumWidth(5);
     m_list->setMinimumWidth(std::max(1, 10 - m_splitter->handleWidth()));
-    m_splitter->setSizes({ 260, 380 });
+    m_splitter->setSizes({ 290, 350 });
     auto *setsLayout = new QVBoxLayout(m_setsGroup);
     setsLayout->setContentsMargins(0, 4, 0, 0);
     setsLayout->addWidget(filesCaption);
@@ -242,6 +244,7 @@ void RestoreWindow::buildWindow()
     connect(m_jobBox, &QComboBox::currentIndexChanged, this, &RestoreWindow::jobChanged);
     connect(m_browseBackup, &QToolButton::clicked, this, &RestoreWindow::browseBackupFolder);
     connect(m_rescan, &QPushButton::clicked, this, &RestoreWindow::rescan);
+    connect(m_backupFolder, &QLineEdit::returnPressed, this, &RestoreWindow::rescan);
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this, &RestoreWindow::showNode);
     connect(m_tree, &QTreeView::clicked, this, &RestoreWindow::showNode);
     connect(m_tree, &SetTreeView::toggleRequested, this, [this](const QModelIndex &index) {

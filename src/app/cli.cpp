@@ -35,10 +35,12 @@ const char kUsage[] =
     "  run NAME      den Auftrag ausführen wie mit \"Starten\"\n"
     "  sets ORDNER [--job NAME]\n"
     "                die Sicherungen in ORDNER\n"
-    "  restore ORDNER --set SICHERUNG [--to ZIEL] [PFAD...]\n"
+    "  restore ORDNER --set SICHERUNG [--to ZIEL [--databases]] [PFAD...]\n"
     "                eine Sicherung (oder die genannten Orte daraus) wiederherstellen;\n"
     "                gesicherte Datenbanken mit den Zugangsdaten des Auftrages oder mit\n"
-    "                --db-host H [--db-port P] --db-user U --db-password-file DATEI [--db-name D]\n"
+    "                --db-host H [--db-port P] --db-user U --db-password-file DATEI [--db-name D],\n"
+    "                jede erst nach der Warnung (Antwort ok, am Terminal oder mit --answer ok);\n"
+    "                mit --to nur, wenn --databases oder --db-host/--db-name angegeben ist\n"
     "  restore-db ARCHIV --host H [--port P] --user U --password-file DATEI --database D\n"
     "                eine gesicherte Datenbank wiederherstellen\n"
     "  scheduler     geplante Aufträge ohne Fenster starten (bis SIGTERM oder Strg-C)\n"
@@ -78,7 +80,11 @@ const char kUsage[] =
     "Rückgabewert von run: 0 fehlerfrei beendet, 1 beendet mit gezählten Fehlern,\n"
     "2 abgelehnt, abgebrochen oder vorzeitig beendet.\n"
     "Die Befehle zum Bearbeiten geben bei einem falschen Schlüssel oder Wert 2 zurück und\n"
-    "ändern dann nichts.\n";
+    "ändern dann nichts.\n"
+    "Rückgabewert von restore: 0 alles wiederhergestellt, 1 Dateien oder Datenbanken nicht\n"
+    "wiederhergestellt oder übersprungen, 2 abgelehnt oder abgebrochen, 3 die Dateien sind\n"
+    "wiederhergestellt, aber gesicherte Datenbanken blieben unverändert (Warnung ohne Antwort,\n"
+    "oder --to ohne --databases).\n";
 
 } // namespace
 

@@ -13,7 +13,12 @@
 
 namespace Cli {
 
-enum ExitCode { Ok = 0, WithErrors = 1, Refused = 2 };
+enum ExitCode {
+    Ok = 0,
+    WithErrors = 1,
+    Refused = 2,
+    DatabasesLeft = 3, ///< restore: the files are back, a saved database was left as it is
+};
 
 QTextStream &out();
 QTextStream &err();

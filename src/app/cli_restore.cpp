@@ -5,6 +5,7 @@
 #include "db/databaserestore.h"
 #include "platform/filesystem.h"
 #include "restore/restoremodel.h"
+#include "restore/databasestep.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
 
@@ -125,7 +126,10 @@ int restoreSet(Context &ctx)
     dbAccess.host = ctx.takeOption(QStringLiteral("--db-host"), &dbHostGiven);
     dbAccess.port = ctx.takeOption(QStringLiteral("--db-port"));
     dbAccess.user = ctx.takeOption(QStringLiteral("--db-user"));
-    dbAccess.database = ctx.takeOption(QStringLiteral("--db-name"));
+    bool dbNameGiven = false;
+    dbAccess.database = ctx.takeOption(QStringLiteral("--db-name"), &dbNameGiven);
+    // Restored below a folder, files are copies to look at: a live database is replaced only when asked for.
+    const bool databasesAsked = ctx.args.removeAll(QStringLiteral("--databases")) > 0 || dbHostGiven || dbNameGiven;
     const QString dbPasswordFile = ctx.takeOption(QStringLiteral("--db-password-file"), &dbPasswordGiven);
     if (dbPasswordGiven) {
         QFile file(dbPasswordFile);
@@ -181,7 +185,17 @@ int restoreSet(Context &ctx)
     RestoreWalk walk(model, host);
     walk.setRestoreFolder(toGiven, to);
     walk.setJobName(model.node(set).jobName);
+    // Saved databases left as they are: the warning was not answered, or files went below a folder.
+    int databasesLeft = 0;
     walk.restoreDatabase = [&](const DatabaseRequest &request, RunHost &runHost) {
+        if (toGiven && !databasesAsked) {
+            ++databasesLeft;
+            runHost.showMessage(QStringLiteral("Die Datenbank \"%1\" bleibt unverändert: Bei einer Wiederherstellung in "
+                                               "einen Ordner (--to) werden Datenbanken nur mit --databases "
+                                               "zurückgeschrieben.")
+                                    .arg(request.databaseName));
+            return DatabaseOutcome::Skipped;
+        }
         DatabaseRestore::Access access = dbAccess;
         if (!dbHostGiven) {
             const TODBC_DB *entry = nullptr;
@@ -204,16 +218,31 @@ int restoreSet(Context &ctx)
         }
         if (access.database.isEmpty())
             access.database = request.databaseName;
-        const DatabaseRestore::Report report =
-            DatabaseRestore::restoreDatabase(runHost, *request.cancel, request.archivePath, request.databaseName, access);
-        switch (report.result) {
-        case DatabaseRestore::Result::Completed:
-            return DatabaseOutcome::Restored;
-        case DatabaseRestore::Result::Cancelled:
-            return DatabaseOutcome::Cancelled;
-        default:
-            return DatabaseOutcome::Failed;
-        }
+        bool connectFailed = false;
+        const DatabaseOutcome outcome = DatabaseStep::restoreRecord(request, runHost,
+            [&](const DatabaseStep::AccessRequest &ask) -> std::optional<DatabaseRestore::Access> {
+                // The same data would fail the same way; there is nobody to type other data.
+                if (ask.afterFailedConnect) {
+                    connectFailed = true;
+                    return std::nullopt;
+                }
+                Question q;
+                q.text = ask.warning;
+                q.icon = Icon::Warning;
+                q.buttons = Answer::Ok | Answer::Cancel;
+                q.unattended = Answer::Cancel; // a live database is never replaced without a yes
+                q.caption = QStringLiteral("Datenbank auswählen");
+                if (runHost.ask(q) == Answer::Ok)
+                    return access;
+                if (host.lastAnswerUnattended()) {
+                    ++databasesLeft;
+                    runHost.showMessage(QStringLiteral("Die Datenbank \"%1\" bleibt unverändert: Die Warnung wurde "
+                                                       "nicht beantwortet (--answer ok).")
+                                            .arg(request.databaseName));
+                }
+                return std::nullopt;
+            });
+        return connectFailed && outcome == DatabaseOutcome::Skipped ? DatabaseOutcome::Failed : outcome;
     };
     switch (walk.run()) {
     case RestoreWalk::Outcome::NothingSelected:
@@ -223,7 +252,13 @@ int restoreSet(Context &ctx)
         out() << "Wiederhergestellt: " << walk.restoredCount << ", übersprungen: " << walk.skippedCount
               << ", nicht wiederhergestellt: " << walk.failedCount << '\n';
         // A file left as it was (the overwrite question answered No) was not restored either.
-        return walk.failedCount == 0 && walk.skippedCount == 0 ? Ok : WithErrors;
+        if (walk.failedCount > 0 || walk.skippedCount > databasesLeft)
+            return WithErrors;
+        if (databasesLeft > 0) {
+            out() << "Unveränderte Datenbanken: " << databasesLeft << '\n';
+            return DatabasesLeft;
+        }
+        return Ok;
     default:
         return Refused;
     }

@@ -115,6 +115,7 @@ Answer::Button TerminalRunHost::ask(const Question &question)
             answer = typed;
     }
     // SIGTERM or Ctrl-C without a terminal: the program is to end, whatever the question's own default.
+    m_lastUnattended = answer == Answer::None;
     if (answer == Answer::None)
         answer = question.confirmsCancel && quitRequested() ? Answer::Yes : question.unattended;
     err() << "-> " << label(answer) << "\n";

@@ -26,6 +26,11 @@ public:
     static bool quitRequested();
 
     Answer::Button ask(const Question &question) override;
+    /// The last question took its unattended answer: no --answer was left and nobody could be asked.
+    bool lastAnswerUnattended() const
+    {
+        return m_lastUnattended;
+    }
     bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
     void showMessage(const QString &text, const QString &caption) override;
     void setProgressVisible(bool visible) override;
@@ -46,6 +51,7 @@ private:
     bool m_stderrIsTerminal;
     bool m_stdinIsTerminal;
     bool m_progressShown = false;
+    bool m_lastUnattended = false;
     QString m_folder;
     QString m_fileCount;
     int m_percent = 0;

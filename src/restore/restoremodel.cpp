@@ -28,19 +28,33 @@ int RestoreModel::addNode(const SetNode &node)
 {
     const int index = int(m_nodes.size());
     m_nodes.push_back(node);
-    if (node.parent < 0)
-        m_topLevel.append(index);
-    else
-        m_nodes[size_t(node.parent)].children.append(index);
+    QList<int> &siblings = node.parent < 0 ? m_topLevel : m_nodes[size_t(node.parent)].children;
+    m_nodes.back().row = int(siblings.size());
+    siblings.append(index);
     return index;
 }
 
-int RestoreModel::addRecord(const RestoreRecord &record)
+int RestoreModel::addRecord(RestoreRecord record)
 {
     const int index = int(m_records.size());
-    m_records.push_back(record);
     m_nodes[size_t(record.node)].records.append(index);
+    m_records.push_back(std::move(record));
     return index;
+}
+
+void RestoreModel::truncate(size_t nodeCount, size_t recordCount)
+{
+    const int nodes = int(std::min(nodeCount, m_nodes.size()));
+    const int records = int(std::min(recordCount, m_records.size()));
+    m_nodes.resize(size_t(nodes));
+    m_records.resize(size_t(records));
+    const auto dropped = [](int limit) { return [limit](int i) { return i >= limit; }; };
+    m_topLevel.removeIf(dropped(nodes));
+    for (SetNode &n : m_nodes) {
+        n.children.removeIf(dropped(nodes));
+        n.records.removeIf(dropped(records));
+    }
+    m_setsFound = int(m_topLevel.size());
 }
 
 void RestoreModel::toggleNode(int node)
@@ -62,6 +76,24 @@ void RestoreModel::setRecordSelected(int record, bool selected)
     r.selected = selected;
     checknodes(r.node);
     setNewUpperNodeStatus(r.node);
+}
+
+void RestoreModel::setRecordsSelected(const QList<int> &records, bool selected)
+{
+    // Each folder is counted once, however many of its files changed: a list of 100,000 rows stays quick.
+    QList<int> folders;
+    for (int record : records) {
+        RestoreRecord &r = m_records[size_t(record)];
+        r.selected = selected;
+        if (folders.isEmpty() || folders.last() != r.node)
+            folders.append(r.node);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (int node : std::as_const(folders)) {
+        checknodes(node);
+        setNewUpperNodeStatus(node);
+    }
 }
 
 void RestoreModel::setNewStatus(int node, bool selected)
@@ -140,27 +172,47 @@ QString RestoreModel::updateStatusBar()
 QList<RestoreRow> RestoreModel::rows(int node) const
 {
     QList<RestoreRow> rows;
+    for (int record : rowRecords(node))
+        rows.append(row(record));
+    return rows;
+}
+
+QList<int> RestoreModel::rowRecords(int node) const
+{
+    // The shown names are made once, not in every comparison: a folder may hold 100,000 files.
+    std::vector<std::pair<QString, int>> named;
+    named.reserve(size_t(m_nodes[size_t(node)].records.size()));
     for (int index : m_nodes[size_t(node)].records) {
         const RestoreRecord &r = m_records[size_t(index)];
         if (r.folder && r.damage.isEmpty())
             continue;
-        RestoreRow row;
-        row.record = index;
-        row.name = Platform::displayPath(r.name);
-        row.image = r.selected ? 1 : 0;
-        row.damage = r.damage;
-        if (r.damage.isEmpty()) {
-            row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
-                                      : QString::number(r.size) + QStringLiteral(" Byte");
-            row.date = GermanFormat::shortDate(r.date.date());
-        }
-        rows.append(row);
+        named.emplace_back(Platform::displayPath(r.name), index);
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const RestoreRow &a, const RestoreRow &b) {
-        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.name < b.name;
+    std::stable_sort(named.begin(), named.end(), [](const auto &a, const auto &b) {
+        const int c = a.first.compare(b.first, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.first < b.first;
     });
-    return rows;
+    QList<int> records;
+    records.reserve(qsizetype(named.size()));
+    for (const auto &n : named)
+        records.append(n.second);
+    return records;
+}
+
+RestoreRow RestoreModel::row(int record) const
+{
+    const RestoreRecord &r = m_records[size_t(record)];
+    RestoreRow row;
+    row.record = record;
+    row.name = Platform::displayPath(r.name);
+    row.image = r.selected ? 1 : 0;
+    row.damage = r.damage;
+    if (r.damage.isEmpty()) {
+        row.size = r.size >= 1000 ? GermanFormat::decimal(double(r.size) / 1000.0, 0) + QStringLiteral(" kB")
+                                  : QString::number(r.size) + QStringLiteral(" Byte");
+        row.date = GermanFormat::shortDate(r.date.toLocalTime().date());
+    }
+    return row;
 }
 
 QString RestoreModel::savedPlace(const QString &relativeFolder)

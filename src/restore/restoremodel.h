@@ -18,7 +18,7 @@
 struct RestoreRecord {
     int node = -1; ///< the folder node that holds the file (for a folder record: the folder's own node)
     QString name; ///< file name (for an archive entry: the entry name)
-    QDateTime date; ///< modification time (for an archive entry: its day at 00:00)
+    QDateTime date; ///< modification time, in UTC (for an archive entry: its day at 00:00 local time)
     qint64 size = 0; ///< bytes (for an archive entry: uncompressed)
     uint mode = 0; ///< permission bits as listed (for an archive entry: those of the archive)
     QString
@@ -45,6 +45,7 @@ struct SetNode {
     QString folderName; ///< the folder's own name
     QString relativeFolder; ///< below the backup folder, ends with '/'
     int parent = -1;
+    int row = 0; ///< the place among the parent's children (among the sets for a set)
     int level = 0; ///< 0 for a set, 1 for a drive, server, database or the root folder
     QList<int> children;
     QList<int> records;
@@ -123,7 +124,9 @@ public:
     /// Adds a node below parent (-1 for a set) and returns its index.
     int addNode(const SetNode &node);
     /// Adds a record to its folder node and returns its index.
-    int addRecord(const RestoreRecord &record);
+    int addRecord(RestoreRecord record);
+    /// Forgets the last nodes and records added, so that only the first nodeCount and recordCount stay.
+    void truncate(size_t nodeCount, size_t recordCount);
     void countSet()
     {
         ++m_setsFound;
@@ -135,6 +138,8 @@ public:
     void toggleNode(int node);
     /// A click on a row: toggles the record and shows the change in the tree.
     void toggleRecord(int record);
+    /// Selects or unselects many records (of any folders) and shows the change in the tree once.
+    void setRecordsSelected(const QList<int> &records, bool selected);
     /// Selects or unselects one record and shows the change in the tree.
     void setRecordSelected(int record, bool selected);
     /// Selects or unselects every record at and below node.
@@ -157,6 +162,10 @@ public:
 
     /// The file list of node, sorted by name: its files and damaged parts; an empty folder has no row.
     QList<RestoreRow> rows(int node) const;
+    /// The records of rows(node), in the same order, without making their texts.
+    QList<int> rowRecords(int node) const;
+    /// The row of one record as the file list shows it.
+    RestoreRow row(int record) const;
 
     // Places.
 

@@ -274,7 +274,7 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             + QStringLiteral("   Datum: ")
             + GermanFormat::dateTimeValue(QDateTime::fromMSecsSinceEpoch(existing.mtimeNs / 1000000))
             + QStringLiteral("\r\r") + QStringLiteral("existiert bereits. Soll Sie mit der Datei der Datensicherung:")
-            + QStringLiteral("\r\r") + QStringLiteral("   Datum: ") + GermanFormat::dateTimeValue(record.date)
+            + QStringLiteral("\r\r") + QStringLiteral("   Datum: ") + GermanFormat::dateTimeValue(record.date.toLocalTime())
             + QStringLiteral("\r\r") + QStringLiteral("überschrieben werden?");
         q.icon = Icon::Warning;
         q.buttons = Answer::Yes | Answer::No | Answer::Cancel | Answer::All;

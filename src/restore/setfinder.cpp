@@ -10,6 +10,8 @@
 #include "restore/restoremodel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QHash>
 
 #include <algorithm>
 
@@ -33,14 +35,24 @@ void ScanProgress::processEvents()
 {
 }
 
+bool ScanProgress::cancelRequested()
+{
+    return false;
+}
+
 namespace
 {
 
 ScanProgress s_silent;
 
+// A window stays alive when it handles its events at least every 200 ms; this leaves room for one slow entry.
+constexpr qint64 kKeepAliveMs = 50;
+
+// In UTC: a local time costs the C library a look at the time-zone file for every one of 100,000 files.
+// The file list shows it in local time.
 QDateTime fromNs(qint64 ns)
 {
-    return QDateTime::fromMSecsSinceEpoch(ns / 1000000);
+    return QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::UTC);
 }
 
 // Two-digit years fall into the hundred years that begin fifty years ago.
@@ -130,11 +142,38 @@ public:
         : m_model(model)
         , m_progress(progress)
     {
+        m_sinceKeepAlive.start();
+    }
+
+    bool stopped() const
+    {
+        return m_stopped;
+    }
+
+    // Handles the window's events when it is time; true when the user asked to stop.
+    bool keepAlive()
+    {
+        if (!m_stopped && m_sinceKeepAlive.elapsed() >= kKeepAliveMs) {
+            m_progress.processEvents();
+            m_sinceKeepAlive.restart();
+            m_stopped = m_progress.cancelRequested();
+        }
+        return m_stopped;
+    }
+
+    // After a set: the window is handled in any case.
+    void setDone()
+    {
+        m_progress.processEvents();
+        m_sinceKeepAlive.restart();
+        m_stopped = m_progress.cancelRequested();
     }
 
     // Lists the folder of node; its entries are at level.
     void scanFolder(const QString &relativeFolder, int level, int parent, int setType)
     {
+        if (keepAlive())
+            return;
         std::vector<FileTree::Entry> entries;
         QString reason;
         if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder, &entries, &reason)) {
@@ -149,6 +188,8 @@ public:
             return;
         }
         for (const FileTree::Entry &e : entries) {
+            if (keepAlive())
+                return;
             // Sets hold no links; one found there is not followed, so a walk cannot leave the set or loop.
             if (e.isLink)
                 continue;
@@ -215,7 +256,7 @@ private:
             }
             for (const TZippedFile &z : entries) {
                 r.name = z.name;
-                r.date = QDateTime(z.date, QTime(0, 0));
+                r.date = dayStart(z.date);
                 r.size = qint64(z.uncompressedSize);
                 m_model.addRecord(r);
             }
@@ -224,20 +265,38 @@ private:
         r.name = e.name;
         r.date = fromNs(e.stat.mtimeNs);
         r.size = e.stat.size;
-        m_model.addRecord(r);
+        m_model.addRecord(std::move(r));
+    }
+
+    // The local start of a day, made once per day: archives date their many entries by the day.
+    QDateTime dayStart(QDate day)
+    {
+        auto it = m_days.constFind(day);
+        if (it == m_days.cend())
+            it = m_days.insert(day, QDateTime(day, QTime(0, 0)));
+        return *it;
     }
 
     RestoreModel &m_model;
     ScanProgress &m_progress;
+    QHash<QDate, QDateTime> m_days;
+    QElapsedTimer m_sinceKeepAlive;
+    bool m_stopped = false;
     int m_folders = 0;
 };
 
 } // namespace
 
-bool scanBackupFolder(
-    RestoreModel *model, const QString &backupFolder, const QString &jobFilter, ScanProgress *progress, QString *error)
+bool scanBackupFolder(RestoreModel *model,
+    const QString &backupFolder,
+    const QString &jobFilter,
+    ScanProgress *progress,
+    QString *error,
+    bool *cancelled)
 {
     ScanProgress &show = progress ? *progress : s_silent;
+    if (cancelled)
+        *cancelled = false;
     model->clear();
     model->setBackupFolder(QDir::fromNativeSeparators(backupFolder));
     model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen "));
@@ -252,6 +311,8 @@ bool scanBackupFolder(
     }
     Scanner scanner(*model, show);
     for (const FileTree::Entry &e : entries) {
+        if (scanner.keepAlive())
+            break;
         if (e.isLink || e.kind != Platform::FileStat::Directory)
             continue;
         SetName set;
@@ -270,6 +331,7 @@ bool scanBackupFolder(
         node.setType = set.type;
         node.jobName = set.jobName;
         node.setDate = set.date;
+        const size_t nodesBefore = model->nodes().size();
         show.setFoundText(QStringLiteral("Gefundene Datensicherungen: ") + QString::number(model->setsFound()));
         show.appendLine(node.text + QStringLiteral(" .."));
         node.text += typeSuffix(set.type);
@@ -277,13 +339,24 @@ bool scanBackupFolder(
         model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen - ") + jobFilter + u' ');
         const size_t recordsBefore = model->records().size();
         scanner.scanFolder(node.relativeFolder, 1, index, set.type);
+        if (scanner.stopped()) {
+            // Half a set would look whole in the tree: it goes, the sets read before it stay.
+            model->truncate(nodesBefore, recordsBefore);
+            show.appendToLastLine(QStringLiteral("abgebrochen"));
+            show.setFoundText(QStringLiteral("Gefundene Datensicherungen: ") + QString::number(model->setsFound()));
+            break;
+        }
         const bool damaged = std::any_of(model->records().begin() + std::ptrdiff_t(recordsBefore),
             model->records().end(),
             [](const RestoreRecord &r) { return !r.damage.isEmpty(); });
         show.setFolderLine(node.text);
         // "ok" only for a set that could be read in full.
         show.appendToLastLine(damaged ? QStringLiteral("beschädigt") : QStringLiteral("ok"));
-        show.processEvents();
+        scanner.setDone();
     }
+    if (model->topLevel().isEmpty())
+        model->setGroupCaption(QStringLiteral(" Vorhandene Sicherungen "));
+    if (cancelled)
+        *cancelled = scanner.stopped();
     return true;
 }

@@ -22,8 +22,10 @@ public:
     virtual void appendLine(const QString &text);
     /// Appends text to the memo's last line.
     virtual void appendToLastLine(const QString &text);
-    /// Lets the window repaint; called after every set.
+    /// Lets the window repaint and its cancel button work: after every set, and every 50 ms while a set is read.
     virtual void processEvents();
+    /// The user asked to stop the scan; read after every processEvents().
+    virtual bool cancelRequested();
 };
 
 /**
@@ -40,9 +42,13 @@ public:
  * damaged, never an empty folder, and the set's memo line ends in "beschädigt" instead of "ok". Folders that look like dated sets without a valid date or
  * type are skipped silently, as are symbolic links. False with *error only when
  * backupFolder itself cannot be read.
+ *
+ * A cancel request of progress stops the scan at its next check: the sets read in full stay,
+ * the one being read is dropped (its memo line ends in "abgebrochen"), and *cancelled is set.
  */
 bool scanBackupFolder(RestoreModel *model,
     const QString &backupFolder,
     const QString &jobFilter,
     ScanProgress *progress = nullptr,
-    QString *error = nullptr);
+    QString *error = nullptr,
+    bool *cancelled = nullptr);

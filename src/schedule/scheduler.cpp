@@ -83,7 +83,7 @@ void Scheduler::checkStartTime(TAuftrag &job, const QDateTime &now)
         return;
     if (h != now.time().hour() || m != now.time().minute())
         return;
-    if (m_run.jobRunning || !runningAuftraege.isEmpty()) {
+    if (m_run.jobRunning || !runningAuftraege.isEmpty() || (isHeld && isHeld())) {
         queue(job);
         checkNextEnabled = true;
         return;
@@ -98,7 +98,7 @@ void Scheduler::checkNextTick()
 {
     if (waitingAuftraege.isEmpty())
         return;
-    if (m_run.jobRunning || runningAuftraege.size() > waitingAuftraege.size())
+    if (m_run.jobRunning || runningAuftraege.size() > waitingAuftraege.size() || (isHeld && isHeld()))
         return;
     if (isMinimized && isMinimized())
         m_run.startedMinimized = true;

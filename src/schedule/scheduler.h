@@ -58,6 +58,8 @@ public:
 
     /// Whether the main window is minimized (a job then starts "minimized").
     std::function<bool()> isMinimized;
+    /// Something else holds the program (the restore window is open): due jobs wait in the queue until it ends.
+    std::function<bool()> isHeld;
     /// Told when the scheduler starts a job and when that start has ended.
     std::function<void(TAuftrag &)> onStart;
     std::function<void(TAuftrag &)> onEnd;

@@ -6,6 +6,7 @@
 #include "jobs/tauftraege.h"
 #include "ui/mainwindow.h"
 #include "ui/prompt.h"
+#include "ui/restorewindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -43,6 +44,7 @@ int main(int argc, char **argv)
     options.startup = parseCommandLine(QApplication::arguments().mid(1), jobs);
     MainWindow main(jobs, options);
     window = &main;
+    attachRestoreWindow(main, jobs);
     QObject::connect(&main, &MainWindow::programEnd, &app, &QApplication::quit, Qt::QueuedConnection);
     main.show();
     return QApplication::exec();

@@ -86,6 +86,8 @@ MainWindow::MainWindow(TAuftraege &jobs, const Options &options, QWidget *parent
     m_run = std::make_unique<BackupRun>(*m_host, *m_actions, *m_catalog);
     m_scheduler = std::make_unique<Scheduler>(m_jobs, *m_run, *m_host);
     m_scheduler->isMinimized = [this] { return m_inTray || isMinimized(); };
+    // A run started inside the restore window's loop would stall until it closes: due jobs wait for it.
+    m_scheduler->isHeld = [this] { return m_restoreOpen; };
     m_scheduler->onStart = [this](TAuftrag &job) { beginRun(job); };
     m_scheduler->onEnd = [this](TAuftrag &) {
         --m_runDepth;
@@ -647,11 +649,19 @@ void MainWindow::setRestoreOpener(std::function<void(const QStringList &, int)> 
 
 void MainWindow::openRestore()
 {
-    if (!m_restoreOpener)
+    if (!m_restoreOpener || m_restoreOpen)
         return;
+    // The restore window is modal: opened inside a run's loop it would hold the run until it closes.
+    if (runInProgress()) {
+        m_host->showMessage(QStringLiteral("Zur Zeit läuft ein Backupauftrag. Bitte stellen Sie Daten wieder her, "
+                                           "wenn er beendet ist."));
+        return;
+    }
     int selected = -1;
     const QStringList choices = restoreChoices(&selected);
+    m_restoreOpen = true;
     m_restoreOpener(choices, selected);
+    m_restoreOpen = false;
 }
 
 void MainWindow::openHelp()

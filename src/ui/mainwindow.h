@@ -90,7 +90,8 @@ public:
     /// The job choice of the restore dialog: "  -- manuell --  " and every job name; *selected: the selected job's
     /// entry.
     QStringList restoreChoices(int *selected) const;
-    /// Opens the restore dialog with its choices; until set, the restore commands are disabled.
+    /// Opens the restore dialog with its choices; until set, the restore commands are disabled. While it is
+    /// open, scheduled jobs wait in the queue; during a run it is not opened.
     void setRestoreOpener(std::function<void(const QStringList &choices, int selected)> opener);
 
     BackupRun &run()
@@ -203,6 +204,7 @@ private:
     QAction *m_ctxProperties = nullptr;
 
     std::function<void(const QStringList &, int)> m_restoreOpener;
+    bool m_restoreOpen = false; ///< the restore window is open: scheduled jobs wait
     bool m_inTray = false;
     bool m_noTraySaid = false;
     bool m_activated = false;

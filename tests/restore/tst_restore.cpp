@@ -7,6 +7,7 @@
 #include "jobs/tauftraege.h"
 #include "platform/archivecatalog.h"
 #include "platform/clock.h"
+#include "restore/databasestep.h"
 #include "restore/restoremodel.h"
 #include "restore/restorewalk.h"
 #include "restore/setfinder.h"
@@ -21,6 +22,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpServer>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,6 +85,17 @@ class RecordingScan : public ScanProgress
 public:
     QStringList memo;
     QStringList found;
+    int processed = 0;
+    std::function<bool(const RecordingScan &)> cancelWhen;
+    std::function<void(const RecordingScan &)> onAppendLine;
+    void processEvents() override
+    {
+        ++processed;
+    }
+    bool cancelRequested() override
+    {
+        return cancelWhen && cancelWhen(*this);
+    }
     void setFoundText(const QString &text) override
     {
         found.append(text);
@@ -89,6 +103,8 @@ public:
     void appendLine(const QString &text) override
     {
         memo.append(text);
+        if (onAppendLine)
+            onAppendLine(*this);
     }
     void appendToLastLine(const QString &text) override
     {
@@ -525,6 +541,14 @@ private slots:
         QCOMPARE(model.node(daten).children, QList<int> { briefe });
         QCOMPARE(model.rows(briefe)[0].name, QStringLiteral("alpha.txt"));
         QCOMPARE(model.rows(briefe)[1].name, QStringLiteral("Zeta.txt"));
+        QCOMPARE(model.rowRecords(briefe),
+            (QList<int> { model.rows(briefe)[0].record, model.rows(briefe)[1].record }));
+        // Each node knows its place among its siblings, as an item model asks for it.
+        for (size_t n = 0; n < model.nodes().size(); ++n) {
+            const SetNode &node = model.node(int(n));
+            const QList<int> &siblings = node.parent < 0 ? model.topLevel() : model.node(node.parent).children;
+            QCOMPARE(siblings.at(node.row), int(n));
+        }
 
         // The job filter shows only that job's sets.
         QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QStringLiteral("Lager")));
@@ -583,6 +607,108 @@ private slots:
         // Only a subfolder selected: a folder with files of its own does not claim to be fully selected.
         model.toggleNode(briefe);
         QCOMPARE(model.node(daten).state, int(SetNode::PartlySelected));
+
+        // Many rows of several folders at once: every folder and ancestor as if each had been clicked.
+        model.setRecordsSelected(model.rowRecords(daten) + model.rowRecords(briefe), false);
+        QCOMPARE(model.node(briefe).state, int(SetNode::NoneSelected));
+        QCOMPARE(model.node(drive).state, int(SetNode::NoneSelected));
+        model.setRecordsSelected(model.rowRecords(daten), true);
+        QCOMPARE(model.node(daten).state, int(SetNode::PartlySelected));
+        QCOMPARE(model.node(set).state, int(SetNode::PartlySelected));
+        QCOMPARE(model.updateStatusBar(), QStringLiteral(" gewählte Dateien: 2 Dateien entsprechen 1.236 kB."));
+    }
+
+    // A large set keeps the window alive while it is read; a cancel keeps only the sets read in full.
+    void testScanKeepAliveAndCancel()
+    {
+        for (int i = 0; i < 3; ++i) {
+            writeFile(path(QStringLiteral("medium/B-T01071227-Lager%1/C/x.txt").arg(i)), "x");
+            writeFile(path(QStringLiteral("medium/B-T01071227-Lager%1/C/Unter/y.txt").arg(i)), "y");
+        }
+        RestoreModel model;
+        RecordingScan progress;
+        bool cancelled = true;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString(), &progress, nullptr, &cancelled));
+        QVERIFY(!cancelled);
+        QCOMPARE(model.topLevel().size(), 3);
+        const QStringList order = texts(model, model.topLevel());
+
+        // The second set is slow to begin: the keep-alive comes while it is read, and the user cancels there.
+        progress = RecordingScan();
+        progress.onAppendLine = [](const RecordingScan &p) {
+            if (p.memo.size() == 2)
+                QThread::msleep(60); // the first entry of the set finds the keep-alive due
+        };
+        progress.cancelWhen = [](const RecordingScan &p) { return p.memo.size() == 2; };
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QString(), &progress, nullptr, &cancelled));
+        QVERIFY(cancelled);
+        QCOMPARE(texts(model, model.topLevel()), order.mid(0, 1));
+        QCOMPARE(model.setsFound(), 1);
+        QCOMPARE(model.records().size(), size_t(2));
+        for (const SetNode &node : model.nodes())
+            QVERIFY(node.relativeFolder.startsWith(model.node(model.topLevel().first()).folderName));
+        QCOMPARE(progress.memo.size(), 2);
+        QVERIFY(progress.memo[0].endsWith(QStringLiteral(" ..ok")));
+        QVERIFY(progress.memo[1].endsWith(QStringLiteral(" ..abgebrochen")));
+        QCOMPARE(progress.found.last(), QStringLiteral("Gefundene Datensicherungen: 1"));
+        // What is left works as a whole set.
+        model.toggleNode(model.topLevel().first());
+        QCOMPARE(model.node(model.topLevel().first()).state, int(SetNode::AllSelected));
+        QCOMPARE(model.updateStatusBar(), QStringLiteral(" gewählte Dateien: 2 Dateien entsprechen 0 kB."));
+    }
+
+    // A saved database: the access data is asked until it connects or the user gives up; the walk's progress comes
+    // back.
+    void testDatabaseStep()
+    {
+        QTcpServer closed; // a port nobody listens on: the connect fails at once
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        writeFile(path(QStringLiteral("medium/-kunden/Archive.zip")), "kein Archiv");
+        DatabaseRequest request;
+        request.sourceFolder = path(QStringLiteral("medium/-kunden/"));
+        request.archivePath = path(QStringLiteral("medium/-kunden/Archive.zip"));
+        request.databaseName = QStringLiteral("kunden");
+        request.jobName = QStringLiteral("Lager");
+        request.itemLine = QStringLiteral("Archive.zip");
+        request.gaugeProgress = 3;
+        request.gaugeMaximum = 7;
+
+        QList<DatabaseStep::AccessRequest> asked;
+        int connects = 2; // answers with access data before the user gives up
+        const auto choose = [&](const DatabaseStep::AccessRequest &a) -> std::optional<DatabaseRestore::Access> {
+            asked.append(a);
+            if (connects-- <= 0)
+                return std::nullopt;
+            DatabaseRestore::Access access;
+            access.host = QStringLiteral("127.0.0.1");
+            access.port = QString::number(port);
+            access.database = QStringLiteral("kunden");
+            return access;
+        };
+        ScriptedRunHost host;
+        QCOMPARE(DatabaseStep::restoreRecord(request, host, choose), DatabaseOutcome::Skipped);
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked[0].warning,
+            QStringLiteral("ACHTUNG! Die Datenbank \"kunden\" wird wiederhergestellt. Dabei gehen alle Daten, die "
+                           "derzeit in der Datenbank gespeichert sind verloren. Möchten Sie fortsetzen?"));
+        QCOMPARE(asked[0].jobName, QStringLiteral("Lager"));
+        QCOMPARE(asked[0].entryName, QStringLiteral("kunden"));
+        QVERIFY(!asked[0].afterFailedConnect);
+        QVERIFY(asked[1].afterFailedConnect && asked[2].afterFailedConnect);
+        QCOMPARE(host.messages, QStringList(2, DatabaseRestore::connectFailedText()));
+        QCOMPARE(host.progressLines.first(), QStringLiteral("6:Datenbank: kunden"));
+        QCOMPARE(host.progressLines.last(), QStringLiteral("6:Archive.zip"));
+
+        // A database folder without its archive fails without a question.
+        asked.clear();
+        host = ScriptedRunHost();
+        request.archivePath.clear();
+        QCOMPARE(DatabaseStep::restoreRecord(request, host, choose), DatabaseOutcome::Failed);
+        QVERIFY(asked.isEmpty());
+        QCOMPARE(host.messages.size(), 1);
+        QVERIFY(host.messages[0].contains(QStringLiteral("Archive.zip fehlt")));
     }
 
     void testOverwriteQuestion_data()
@@ -1123,6 +1249,70 @@ private slots:
             QStringLiteral("B-T01261210-Test"),
             QStringLiteral("/nicht/gesichert/") });
         QCOMPARE(code, 2);
+    }
+
+    // A saved database is replaced only after its warning is answered, and never by a restore below a folder
+    // unless asked for. None of these cases reaches a server: the port is closed.
+    void testCommandLineDatabases_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("below a folder") << QStringList { "--to", "wieder" } << 3
+                                        << "Die Datenbank \"kunden\" bleibt unverändert: Bei einer "
+                                           "Wiederherstellung in einen Ordner (--to)"
+                                        << false;
+        QTest::newRow("warning without an answer")
+            << QStringList {} << 3
+            << "Die Datenbank \"kunden\" bleibt unverändert: Die Warnung wurde nicht beantwortet (--answer ok)."
+            << true;
+        QTest::newRow("below a folder, asked for") << QStringList { "--to", "wieder", "--databases" } << 3
+                                                   << "Die Warnung wurde nicht beantwortet" << true;
+        QTest::newRow("warning answered cancel")
+            << QStringList { "--answer", "cancel" } << 1 << "Wiederhergestellt: 1, übersprungen: 1" << true;
+        QTest::newRow("warning answered ok, no server")
+            << QStringList { "--answer", "ok" } << 1 << "Fehler beim Aufbau der Datenbankverbindung." << true;
+    }
+
+    void testCommandLineDatabases()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(bool, warned);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        TODBC_DB entry;
+        entry.DB_Name = QStringLiteral("kunden");
+        entry.DB_Host = QStringLiteral("127.0.0.1");
+        entry.DB_Port = QString::number(closed.serverPort());
+        entry.DB_DBName = QStringLiteral("kunden");
+        closed.close();
+        TAuftrag &job = makeJob(QStringLiteral("Test"), false);
+        job.databases = { entry };
+        QVERIFY(saveJob(job));
+        const QString set = path(QStringLiteral("ziel/B-T01261210-Test"));
+        writeFile(set + u'/' + mappedSource() + QStringLiteral("/a.txt"), "a");
+        writeFile(set + QStringLiteral("/-kunden/Archive.zip"), "nie gelesen");
+        for (QString &a : args) {
+            if (a == QLatin1String("wieder"))
+                a = path(a);
+        }
+        QStringList call;
+        const qsizetype answer = args.indexOf(QStringLiteral("--answer"));
+        if (answer >= 0)
+            call << args.takeAt(answer) << args.takeAt(answer);
+        call << QStringLiteral("restore") << path(QStringLiteral("ziel")) << QStringLiteral("--set")
+             << QStringLiteral("B-T01261210-Test") << args;
+        QString output;
+        QVERIFY2(RunFixture::cli(call, &output) == exitCode, qPrintable(output));
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QCOMPARE(output.contains(QStringLiteral("ACHTUNG! Die Datenbank \"kunden\" wird wiederhergestellt.")), warned);
+        // The files come back in every case.
+        const QString restored = args.contains(QStringLiteral("--to")) ? path(QStringLiteral("wieder/")) + mappedSource()
+                                                                      : path(QStringLiteral("quelle"));
+        QCOMPARE(readFile(restored + QStringLiteral("/a.txt")), QByteArray("a"));
     }
 };
 

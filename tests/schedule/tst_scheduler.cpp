@@ -121,14 +121,27 @@ private slots:
         QVERIFY(m_scheduler->runningAuftraege.isEmpty());
     }
 
+    void testUserRunQueuesDueJob_data()
+    {
+        QTest::addColumn<bool>("held");
+        QTest::newRow("a run the user started") << false;
+        QTest::newRow("the restore window is open") << true;
+    }
+
     void testUserRunQueuesDueJob()
     {
+        QFETCH(bool, held);
         addJob(QStringLiteral("Plan"), QStringLiteral("14:30"));
-        m_run->jobRunning = true; // a run the user started
+        bool busy = true;
+        if (held)
+            m_scheduler->isHeld = [&busy] { return busy; };
+        else
+            m_run->jobRunning = true;
         tick(at(14, 30, 0));
         tick(at(14, 30, 1));
         QVERIFY(m_started.isEmpty());
         QCOMPARE(m_scheduler->runningAuftraege, QStringList{QStringLiteral("0")});
+        busy = false;
         m_run->jobRunning = false;
         tick(at(14, 30, 2));
         QCOMPARE(m_started, QStringList{QStringLiteral("Plan@14:30:02")});

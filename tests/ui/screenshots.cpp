@@ -4,6 +4,7 @@
 #include "jobs/tauftraege.h"
 #include "scriptedrunhost.h"
 #include "testutil.h"
+#include "restore/databasestep.h"
 #include "ui/databasedialogs.h"
 #include "ui/dialogs.h"
 #include "ui/folderchooser.h"
@@ -13,9 +14,14 @@
 #include "ui/mainwindow.h"
 #include "ui/progresswindow.h"
 #include "ui/prompt.h"
+#include "ui/restoremodels.h"
+#include "ui/restoreprogress.h"
+#include "ui/restorewindow.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLibraryInfo>
@@ -170,6 +176,91 @@ int main(int argc, char **argv)
     if (!caught)
         std::fprintf(stderr, "the run ended before it could be drawn\n");
 
+    // The restore window on a real set of "Projekte", one folder ticked and one file of another.
+    const QString projects = dir.filePath(QStringLiteral("Projekte"));
+    const char *const projectFiles[] = { "Angebote/Angebot Müller.odt", "Angebote/Angebot Schmidt.odt",
+        "Angebote/Preisliste 2026.ods", "Rechnungen/2026/R-0412.pdf", "Rechnungen/2026/R-0413.pdf",
+        "Rechnungen/2025/R-0388.pdf", "Briefe/Kündigung Mietvertrag.odt", "Notizen.txt" };
+    int sizeStep = 0;
+    for (const char *file : projectFiles) {
+        if (!TestUtil::writeFile(projects + u'/' + QString::fromUtf8(file), QByteArray(2400 + 5300 * sizeStep++, 'p')))
+            std::fprintf(stderr, "cannot write the project files\n");
+    }
+    TAuftrag &projectJob = addJob(jobs, QStringLiteral("Projekte"), docs.Ziel);
+    projectJob.sources = { { projects, QStringLiteral("*.*"), true } };
+    projectJob.komprimieren = true;
+    projectJob.Start_Meldung = false;
+    projectJob.backup_ok_anzeigen = false;
+    (void)saveJob(projectJob);
+    Prompt::setScript(&unattended);
+    window.startJob(projectJob);
+    Prompt::setScript(nullptr);
+    {
+        RestoreWindow restore(jobs, nullptr, &window);
+        restore.show();
+        int selected = 0;
+        const QStringList choices = window.restoreChoices(&selected);
+        restore.setChoices(choices, int(choices.indexOf(QStringLiteral("Projekte"))));
+        auto *tree = restore.findChild<SetTreeView *>(QStringLiteral("setTree"));
+        tree->expandAll();
+        const RestoreModel &model = restore.model();
+        int angebote = -1;
+        for (size_t n = 0; n < model.nodes().size(); ++n) {
+            const SetNode &node = model.node(int(n));
+            if (node.folderName == QLatin1String("Rechnungen"))
+                restore.toggleNode(int(n));
+            if (node.folderName == QLatin1String("Angebote"))
+                angebote = int(n);
+        }
+        if (angebote >= 0) {
+            tree->setCurrentIndex(restore.treeModel().indexOf(angebote));
+            restore.toggleRecords({ restore.listModel().recordAt(0) });
+        }
+        save(&restore, "restore-window");
+
+        ScanProgressWindow &scan = restore.scanWindow();
+        scan.begin();
+        scan.setFoundText(QStringLiteral("Gefundene Datensicherungen: 2"));
+        scan.appendLine(QStringLiteral("Projekte vom 08.12.2026 .."));
+        scan.appendToLastLine(QStringLiteral("ok"));
+        scan.appendLine(QStringLiteral("Projekte vom 09.12.2026 .."));
+        scan.setFolderLine(QStringLiteral("Rechnungen"));
+        scan.processEvents();
+        save(&scan, "restore-scan-progress");
+        scan.hide();
+
+        RestoreProgressWindow &progress = restore.progressWindow();
+        progress.reset();
+        progress.setItemLine(QStringLiteral("Datenbank: Kunden -> Tabelle: rechnungen -> Satz: 1200"));
+        progress.setGauge(3, 8);
+        progress.show();
+        save(&progress, "restore-progress");
+        progress.hide();
+    }
+
+    // The database chooser as a restore shows it: the warning, the job's entries, the saved one chosen.
+    TAuftrag &customers = *jobs.findJobByName(QStringLiteral("Kundendatenbank"));
+    for (const char *name : { "Kunden", "Lager" }) {
+        TODBC_DB entry;
+        entry.DB_Name = QString::fromLatin1(name);
+        entry.DB_Host = QStringLiteral("db.firma.example");
+        entry.DB_DBName = entry.DB_Name.toLower();
+        entry.DB_User = QStringLiteral("sicherung");
+        entry.DB_Pass = QStringLiteral("geheim");
+        entry.DB_Login = QStringLiteral("nein");
+        customers.databases.append(entry);
+    }
+    DatabaseChooserDialog databaseChooser;
+    databaseChooser.setWarning(DatabaseStep::warningText(QStringLiteral("Kunden")));
+    databaseChooser.setPresetName(QStringLiteral("Kunden"));
+    databaseChooser.fill(&customers);
+    databaseChooser.show();
+    save(&databaseChooser, "database-chooser");
+    databaseChooser.setManualEdit(true);
+    databaseChooser.findChild<QLineEdit *>(QStringLiteral("dbPasswordEdit"))->setText(QStringLiteral("neu"));
+    save(&databaseChooser, "database-chooser-manual");
+    databaseChooser.hide();
+
     saveMenu(window.trayIcon().contextMenu(), "tray-menu");
     saveMenu(&window.contextMenu(), "context-menu");
 
@@ -235,20 +326,20 @@ int main(int argc, char **argv)
     daily.sources = { { QStringLiteral("/home/anna/Dokumente"), QStringLiteral("*.*"), true },
         { QStringLiteral("/home/anna/Bilder"), QStringLiteral("*.jpg;*.png"), false },
         { QStringLiteral("/srv/projekte"), QStringLiteral("*.*"), true } };
-    TODBC_DB customers;
-    customers.DB_Name = QStringLiteral("Kunden");
-    customers.DB_Host = QStringLiteral("192.168.0.10");
-    customers.DB_DBName = QStringLiteral("kunden");
-    customers.DB_Port = QStringLiteral("3306");
-    customers.DB_Login = QStringLiteral("nein");
-    customers.DB_User = QStringLiteral("sicherung");
-    customers.DB_Pass = QStringLiteral("geheim");
-    TODBC_DB stock = customers;
+    TODBC_DB customerDb;
+    customerDb.DB_Name = QStringLiteral("Kunden");
+    customerDb.DB_Host = QStringLiteral("192.168.0.10");
+    customerDb.DB_DBName = QStringLiteral("kunden");
+    customerDb.DB_Port = QStringLiteral("3306");
+    customerDb.DB_Login = QStringLiteral("nein");
+    customerDb.DB_User = QStringLiteral("sicherung");
+    customerDb.DB_Pass = QStringLiteral("geheim");
+    TODBC_DB stock = customerDb;
     stock.DB_Name = QStringLiteral("Lager");
     stock.DB_DBName = QStringLiteral("lager");
     stock.DB_Login = QStringLiteral("ja");
     stock.DB_TLS = QStringLiteral("ja");
-    daily.databases = { customers, stock };
+    daily.databases = { customerDb, stock };
     daily.start_before_backup = QStringLiteral("/usr/local/bin/dienste-anhalten");
     daily.start_before_backup_param = QStringLiteral("--alle");
     daily.start_after_backup = QStringLiteral("/usr/local/bin/dienste-starten");
@@ -318,6 +409,7 @@ int main(int argc, char **argv)
             QStringLiteral(
                 "Die Datei \"/home/anna/Dokumente/Angebot.odt\" kann nicht geöffnet werden. Wahrscheinlich wird "
                 "sie zur Zeit benutzt. Bitte schließen sie alle Anwendungen und klicken Sie auf Wiederholen.") },
+        { "database-connect-failed", Icon::None, Answer::Ok, DatabaseRestore::connectFailedText() },
         { "message-yes-no-cancel-all",
             Icon::Warning,
             Answer::Yes | Answer::No | Answer::Cancel | Answer::All,

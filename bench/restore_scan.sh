@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Measures how the restore window reads a backup folder against what a user would run instead:
+#   a copied set of 100,000 files   vs  find SET -type f | wc -l
+#   a zipped set of 100,000 entries vs  unzip -Z1 over every archive of the set
+# The sets are made once by `trevalo-cli run` from a generated tree (100,000 files of 0-4 KB in
+# 1,000 folders, the corpus "tiny" of run_bench.sh). bench/restorescan runs the window's own
+# "Neu Einlesen" (offscreen) and then ticks every set. Runs alternate (A B A B ...) after a
+# warm-up, all from the page cache; the table shows medians, the median of the per-round ratios,
+# the peak memory of restorescan, and, from restorescan itself, the time of the scan and of the
+# ticks and the window's longest pause in handling events during each.
+#
+# usage: bench/restore_scan.sh
+# environment: WORK (default /var/tmp/trevalo-bench), RUNS (default 5), BUILD_DIR (default ./build)
+set -euo pipefail
+
+REPO=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$REPO/build}
+CLI=$BUILD_DIR/src/app/trevalo-cli
+SCAN=$BUILD_DIR/bench/restorescan
+WORK=${WORK:-/var/tmp/trevalo-bench}
+RUNS=${RUNS:-5}
+
+[ -x "$CLI" ] && [ -x "$SCAN" ] || {
+    echo "build first: cmake --build build --target trevalo-cli restorescan" >&2
+    exit 1
+}
+command -v unzip >/dev/null || apt-get install -y -qq unzip >/dev/null
+[ -x /usr/bin/time ] || apt-get install -y -qq time >/dev/null
+
+mkdir -p "$WORK/corpus" "$WORK/scan" "$WORK/state" "$WORK/config" "$WORK/tmp"
+export XDG_STATE_HOME=$WORK/state XDG_CONFIG_HOME=$WORK/config QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+
+# The corpus "tiny" of run_bench.sh: text-like files, so the zipped set has real archives.
+generate() { # name files dirs min max
+    local dir=$WORK/corpus/$1
+    [ -f "$dir.done" ] && return
+    rm -rf "$dir"
+    echo "generating $1 ($2 files in $3 folders, $4-$5 bytes)" >&2
+    python3 - "$dir" "$2" "$3" "$4" "$5" <<'PY'
+import os, random, sys
+root, files, dirs, lo, hi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+rnd = random.Random(4711)
+words = ["".join(rnd.choice("abcdefghijklmnopqrstuvwxyzäöü") for _ in range(rnd.randint(2, 11))) for _ in range(6000)]
+block = " ".join(rnd.choice(words) for _ in range(1_200_000)).encode()
+top = max(1, int(dirs ** 0.5))
+folders = []
+for i in range(dirs):
+    d = os.path.join(root, "ordner%03d" % (i % top), "sub%04d" % i) if i >= top else os.path.join(root, "ordner%03d" % i)
+    os.makedirs(d, exist_ok=True)
+    folders.append(d)
+for n in range(files):
+    size = rnd.randint(lo, hi)
+    with open(os.path.join(folders[n % dirs], "datei%06d.txt" % n), "wb") as f:
+        left = size
+        while left > 0:
+            off = rnd.randrange(0, len(block) - 1)
+            chunk = block[off:off + min(left, 1 << 20)]
+            f.write(chunk)
+            left -= len(chunk)
+PY
+    touch "$dir.done"
+}
+
+# One set per mode, written by the engine into a backup folder of its own.
+make_set() { # mode compress
+    local target=$WORK/scan/$1
+    [ -f "$target.done" ] && return
+    rm -rf "$target" "$WORK/scan/jobs-$1"
+    mkdir -p "$target" "$WORK/scan/jobs-$1/Scripts"
+    printf '[Einstellungen]\r\nName=scan\r\nZiel=%s\r\nGesamtsicherung=1\r\nkomprimieren=%s\r\nproto=0\r\nStart_Meldung=0\r\nbackup_ok_anzeigen=0\r\nfehler_anzeigen=0\r\ntemp_pfad=%s\r\n[Verzeichnisse]\r\nVerz1=%s\r\n[SubDirs]\r\nSubDir1=1\r\n' \
+        "$target" "$2" "$WORK/tmp" "$WORK/corpus/tiny" > "$WORK/scan/jobs-$1/Scripts/0.scr"
+    echo "making the $1 set" >&2
+    "$CLI" --scripts-folder "$WORK/scan/jobs-$1" run scan >/dev/null
+    touch "$target.done"
+}
+
+measure() { # result-file command...
+    local out=$1; shift
+    /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" > "$WORK/stdout.txt"
+    cat "$WORK/time.txt" >> "$out"
+}
+
+median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+
+generate tiny 100000 1000 0 4096
+make_set copy 0
+make_set zip 1
+
+results=()
+# set, the tool's name, the tool (SET stands for the set folder). "find -printf" reads what the window
+# shows of each file (size, date, mode), which "find -type f" does not.
+MODES=(copy copy zip)
+NAMES=("find SET -type f | wc -l" "find SET -type f -printf '%s %T@ %m'" "unzip -Z1 on every archive")
+COMMANDS=(
+    "find SET -type f | wc -l"
+    "find SET -type f -printf '%s %T@ %m\\n' | wc -l"
+    "find SET -type f -name Archive.zip -exec unzip -Z1 {} \\; | wc -l"
+)
+for n in "${!MODES[@]}"; do
+    mode=${MODES[$n]}
+    other=${NAMES[$n]}
+    command=${COMMANDS[$n]}
+    set_folder=$WORK/scan/$mode
+    set_dir=$(find "$set_folder" -mindepth 1 -maxdepth 1 -type d -name 'B-T0*' | head -n1)
+    other_cmd=(bash -c "${command//SET/\"$set_dir\"}")
+    rm -f "$WORK/scan-$n-"*.txt
+    for round in $(seq 0 "$RUNS"); do   # round 0 is the warm-up
+        tfile=$WORK/scan-$n-trevalo.txt; ofile=$WORK/scan-$n-other.txt
+        [ "$round" -eq 0 ] && { tfile=/dev/null; ofile=/dev/null; }
+        measure "$tfile" "$SCAN" "$set_folder"
+        [ "$round" -eq 0 ] || cat "$WORK/stdout.txt" >> "$WORK/scan-$n-inner.txt"
+        measure "$ofile" "${other_cmd[@]}"
+        [ "$round" -eq 0 ] && others=$(tr -d ' ' < "$WORK/stdout.txt")
+    done
+    read -r _ records _ <<< "$(tail -n1 "$WORK/scan-$n-inner.txt")"
+    t=$(cut -d' ' -f1 "$WORK/scan-$n-trevalo.txt" | median)
+    o=$(cut -d' ' -f1 "$WORK/scan-$n-other.txt" | median)
+    r=$(paste -d' ' "$WORK/scan-$n-trevalo.txt" "$WORK/scan-$n-other.txt" | awk '{printf "%.3f\n", $1/$3}' | median)
+    m=$(cut -d' ' -f2 "$WORK/scan-$n-trevalo.txt" | sort -g | tail -n1)
+    scan_ms=$(cut -d' ' -f3 "$WORK/scan-$n-inner.txt" | median)
+    scan_gap=$(cut -d' ' -f4 "$WORK/scan-$n-inner.txt" | sort -g | tail -n1)
+    tick_ms=$(cut -d' ' -f5 "$WORK/scan-$n-inner.txt" | median)
+    tick_gap=$(cut -d' ' -f6 "$WORK/scan-$n-inner.txt" | sort -g | tail -n1)
+    results+=("$(printf '| %-4s | %s / %s | %5.2f s | %s: %5.2f s | %5.2f | %5.1f MiB | %4s ms | %3s ms | %3s ms | %3s ms |' \
+        "$mode" "$records" "$others" "$t" "$other" "$o" "$r" "$(awk -v m="$m" 'BEGIN {print m / 1024}')" \
+        "$scan_ms" "$scan_gap" "$tick_ms" "$tick_gap")")
+done
+
+echo
+echo "| set | entries (window / tool) | restorescan | tool | ratio | peak | scan in the window | longest pause | tick all | longest pause |"
+echo "|-----|-------------------------|-------------|------|-------|------|--------------------|---------------|----------|---------------|"
+printf '%s\n' "${results[@]}"

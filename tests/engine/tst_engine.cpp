@@ -531,8 +531,9 @@ private slots:
         TAuftrag &job = makeJob();
         job.komprimieren = true;
         bool removed = false;
-        m_host.onProcessEvents = [&](ScriptedRunHost &) {
-            if (!removed)
+        // Once packing has begun (the count before it keeps the window alive too).
+        m_host.onProcessEvents = [&](ScriptedRunHost &host) {
+            if (!removed && host.progressLines.contains(QString::number(int(ProgressLine::Target)) + u':'))
                 removed = QFile::remove(path(QStringLiteral("quelle/b-weg.txt")));
         };
         BackupRun state(m_host, m_actions, *m_catalog);

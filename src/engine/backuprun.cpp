@@ -164,6 +164,7 @@ void BackupRun::finishStart()
     if (!finishJob(*currentAuftrag, m_hooks.handOver, &error))
         m_host.showMessage(error);
     m_catalog.flush();
+    m_targetSync.end();
     removeWorkFolder();
     if (m_hooks.enableKillTimer)
         m_hooks.enableKillTimer();
@@ -419,6 +420,7 @@ void BackupRun::makeSetFolder()
     const QString target = Platform::withTrailingSeparator(job.Ziel);
     setFolder = target + SetLayout::setFolderName(job, Clock::now().date()) + u'/';
     m_synced = false;
+    m_targetSync.end();
     m_mediumMissing = targetMediumMissing();
     if (m_mediumMissing)
         return; // nothing is made on the disk that holds the empty mount point
@@ -431,6 +433,8 @@ void BackupRun::prepareTarget()
     TAuftrag &job = *currentAuftrag;
     // A folder that cannot be made shows in the copies, which ask for a medium.
     (void)Platform::makePath(Platform::withTrailingSeparator(job.Ziel));
+    // The medium writes while the run copies; without a handle the end of the run syncs by name.
+    (void)m_targetSync.begin(job.Ziel);
     if (job.ueberschreiben) {
         (void)Platform::makePath(setFolder);
         const QString marker = setFolder + SetLayout::kFixedSetMarker;
@@ -493,11 +497,15 @@ bool BackupRun::syncTarget()
     if (m_synced || m_mediumMissing || setFolder.isEmpty())
         return true;
     m_synced = true;
-    if (!Platform::statPath(setFolder).exists())
+    if (!Platform::statPath(setFolder).exists()) {
+        m_targetSync.end();
         return true; // no set folder: nothing was written
+    }
     // Writing a large set back to the medium takes seconds: the window stays alive meanwhile.
     QString error;
-    auto synced = std::async(std::launch::async, [folder = setFolder, &error] {
+    auto synced = std::async(std::launch::async, [this, folder = setFolder, &error] {
+        if (m_targetSync.isActive())
+            return m_targetSync.finish(&error);
         return Platform::syncFileSystem(folder, &error);
     });
     while (synced.wait_for(std::chrono::milliseconds(kEventIntervalMs)) != std::future_status::ready)
@@ -856,6 +864,7 @@ bool BackupRun::copyToTarget(const QString &source, const QString &target, bool 
             ok = FileTree::copyFile(source, target, [this] { keepAlive(); }, &st, &error);
         if (ok) {
             copied = true;
+            m_targetSync.written(st.size);
             if (clearArchiveBit)
                 m_catalog.clear(source, st);
             if (job.proto_ausfuehrlich)

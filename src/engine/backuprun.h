@@ -208,5 +208,6 @@ private:
     QString m_workFolderError;
     bool m_mediumMissing = false;
     bool m_synced = false;
+    Platform::FileSystemSync m_targetSync; ///< the medium of the target, written back while the run copies
     QString m_syncError;
 };

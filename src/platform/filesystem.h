@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace Platform {
@@ -120,6 +121,34 @@ bool canOpenForReading(const QString &path);
 QString makePrivateFolder(const QString &parent, const QString &prefix, QString *error = nullptr);
 /// Writes everything cached for the file system of path back to its medium.
 [[nodiscard]] bool syncFileSystem(const QString &path, QString *error = nullptr);
+
+/**
+ * Writes a file system's cache back to its medium while a run is still writing to it, so that
+ * the medium works while the run copies, and at the end makes sure that everything is there.
+ * begin() takes a handle of a folder on the file system; written() is told of what was written
+ * since, and once enough has gathered a second thread writes it back in the background.
+ * finish() waits for that thread, writes back the rest and reports every failure of writing
+ * back since begin() (the background's too). end() stops without writing back.
+ */
+class FileSystemSync
+{
+public:
+    FileSystemSync();
+    ~FileSystemSync();
+    FileSystemSync(const FileSystemSync &) = delete;
+    FileSystemSync &operator=(const FileSystemSync &) = delete;
+
+    [[nodiscard]] bool begin(const QString &folder);
+    bool isActive() const;
+    /// Bytes written to the file system (and one file's worth of metadata).
+    void written(qint64 bytes);
+    [[nodiscard]] bool finish(QString *error = nullptr);
+    void end();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
 
 /// The attributes that the Windows side keeps per file.
 struct FileAttributes {

@@ -4,6 +4,8 @@
 #include "platform/filesystem.h"
 #include "platform/linux/stat_linux.h"
 
+#include <QFile>
+
 
 #include <cerrno>
 #include <condition_variable>
@@ -20,18 +22,44 @@ namespace Platform {
 
 namespace {
 
-// Between two keep-alive calls: small enough that a slow target never holds a window for long.
-constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kBufferSize = 256 * 1024;
+// Copies in the kernel are made in pieces that take about this long, so that keepAlive comes
+// often enough on a slow medium and a fast one is not held up by many small calls.
+constexpr qint64 kPieceTargetNs = 20'000'000;
+constexpr size_t kMinPiece = 256 * 1024;
+constexpr size_t kMaxPiece = 64 << 20;
 
-bool copyContent(int in, int out, const std::function<void()> &keepAlive)
+qint64 monotonicNs()
+{
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+/*
+ * Copies in to its end. size: what the file held when it was opened; once that much has come
+ * and a piece came short, the end is reached without asking again (a file growing meanwhile
+ * is changed, and its next backup takes it again).
+ */
+bool copyContent(int in, int out, qint64 size, const std::function<void()> &keepAlive)
 {
     bool useRange = true;
+    size_t piece = size > 0 && size < qint64(kMinPiece) ? size_t(size) + 1 : kMinPiece;
+    qint64 copied = 0;
     std::vector<char> buffer;
     for (;;) {
         if (useRange) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+            const qint64 started = monotonicNs();
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, piece, 0);
             if (n > 0) {
+                copied += n;
+                if (size_t(n) < piece && copied >= size)
+                    return true;
+                const qint64 took = monotonicNs() - started;
+                if (took < kPieceTargetNs / 4 && piece < kMaxPiece)
+                    piece *= 2;
+                else if (took > kPieceTargetNs * 2 && piece > kMinPiece)
+                    piece /= 2;
                 if (keepAlive)
                     keepAlive();
                 continue;
@@ -60,6 +88,26 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
                 keepAlive();
         }
     }
+}
+
+// The process's file creation mask as the system reports it; 077 (the strictest) when it does not.
+mode_t creationMask()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return mode_t(value);
+                }
+            }
+        }
+        return mode_t(077);
+    }();
+    return mask;
 }
 
 } // namespace
@@ -356,22 +404,26 @@ bool copyFile(const QString &source,
 
     // A file already in the target's place is replaced only by a complete copy: the copy is
     // made beside it and renamed over it, so a failure leaves the earlier copy as it was.
+    // Made with its permission bits where the creation mask lets them through: one call less.
+    const uint permissions = sb.st_mode & 0777;
     File out;
-    if (!out.open(target, File::CreateNew) && (out.error() != EEXIST || !out.createBeside(target))) {
+    if (!out.open(target, File::CreateNew, permissions)
+        && (out.error() != EEXIST || !out.createBeside(target, permissions))) {
         ::close(in);
         if (error)
             *error = out.errorString();
         return false;
     }
     int err = 0;
-    bool ok = copyContent(in, out.descriptor(), keepAlive);
+    bool ok = copyContent(in, out.descriptor(), sb.st_size, keepAlive);
     if (!ok)
         err = errno;
     if (ok) {
         const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
         if (::geteuid() == 0)
             (void)::fchown(out.descriptor(), sb.st_uid, sb.st_gid);
-        if (::fchmod(out.descriptor(), sb.st_mode & 07777) != 0 || ::futimens(out.descriptor(), times) != 0) {
+        const bool modeMade = (sb.st_mode & 07777) == (permissions & ~creationMask());
+        if ((!modeMade && ::fchmod(out.descriptor(), sb.st_mode & 07777) != 0) || ::futimens(out.descriptor(), times) != 0) {
             ok = false;
             err = errno;
         }
@@ -452,6 +504,116 @@ bool syncFileSystem(const QString &path, QString *error)
         *error = systemReason(errno);
     ::close(fd);
     return ok;
+}
+
+// Enough to be worth a pass of the medium; a file's metadata counts as this much data.
+constexpr qint64 kWritebackBatch = 32 << 20;
+constexpr qint64 kMetadataCost = 16 << 10;
+
+struct FileSystemSync::Private {
+    // Sampled when opened: a write-back failure after that moment is reported by syncfs on it.
+    int fd = -1;
+    // The background's own handle: its reports do not take the failures away from fd.
+    int backgroundFd = -1;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    qint64 pending = 0;
+    bool stop = false;
+
+    void loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stop || pending >= kWritebackBatch; });
+            if (stop)
+                return;
+            pending = 0;
+            lock.unlock();
+            (void)::syncfs(backgroundFd);
+            lock.lock();
+        }
+    }
+
+    void stopThread()
+    {
+        if (!thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        wake.notify_one();
+        thread.join();
+    }
+
+    void closeAll()
+    {
+        stopThread();
+        for (int *f : {&fd, &backgroundFd}) {
+            if (*f >= 0)
+                ::close(*f);
+            *f = -1;
+        }
+    }
+};
+
+FileSystemSync::FileSystemSync()
+    : d(std::make_unique<Private>())
+{
+}
+
+FileSystemSync::~FileSystemSync()
+{
+    d->closeAll();
+}
+
+bool FileSystemSync::begin(const QString &folder)
+{
+    d->closeAll();
+    d->fd = openPath(folder, O_RDONLY | O_DIRECTORY);
+    if (d->fd < 0)
+        return false;
+    d->backgroundFd = ::openat(d->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    d->pending = 0;
+    d->stop = false;
+    if (d->backgroundFd >= 0)
+        d->thread = std::thread([this] { d->loop(); });
+    return true;
+}
+
+bool FileSystemSync::isActive() const
+{
+    return d->fd >= 0;
+}
+
+void FileSystemSync::written(qint64 bytes)
+{
+    if (!d->thread.joinable())
+        return;
+    bool due;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->pending += bytes + kMetadataCost;
+        due = d->pending >= kWritebackBatch;
+    }
+    if (due)
+        d->wake.notify_one();
+}
+
+bool FileSystemSync::finish(QString *error)
+{
+    d->stopThread();
+    const bool ok = d->fd >= 0 && ::syncfs(d->fd) == 0;
+    if (!ok && error)
+        *error = systemReason(d->fd >= 0 ? errno : EBADF);
+    d->closeAll();
+    return ok;
+}
+
+void FileSystemSync::end()
+{
+    d->closeAll();
 }
 
 } // namespace Platform

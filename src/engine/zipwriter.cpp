@@ -399,7 +399,11 @@ private:
             (void)m_in.close(); // read to its end: nothing of it is lost by a failing close
             ++m_nextEntry;
         } else {
-            m_dictionary = (m_dictionary + p->input).right(kDictionarySize);
+            // The last 32 KiB read, without copying the whole piece on the way.
+            if (p->input.size() >= kDictionarySize)
+                m_dictionary = p->input.right(kDictionarySize);
+            else
+                m_dictionary = (m_dictionary + p->input).right(kDictionarySize);
         }
         m_bytesInFlight += p->input.size();
         m_pool.push(p.get());

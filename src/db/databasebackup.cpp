@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QHostAddress>
 #include <QTemporaryDir>
 
 
@@ -103,14 +104,24 @@ bool needsHex(const char *data, qsizetype size)
     return false;
 }
 
-void appendQuoted(QByteArray &out, const QByteArray &text)
+void appendQuoted(QByteArray &out, QByteArrayView text)
 {
     out += '"';
     out += text;
     out += '"';
 }
 
-bool isAscii(const QByteArray &bytes)
+/// The server runs on this machine: "localhost" (or an empty host), 127.0.0.0/8, ::1.
+bool isLoopback(const QString &host)
+{
+    const QString h = host.trimmed();
+    if (h.isEmpty() || h.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(h.startsWith(u'[') && h.endsWith(u']') ? h.mid(1, h.size() - 2) : h);
+    return !address.isNull() && address.isLoopback();
+}
+
+bool isAscii(QByteArrayView bytes)
 {
     for (const char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -152,7 +163,7 @@ void appendValue(QByteArray &out, const TmySQLField &field, TextForm form)
         }
         return;
     }
-    const QByteArray bytes = field.asBytes();
+    const QByteArrayView bytes = field.bytesView();
     switch (field.kind()) {
     case FieldKind::Float:
     case FieldKind::Date:
@@ -410,8 +421,9 @@ void DatabaseSaver::saveEntry(int index)
     m_host.setProgressLine(ProgressLine::Folder, entry.DB_Name);
 
     TmySQLDatabase db;
-    db.setConnectOptions(
-        TmySQLDatabase::coCompress | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
+    // Compression pays over a network; to a server on this machine it only costs both sides time.
+    db.setConnectOptions((isLoopback(entry.DB_Host) ? 0 : TmySQLDatabase::coCompress)
+        | (entry.DB_TLS == QLatin1String("ja") ? TmySQLDatabase::coRequireTls : 0));
     db.setConnectionTimeout(10);
     db.setReadOnly(true);
     db.setHandleShared(true);

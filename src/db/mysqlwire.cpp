@@ -274,8 +274,16 @@ struct MySqlWire::Private {
             if (!waitSlice(false))
                 return false;
         }
-        buffer.append(socket->readAll());
-        return true;
+        // Straight into the buffer, which keeps its room: a temporary of each read's size would
+        // be a large allocation (and its pages new) for every read of a long result.
+        const qint64 available = socket->bytesAvailable();
+        const qsizetype old = buffer.size();
+        if (buffer.capacity() < old + available)
+            buffer.reserve(std::max<qsizetype>(old + available, buffer.capacity() * 2));
+        buffer.resize(old + available);
+        const qint64 got = socket->read(buffer.data() + old, available);
+        buffer.resize(old + std::max<qint64>(got, 0));
+        return got > 0;
     }
     static void compact(QByteArray &buffer, qsizetype &pos)
     {

@@ -187,6 +187,8 @@ public:
     bool isNull() const;
     /// The value as the server sent it (its own text form; the bytes of a blob); empty for NULL.
     QByteArray asBytes() const;
+    /// The same without a copy; valid until the data set moves to another row.
+    QByteArrayView bytesView() const;
     /**
      * The display text: integers in decimal, floating point with up to 15 significant digits
      * and a decimal comma, dates dd.mm.yyyy, date-times dd.mm.yyyy hh:nn:ss (no time at

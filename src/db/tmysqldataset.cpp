@@ -209,6 +209,14 @@ QByteArray TmySQLField::asBytes() const
     return row.data.mid(row.offsets[m_index], row.lengths[m_index]);
 }
 
+QByteArrayView TmySQLField::bytesView() const
+{
+    if (isNull())
+        return {};
+    const MySqlRow &row = m_owner->m_row;
+    return QByteArrayView(row.data.constData() + row.offsets[m_index], row.lengths[m_index]);
+}
+
 qint64 TmySQLField::blobSize() const
 {
     return isNull() ? 0 : m_owner->m_row.lengths[m_index];

@@ -164,6 +164,7 @@ void BackupRun::finishStart()
     if (!finishJob(*currentAuftrag, m_hooks.handOver, &error))
         m_host.showMessage(error);
     m_catalog.flush();
+    m_targetSync.end();
     removeWorkFolder();
     if (m_hooks.enableKillTimer)
         m_hooks.enableKillTimer();
@@ -419,6 +420,7 @@ void BackupRun::makeSetFolder()
     const QString target = Platform::withTrailingSeparator(job.Ziel);
     setFolder = target + SetLayout::setFolderName(job, Clock::now().date()) + u'/';
     m_synced = false;
+    m_targetSync.end();
     m_mediumMissing = targetMediumMissing();
     if (m_mediumMissing)
         return; // nothing is made on the disk that holds the empty mount point
@@ -431,6 +433,8 @@ void BackupRun::prepareTarget()
     TAuftrag &job = *currentAuftrag;
     // A folder that cannot be made shows in the copies, which ask for a medium.
     (void)Platform::makePath(Platform::withTrailingSeparator(job.Ziel));
+    // The medium writes while the run copies; without a handle the end of the run syncs by name.
+    (void)m_targetSync.begin(job.Ziel);
     if (job.ueberschreiben) {
         (void)Platform::makePath(setFolder);
         const QString marker = setFolder + SetLayout::kFixedSetMarker;
@@ -493,11 +497,15 @@ bool BackupRun::syncTarget()
     if (m_synced || m_mediumMissing || setFolder.isEmpty())
         return true;
     m_synced = true;
-    if (!Platform::statPath(setFolder).exists())
+    if (!Platform::statPath(setFolder).exists()) {
+        m_targetSync.end();
         return true; // no set folder: nothing was written
+    }
     // Writing a large set back to the medium takes seconds: the window stays alive meanwhile.
     QString error;
-    auto synced = std::async(std::launch::async, [folder = setFolder, &error] {
+    auto synced = std::async(std::launch::async, [this, folder = setFolder, &error] {
+        if (m_targetSync.isActive())
+            return m_targetSync.finish(&error);
         return Platform::syncFileSystem(folder, &error);
     });
     while (synced.wait_for(std::chrono::milliseconds(kEventIntervalMs)) != std::future_status::ready)
@@ -507,38 +515,71 @@ bool BackupRun::syncTarget()
     return ok;
 }
 
-bool BackupRun::isDue(const QString &path, const Platform::FileStat &st) const
+bool BackupRun::isDue(const QString &folder, const QString &name, const Platform::FileStat &st) const
 {
-    return currentAuftrag->Gesamtsicherung || m_catalog.isSet(path, st);
+    return currentAuftrag->Gesamtsicherung || m_catalog.isSet(folder, name, st);
 }
 
+namespace {
+
+// A name as the walk's record of a folder holds it; the lowest bit is free for the mark "due".
+quint64 nameKey(const QString &name)
+{
+    return quint64(qHash(QStringView(name), size_t(0x7265'7661'6c6f)) & ~quint64(1));
+}
+
+} // namespace
+
+/*
+ * The count before a source is saved looks at each file once: for the free-space check (sizes)
+ * and for an incremental run (whether the file changed). An incremental run remembers what
+ * it found (recordDue), so that the walk that saves the files need not look at them again;
+ * a full run needs no look at all, the copy takes the file's state when it opens it.
+ */
 qint64 BackupRun::countFiles(const QString &relPath,
                              const QList<FileTree::Mask> &masks,
                              bool includeSubdirs,
                              bool showStatus)
 {
-    std::vector<FileTree::Entry> entries;
-    if (!FileTree::listDirectory(sourceDir + relPath, &entries))
-        return 0;
+    const bool full = currentAuftrag->Gesamtsicherung;
+    const Platform::ListDetail detail = showStatus || !full ? Platform::ListDetail::Files : Platform::ListDetail::Kinds;
+    const bool record = m_recordDue && !full;
     qint64 count = 0;
-    for (const FileTree::Mask &mask : masks) {
-        for (const FileTree::Entry &e : entries) {
-            if (e.kind == Platform::FileStat::File && mask.matches(e.name)
-                && isDue(sourceDir + relPath + e.name, e.stat)) {
-                ++count;
-                bytesCounted += double(e.stat.size);
+    // Counting needs no order: the folders come as the walk lists them.
+    Platform::walkFolders(sourceDir + relPath, includeSubdirs, detail,
+                          [&](const QString &below, std::vector<FileTree::Entry> &entries) {
+        const QString folderRel = relPath + below;
+        if (showStatus && !below.isEmpty())
+            m_host.setStatusText(QStringLiteral("Platz wird geprüft ... ") + folderRel.chopped(1));
+        const QString folder = sourceDir + folderRel;
+        // Whether each file is due, asked once whatever number of masks match it.
+        std::vector<signed char> due(entries.size(), -1);
+        const auto isDueAt = [&](size_t i) {
+            if (due[i] < 0)
+                due[i] = isDue(folder, entries[i].name, entries[i].stat) ? 1 : 0;
+            return due[i] == 1;
+        };
+        for (const FileTree::Mask &mask : masks) {
+            for (size_t i = 0; i < entries.size(); ++i) {
+                const FileTree::Entry &e = entries[i];
+                if (e.kind == Platform::FileStat::File && mask.matches(e.name) && isDueAt(i)) {
+                    ++count;
+                    bytesCounted += double(e.stat.size);
+                }
             }
         }
-    }
-    if (includeSubdirs) {
-        for (const FileTree::Entry &e : entries) {
-            if (e.kind != Platform::FileStat::Directory)
-                continue;
-            if (showStatus)
-                m_host.setStatusText(QStringLiteral("Platz wird geprüft ... ") + relPath + e.name);
-            count += countFiles(relPath + e.name + u'/', masks, includeSubdirs, showStatus);
+        if (record) {
+            std::vector<quint64> seen;
+            seen.reserve(entries.size());
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (entries[i].kind == Platform::FileStat::File)
+                    seen.push_back(nameKey(entries[i].name) | (due[i] == 1 ? 1 : 0));
+            }
+            std::sort(seen.begin(), seen.end());
+            m_seenFiles.insert(folderRel, std::move(seen));
         }
-    }
+        keepAlive();
+    });
     return count;
 }
 
@@ -546,24 +587,48 @@ void BackupRun::backupSource(const QStringList &maskList, bool includeSubdirs)
 {
     makeTargetFolder(setFolder);
     m_masks = FileTree::compileMasks(maskList);
+    m_mapped = SetLayout::mappedSource(sourceDir);
     bytesCounted = 0;
+    m_seenFiles.clear();
+    m_recordDue = true;
     m_gauge1 = {0, countFiles(QString(), m_masks, includeSubdirs, false)};
+    m_recordDue = false;
     showGauge(1);
+    makeTargetFolder(setFolder + m_mapped);
     backupDirectory(QString(), includeSubdirs);
+    m_seenFiles.clear();
+    m_seenFiles.squeeze();
+}
+
+// Due by what the count found; a file the count did not see (made since) is looked at now.
+bool BackupRun::isDueNow(const std::vector<quint64> *seen, const QString &relPath, const FileTree::Entry &e) const
+{
+    if (currentAuftrag->Gesamtsicherung)
+        return true;
+    if (seen) {
+        const quint64 key = nameKey(e.name);
+        const auto it = std::lower_bound(seen->begin(), seen->end(), key);
+        if (it != seen->end() && (*it & ~quint64(1)) == key) {
+            // Two names with one key (not met in practice) count as due: saved twice rather than not at all.
+            const bool shared = it + 1 != seen->end() && (*(it + 1) & ~quint64(1)) == key;
+            return shared || (*it & 1) != 0;
+        }
+    }
+    const QString folder = sourceDir + relPath;
+    return isDue(folder, e.name, e.looked ? e.stat : Platform::statPath(folder + e.name));
 }
 
 void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
 {
     TAuftrag &job = *currentAuftrag;
-    const QString mapped = SetLayout::mappedSource(sourceDir);
-    makeTargetFolder(setFolder + mapped);
+    const QString &mapped = m_mapped;
     QStringList archiveList;
     if (m_cancel.stopped())
         return;
 
     std::vector<FileTree::Entry> entries;
     QString listError;
-    if (!FileTree::listDirectory(sourceDir + relPath, &entries, &listError)) {
+    if (!FileTree::listDirectory(sourceDir + relPath, &entries, &listError, Platform::ListDetail::Kinds)) {
         if (errno == ENOENT) {
             // A missing source folder was reported already; a vanished subfolder has nothing to save.
             if (!job.proto_ausfuehrlich)
@@ -575,17 +640,21 @@ void BackupRun::backupDirectory(const QString &relPath, bool includeSubdirs)
         writeLog(QStringLiteral("Verzeichnis \"%1%2\" konnte nicht gelesen werden: %3").arg(sourceDir, relPath, listError));
         return;
     }
+    const auto seenAt = m_seenFiles.constFind(relPath);
+    const std::vector<quint64> *seen = seenAt == m_seenFiles.cend() ? nullptr : &*seenAt;
 
     for (const FileTree::Mask &mask : std::as_const(m_masks)) {
         for (const FileTree::Entry &e : entries) {
-            const QString path = sourceDir + relPath + e.name;
             if (e.kind == Platform::FileStat::Other && mask.matches(e.name)) {
-                writeLog(QStringLiteral("Datei \"%1\" ist keine gewöhnliche Datei und wurde übersprungen.").arg(path));
-            } else if (e.kind == Platform::FileStat::File && mask.matches(e.name) && isDue(path, e.stat)) {
-                if (job.komprimieren) {
-                    addFileForArchive(&archiveList, path);
-                } else {
-                    copyFileToTarget(path, setFolder + mapped + relPath + e.name, true);
+                writeLog(QStringLiteral("Datei \"%1\" ist keine gewöhnliche Datei und wurde übersprungen.")
+                             .arg(sourceDir + relPath + e.name));
+            } else if (e.kind == Platform::FileStat::File && mask.matches(e.name)) {
+                if (isDueNow(seen, relPath, e)) {
+                    const QString path = sourceDir + relPath + e.name;
+                    if (job.komprimieren)
+                        addFileForArchive(&archiveList, path);
+                    else
+                        copyFileToTarget(path, setFolder + mapped + relPath + e.name, true);
                 }
             }
             if (m_cancel.requested() || m_cancel.stopped())
@@ -795,6 +864,7 @@ bool BackupRun::copyToTarget(const QString &source, const QString &target, bool 
             ok = FileTree::copyFile(source, target, [this] { keepAlive(); }, &st, &error);
         if (ok) {
             copied = true;
+            m_targetSync.written(st.size);
             if (clearArchiveBit)
                 m_catalog.clear(source, st);
             if (job.proto_ausfuehrlich)

@@ -7,10 +7,12 @@
 #include "engine/runstep.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 class ArchiveAttributes;
 class SystemActions;
@@ -179,7 +181,8 @@ private:
     FailureChoice copyFailed(const QString &source, const QString &reason);
     void confirmCancel();
     void finishStart();
-    bool isDue(const QString &path, const Platform::FileStat &st) const;
+    bool isDue(const QString &folder, const QString &name, const Platform::FileStat &st) const;
+    bool isDueNow(const std::vector<quint64> *seen, const QString &relPath, const FileTree::Entry &e) const;
     void showGauge(int which);
     void keepAlive();
     QString dateStampNow() const;
@@ -195,10 +198,16 @@ private:
     Gauge m_gauge2;
     bool m_showSuccess = false;
     QList<FileTree::Mask> m_masks;
+    QString m_mapped; ///< where the source under way lies in the set, below setFolder
+    /// What the count of an incremental run found, per folder below the source: the files it
+    /// saw (nameKey), each marked when it was due.
+    QHash<QString, std::vector<quint64>> m_seenFiles;
+    bool m_recordDue = false;
     QElapsedTimer m_sinceEvents;
     QString m_workFolder; ///< this run's own folder in the temporary folder, or empty
     QString m_workFolderError;
     bool m_mediumMissing = false;
     bool m_synced = false;
+    Platform::FileSystemSync m_targetSync; ///< the medium of the target, written back while the run copies
     QString m_syncError;
 };

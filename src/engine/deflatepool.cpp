@@ -3,63 +3,66 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <zlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 
 namespace {
+
+// ISA-L's level 2: standard deflate, a ratio a little better than zlib's level 3 on text, and
+// four times its speed.
+constexpr int kLevel = 2;
 
 class Deflater
 {
 public:
     Deflater()
+        : m_levelBuffer(ISAL_DEF_LVL2_DEFAULT)
     {
-        std::memset(&m_zs, 0, sizeof m_zs);
-        m_ready = deflateInit2(&m_zs, 3, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     }
-    ~Deflater()
-    {
-        if (m_ready)
-            deflateEnd(&m_zs);
-    }
-    Deflater(const Deflater &) = delete;
-    Deflater &operator=(const Deflater &) = delete;
 
     void run(DeflatePiece &p)
     {
-        p.crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(p.input.constData()), uInt(p.input.size())));
-        p.ok = m_ready && deflateReset(&m_zs) == Z_OK;
-        if (p.ok && !p.dictionary.isEmpty())
-            p.ok = deflateSetDictionary(&m_zs, reinterpret_cast<const Bytef *>(p.dictionary.constData()),
-                                        uInt(p.dictionary.size()))
-                == Z_OK;
+        p.crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char *>(p.input.constData()), quint64(p.input.size()));
+        isal_zstream zs;
+        isal_deflate_init(&zs);
+        zs.level = kLevel;
+        zs.level_buf = m_levelBuffer.data();
+        zs.level_buf_size = quint32(m_levelBuffer.size());
+        zs.gzip_flag = IGZIP_DEFLATE;
+        zs.end_of_stream = p.last ? 1 : 0;
+        // A piece before the last ends on a byte boundary, so that the next one follows it.
+        zs.flush = p.last ? NO_FLUSH : SYNC_FLUSH;
+        p.ok = p.dictionary.isEmpty()
+            || isal_deflate_set_dict(&zs, reinterpret_cast<uint8_t *>(p.dictionary.data()), quint32(p.dictionary.size()))
+                == COMP_OK;
         if (!p.ok)
             return;
-        const int flush = p.last ? Z_FINISH : Z_SYNC_FLUSH;
-        p.output.resize(qsizetype(deflateBound(&m_zs, uLong(p.input.size()))) + 64);
-        m_zs.next_in = reinterpret_cast<Bytef *>(p.input.data());
-        m_zs.avail_in = uInt(p.input.size());
-        qsizetype produced = 0;
+        // Room for stored blocks of data that does not shrink; more is given when needed.
+        p.output.resize(p.input.size() + p.input.size() / 8 + 1024);
+        zs.next_in = reinterpret_cast<uint8_t *>(p.input.data());
+        zs.avail_in = quint32(p.input.size());
+        const int finished = p.last ? ZSTATE_END : ZSTATE_NEW_HDR;
         for (;;) {
-            m_zs.next_out = reinterpret_cast<Bytef *>(p.output.data() + produced);
-            m_zs.avail_out = uInt(p.output.size() - produced);
-            const int rc = deflate(&m_zs, flush);
-            produced = p.output.size() - qsizetype(m_zs.avail_out);
-            if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && rc == Z_OK && m_zs.avail_out > 0 && m_zs.avail_in == 0))
-                break;
-            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            zs.next_out = reinterpret_cast<uint8_t *>(p.output.data()) + zs.total_out;
+            zs.avail_out = quint32(p.output.size() - qsizetype(zs.total_out));
+            if (isal_deflate(&zs) != COMP_OK) {
                 p.ok = false;
+                return;
+            }
+            if (zs.avail_in == 0 && int(zs.internal_state.state) == finished)
+                break;
+            if (zs.avail_out > 0) {
+                p.ok = false; // neither done nor out of room: never seen, but never an endless loop
                 return;
             }
             p.output.resize(p.output.size() * 2);
         }
-        p.output.resize(produced);
+        p.output.resize(qsizetype(zs.total_out));
     }
 
 private:
-    z_stream m_zs;
-    bool m_ready = false;
+    std::vector<uint8_t> m_levelBuffer;
 };
-
 
 } // namespace
 

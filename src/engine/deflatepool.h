@@ -12,7 +12,7 @@
 #include <vector>
 
 /**
- * A piece of a file: at most a MiB, deflated (level 3, raw) by a worker. A piece after the
+ * A piece of a file: at most a MiB, deflated (raw) by a worker. A piece after the
  * first of a file is deflated with the previous 32 KiB as its dictionary and ends on a byte
  * boundary (sync flush), so the pieces of a file join into one deflate stream.
  */

@@ -32,9 +32,9 @@ bool globMatch(QStringView pattern, QStringView name)
 
 } // namespace
 
-bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error)
+bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error, Platform::ListDetail detail)
 {
-    if (!Platform::listDirectory(dir, entries, error))
+    if (!Platform::listDirectory(dir, entries, error, detail))
         return false;
     std::sort(entries->begin(), entries->end(), [](const Entry &a, const Entry &b) {
         const int c = a.name.compare(b.name, Qt::CaseInsensitive);

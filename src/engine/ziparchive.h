@@ -42,9 +42,10 @@ struct ZipProgress {
 
 /**
  * Creates archivePath, replacing a file of that name, from files (full paths) in list order:
- * deflate level 3, entries under their bare file names, no folder entries, hidden files
- * like any other, each entry with its modification time and permission bits, ZIP64 where
- * sizes, offsets or the entry count need it.
+ * standard deflate (ISA-L's level 2, which packs text a little tighter than zlib's level 3),
+ * entries under their bare file names, no folder entries, hidden files like any other, each
+ * entry with its modification time and permission bits, ZIP64 where sizes, offsets or the
+ * entry count need it.
  *
  * Returns false and sets *error (German, with the file's name and the system's reason)
  * when a file cannot be read (vanished, no permission, not a regular file), when two

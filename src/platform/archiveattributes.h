@@ -17,6 +17,12 @@ public:
 
     /// True when the file changed since its attribute was cleared, or was never cleared.
     virtual bool isSet(const QString &absolutePath, const Platform::FileStat &st) = 0;
+    /// The same for the file name in folder (absolute, ending with a separator). A walk asks for
+    /// the files of one folder after another, which a catalog can answer with one read per folder.
+    virtual bool isSet(const QString &folder, const QString &name, const Platform::FileStat &st)
+    {
+        return isSet(folder + name, st);
+    }
     /// Clears the attribute for the state st (taken before the file was read for the backup).
     virtual bool clear(const QString &absolutePath, const Platform::FileStat &st) = 0;
     /// Sets the attribute, so the next incremental backup takes the file.

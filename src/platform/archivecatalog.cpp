@@ -5,13 +5,81 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QtEndian>
 
+#include <cstring>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
+
 constexpr qint64 kCommitIntervalMs = 1000;
+
+// The records of a folder as one value: per file its name's length (4 bytes), its name, then
+// device, inode, size, modification and change time (8 bytes each), all little-endian.
+constexpr qsizetype kNumbersSize = 5 * 8;
+
+void putNumber(QByteArray &out, quint64 v)
+{
+    const quint64 le = qToLittleEndian(v);
+    out.append(reinterpret_cast<const char *>(&le), sizeof le);
 }
+
+quint64 takeNumber(const char *p)
+{
+    quint64 v;
+    std::memcpy(&v, p, sizeof v);
+    return qFromLittleEndian(v);
+}
+
+QByteArray encodeRecords(const ArchiveCatalog::Records &records)
+{
+    QByteArray out;
+    out.reserve(records.size() * (4 + 24 + kNumbersSize));
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        const quint32 length = qToLittleEndian(quint32(it.key().size()));
+        out.append(reinterpret_cast<const char *>(&length), sizeof length);
+        out.append(it.key());
+        putNumber(out, it->device);
+        putNumber(out, it->inode);
+        putNumber(out, quint64(it->size));
+        putNumber(out, quint64(it->mtimeNs));
+        putNumber(out, quint64(it->ctimeNs));
+    }
+    return out;
+}
+
+// A damaged value gives the records before the damage: the others read as changed files.
+void decodeRecords(const char *p, qsizetype size, ArchiveCatalog::Records *records)
+{
+    const char *end = p + size;
+    while (end - p >= 4) {
+        quint32 length;
+        std::memcpy(&length, p, sizeof length);
+        length = qFromLittleEndian(length);
+        p += 4;
+        if (end - p < qsizetype(length) + kNumbersSize)
+            return;
+        ArchiveCatalog::Record &r = (*records)[QByteArray(p, length)];
+        p += length;
+        r.device = takeNumber(p);
+        r.inode = takeNumber(p + 8);
+        r.size = qint64(takeNumber(p + 16));
+        r.mtimeNs = qint64(takeNumber(p + 24));
+        r.ctimeNs = qint64(takeNumber(p + 32));
+        p += kNumbersSize;
+    }
+}
+
+// A path split into its folder (ending with '/') and its name.
+void splitPath(const QString &absolutePath, QString *folder, QString *name)
+{
+    const qsizetype slash = absolutePath.lastIndexOf(u'/');
+    *folder = absolutePath.left(slash + 1);
+    *name = absolutePath.mid(slash + 1);
+}
+
+} // namespace
 
 ArchiveCatalog::~ArchiveCatalog()
 {
@@ -44,33 +112,143 @@ bool ArchiveCatalog::open(const QString &path)
         ::chmod(native.constData(), 0600);
     sqlite3_busy_timeout(m_db, 5000);
     if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")
-        || !exec("CREATE TABLE IF NOT EXISTS files (path TEXT PRIMARY KEY, dev INTEGER, ino INTEGER,"
-                 " size INTEGER, mtime INTEGER, ctime INTEGER) WITHOUT ROWID")
-        || !prepare(&m_select, "SELECT dev, ino, size, mtime, ctime FROM files WHERE path = ?1")
-        || !prepare(&m_upsert, "INSERT OR REPLACE INTO files VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-        || !prepare(&m_delete, "DELETE FROM files WHERE path = ?1")) {
+        || !exec("CREATE TABLE IF NOT EXISTS folders (folder TEXT PRIMARY KEY NOT NULL, records BLOB NOT NULL)")
+        || !prepare(&m_select, "SELECT records FROM folders WHERE folder = ?1")
+        || !prepare(&m_upsert, "INSERT OR REPLACE INTO folders VALUES (?1, ?2)")
+        || !prepare(&m_delete, "DELETE FROM folders WHERE folder = ?1") || !migrate()) {
         close();
         return false;
     }
     return true;
 }
 
-bool ArchiveCatalog::isSet(const QString &absolutePath, const Platform::FileStat &st)
+// Catalogs of earlier versions kept a row per file; their records move over, so the first
+// incremental run after an update is not a full one.
+bool ArchiveCatalog::migrate()
+{
+    sqlite3_stmt *old = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT path, dev, ino, size, mtime, ctime FROM files", -1, &old, nullptr) != SQLITE_OK)
+        return true; // no such table
+    QHash<QByteArray, Records> folders;
+    int rc;
+    while ((rc = sqlite3_step(old)) == SQLITE_ROW) {
+        const QByteArray path(reinterpret_cast<const char *>(sqlite3_column_text(old, 0)), sqlite3_column_bytes(old, 0));
+        const qsizetype slash = path.lastIndexOf('/');
+        Record &r = folders[path.left(slash + 1)][path.mid(slash + 1)];
+        r.device = quint64(sqlite3_column_int64(old, 1));
+        r.inode = quint64(sqlite3_column_int64(old, 2));
+        r.size = sqlite3_column_int64(old, 3);
+        r.mtimeNs = sqlite3_column_int64(old, 4);
+        r.ctimeNs = sqlite3_column_int64(old, 5);
+    }
+    sqlite3_finalize(old);
+    bool ok = (rc == SQLITE_DONE || fail("migrate")) && exec("BEGIN IMMEDIATE");
+    for (auto it = folders.cbegin(); ok && it != folders.cend(); ++it) {
+        const QByteArray value = encodeRecords(*it);
+        sqlite3_reset(m_upsert);
+        sqlite3_bind_text(m_upsert, 1, it.key().constData(), int(it.key().size()), SQLITE_STATIC);
+        sqlite3_bind_blob(m_upsert, 2, value.constData(), int(value.size()), SQLITE_STATIC);
+        ok = sqlite3_step(m_upsert) == SQLITE_DONE || fail("migrate");
+        sqlite3_reset(m_upsert);
+    }
+    if (ok && exec("DROP TABLE files") && exec("COMMIT"))
+        return true;
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+}
+
+bool ArchiveCatalog::readFolder(const QByteArray &folder, Records *records)
+{
+    records->clear();
+    sqlite3_reset(m_select);
+    sqlite3_bind_text(m_select, 1, folder.constData(), int(folder.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(m_select);
+    if (rc == SQLITE_ROW)
+        decodeRecords(static_cast<const char *>(sqlite3_column_blob(m_select, 0)), sqlite3_column_bytes(m_select, 0), records);
+    sqlite3_reset(m_select);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE || fail("read");
+}
+
+bool ArchiveCatalog::useFolder(const QByteArray &folder)
+{
+    if (m_folderLoaded && folder == m_folderBytes)
+        return true;
+    if (!writeBack())
+        return false;
+    beginRead();
+    m_folderLoaded = false;
+    m_folderText.clear();
+    m_folderBytes = folder;
+    if (!readFolder(folder, &m_records))
+        return false;
+    m_folderLoaded = true;
+    return true;
+}
+
+bool ArchiveCatalog::writeBack()
+{
+    if (m_changes.isEmpty())
+        return true;
+    // Merged into what the catalog holds now: another program's records of the folder stay.
+    Records current;
+    const bool ok = beginWrite() && readFolder(m_folderBytes, &current);
+    if (ok) {
+        for (auto it = m_changes.cbegin(); it != m_changes.cend(); ++it) {
+            if (it->has_value())
+                current.insert(it.key(), **it);
+            else
+                current.remove(it.key());
+        }
+    }
+    m_changes.clear();
+    if (!ok) {
+        m_folderLoaded = false;
+        return false;
+    }
+    int rc;
+    const QByteArray value = encodeRecords(current);
+    if (current.isEmpty()) {
+        sqlite3_reset(m_delete);
+        sqlite3_bind_text(m_delete, 1, m_folderBytes.constData(), int(m_folderBytes.size()), SQLITE_STATIC);
+        rc = sqlite3_step(m_delete);
+        sqlite3_reset(m_delete);
+    } else {
+        sqlite3_reset(m_upsert);
+        sqlite3_bind_text(m_upsert, 1, m_folderBytes.constData(), int(m_folderBytes.size()), SQLITE_STATIC);
+        sqlite3_bind_blob(m_upsert, 2, value.constData(), int(value.size()), SQLITE_STATIC);
+        rc = sqlite3_step(m_upsert);
+        sqlite3_reset(m_upsert);
+    }
+    if (rc != SQLITE_DONE) {
+        m_folderLoaded = false;
+        return fail("write");
+    }
+    m_records = std::move(current);
+    return true;
+}
+
+bool ArchiveCatalog::isSet(const QString &folder, const QString &name, const Platform::FileStat &st)
 {
     if (!m_db || !st.exists())
         return true;
-    beginRead();
-    const QByteArray key = Platform::encodePath(absolutePath);
-    sqlite3_reset(m_select);
-    sqlite3_bind_text(m_select, 1, key.constData(), int(key.size()), SQLITE_STATIC);
-    bool set = true;
-    if (sqlite3_step(m_select) == SQLITE_ROW) {
-        set = quint64(sqlite3_column_int64(m_select, 0)) != st.device
-            || quint64(sqlite3_column_int64(m_select, 1)) != st.inode || sqlite3_column_int64(m_select, 2) != st.size
-            || sqlite3_column_int64(m_select, 3) != st.mtimeNs || sqlite3_column_int64(m_select, 4) != st.ctimeNs;
+    if (!m_folderLoaded || folder != m_folderText) {
+        if (!useFolder(Platform::encodePath(folder)))
+            return true;
+        m_folderText = folder;
     }
-    sqlite3_reset(m_select);
-    return set;
+    const auto it = m_records.constFind(Platform::encodePath(name));
+    if (it == m_records.cend())
+        return true;
+    return it->device != st.device || it->inode != st.inode || it->size != st.size || it->mtimeNs != st.mtimeNs
+        || it->ctimeNs != st.ctimeNs;
+}
+
+bool ArchiveCatalog::isSet(const QString &absolutePath, const Platform::FileStat &st)
+{
+    QString folder;
+    QString name;
+    splitPath(absolutePath, &folder, &name);
+    return isSet(folder, name, st);
 }
 
 bool ArchiveCatalog::isSet(const QString &absolutePath)
@@ -78,36 +256,53 @@ bool ArchiveCatalog::isSet(const QString &absolutePath)
     return isSet(absolutePath, Platform::statPath(absolutePath));
 }
 
+bool ArchiveCatalog::change(const QString &absolutePath, const std::optional<Record> &record)
+{
+    if (!m_db) {
+        m_error = QStringLiteral("Der Archivattribut-Katalog ist nicht geöffnet.");
+        return false;
+    }
+    QString folder;
+    QString name;
+    splitPath(absolutePath, &folder, &name);
+    if (!m_folderLoaded || folder != m_folderText) {
+        if (!useFolder(Platform::encodePath(folder)))
+            return false;
+        m_folderText = folder;
+    }
+    const QByteArray key = Platform::encodePath(name);
+    if (record)
+        m_records.insert(key, *record);
+    else
+        m_records.remove(key);
+    if (m_changes.isEmpty())
+        m_heldSince.start();
+    m_changes.insert(key, record);
+    // A long folder does not hold its changes back for longer than the commit interval.
+    if (m_heldSince.elapsed() >= kCommitIntervalMs)
+        return writeBack() && commit();
+    return true;
+}
+
 bool ArchiveCatalog::clear(const QString &absolutePath, const Platform::FileStat &st)
 {
-    if (!beginWrite())
-        return false;
-    const QByteArray key = Platform::encodePath(absolutePath);
-    sqlite3_reset(m_upsert);
-    sqlite3_bind_text(m_upsert, 1, key.constData(), int(key.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(m_upsert, 2, sqlite3_int64(st.device));
-    sqlite3_bind_int64(m_upsert, 3, sqlite3_int64(st.inode));
-    sqlite3_bind_int64(m_upsert, 4, st.size);
-    sqlite3_bind_int64(m_upsert, 5, st.mtimeNs);
-    sqlite3_bind_int64(m_upsert, 6, st.ctimeNs);
-    const int rc = sqlite3_step(m_upsert);
-    sqlite3_reset(m_upsert);
-    return rc == SQLITE_DONE || fail("write");
+    return change(absolutePath, Record{st.device, st.inode, st.size, st.mtimeNs, st.ctimeNs});
 }
 
 bool ArchiveCatalog::set(const QString &absolutePath)
 {
-    if (!beginWrite())
-        return false;
-    const QByteArray key = Platform::encodePath(absolutePath);
-    sqlite3_reset(m_delete);
-    sqlite3_bind_text(m_delete, 1, key.constData(), int(key.size()), SQLITE_STATIC);
-    const int rc = sqlite3_step(m_delete);
-    sqlite3_reset(m_delete);
-    return rc == SQLITE_DONE || fail("write");
+    return change(absolutePath, std::nullopt);
 }
 
 bool ArchiveCatalog::flush()
+{
+    const bool written = writeBack();
+    // What another program changed in between is seen by the next run.
+    m_folderLoaded = false;
+    return commit() && written;
+}
+
+bool ArchiveCatalog::commit()
 {
     if (!m_db || !m_inTransaction)
         return true;
@@ -115,12 +310,11 @@ bool ArchiveCatalog::flush()
     return exec("COMMIT");
 }
 
-// Look-ups share one transaction too: each statement on its own would take the file's locks
-// anew, once per file of a run.
+// Look-ups share one transaction too: each query on its own would take the file's locks anew.
 void ArchiveCatalog::beginRead()
 {
     if (m_inTransaction && m_transactionAge.elapsed() >= kCommitIntervalMs)
-        flush();
+        commit();
     if (!m_inTransaction && exec("BEGIN")) {
         m_inTransaction = true;
         m_writing = false;
@@ -135,7 +329,7 @@ bool ArchiveCatalog::beginWrite()
         return false;
     }
     // A reading transaction gives way to a writing one, which later look-ups share.
-    if (m_inTransaction && (!m_writing || m_transactionAge.elapsed() >= kCommitIntervalMs) && !flush())
+    if (m_inTransaction && (!m_writing || m_transactionAge.elapsed() >= kCommitIntervalMs) && !commit())
         return false;
     if (!m_inTransaction) {
         if (!exec("BEGIN IMMEDIATE"))
@@ -175,4 +369,7 @@ void ArchiveCatalog::close()
         m_db = nullptr;
     }
     m_inTransaction = false;
+    m_folderLoaded = false;
+    m_records.clear();
+    m_changes.clear();
 }

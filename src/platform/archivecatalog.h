@@ -4,8 +4,12 @@
 
 #include "platform/archiveattributes.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
+
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -16,9 +20,14 @@ struct sqlite3_stmt;
  * When the program clears the attribute of a file it records the file's absolute path with
  * device, inode, size, modification and change time. The attribute reads as set when the
  * path has no record or any of these differ, so every change of content or metadata sets
- * it again. Setting it deletes the record. Writes are batched in a transaction that is
- * committed at least every second and by flush(); a lost catalog only makes the next
- * incremental backup a full one.
+ * it again. Setting it deletes the record. A lost catalog only makes the next incremental
+ * backup a full one.
+ *
+ * A run asks for the files of one folder after another, so the records of a folder are kept
+ * together: one row per folder, read with one query when its first file is asked for and
+ * held until a file of another folder is. Changes to the records of the folder at hand are
+ * held too and written with one statement when the run moves on to another folder; writes
+ * are committed at least every second and by flush(). Memory holds one folder's records.
  */
 class ArchiveCatalog : public ArchiveAttributes
 {
@@ -44,15 +53,33 @@ public:
 
     /// True when the file changed since its attribute was cleared, or was never cleared.
     bool isSet(const QString &absolutePath, const Platform::FileStat &st) override;
+    bool isSet(const QString &folder, const QString &name, const Platform::FileStat &st) override;
     bool isSet(const QString &absolutePath);
     /// Clears the attribute for the state st (taken before the file was read for the backup).
     bool clear(const QString &absolutePath, const Platform::FileStat &st) override;
     /// Sets the attribute, so the next incremental backup takes the file.
     bool set(const QString &absolutePath) override;
-    /// Commits pending writes.
+    /// Writes and commits pending changes; the next look-up reads the catalog again.
     bool flush() override;
 
+    struct Record {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        qint64 ctimeNs = 0;
+    };
+    using Records = QHash<QByteArray, Record>;
+
 private:
+    /// Makes folder (system bytes, ending with '/') the one whose records are held.
+    bool useFolder(const QByteArray &folder);
+    bool readFolder(const QByteArray &folder, Records *records);
+    /// Writes the held changes (merged into what the catalog holds now).
+    bool writeBack();
+    bool change(const QString &absolutePath, const std::optional<Record> &record);
+    bool migrate();
+    bool commit();
     bool exec(const char *sql);
     bool prepare(sqlite3_stmt **stmt, const char *sql);
     bool beginWrite();
@@ -68,4 +95,12 @@ private:
     bool m_writing = false; ///< the open transaction may write
     QElapsedTimer m_transactionAge;
     QString m_error;
+
+    // The folder at hand: its records as this program sees them, and its changes not written yet.
+    bool m_folderLoaded = false;
+    QString m_folderText;
+    QByteArray m_folderBytes;
+    Records m_records;
+    QHash<QByteArray, std::optional<Record>> m_changes;
+    QElapsedTimer m_heldSince; ///< since the oldest change in m_changes
 };

@@ -18,8 +18,8 @@ class File
 public:
     enum Mode {
         Read,      ///< an existing file, for reading
-        Write,     ///< made or emptied, for the owner only
-        CreateNew, ///< made anew (never an existing file, never through a link), for the owner only
+        Write,     ///< made or emptied, for the owner only unless told otherwise
+        CreateNew, ///< made anew (never an existing file, never through a link), for the owner only unless told otherwise
     };
 
     File() = default;
@@ -27,9 +27,10 @@ public:
     File(const File &) = delete;
     File &operator=(const File &) = delete;
 
-    [[nodiscard]] bool open(const QString &path, Mode mode);
+    /// permissions: of a file made by Write or CreateNew (less the process's creation mask).
+    [[nodiscard]] bool open(const QString &path, Mode mode, uint permissions = 0600);
     /// Makes a new file beside target under a name nobody else uses ("<target>.trevalo-..."); path() tells it.
-    [[nodiscard]] bool createBeside(const QString &target);
+    [[nodiscard]] bool createBeside(const QString &target, uint permissions = 0600);
     const QString &path() const
     {
         return m_path;

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace Platform {
@@ -62,17 +63,42 @@ QString systemReason(int err);
 /// One entry of a folder.
 struct DirEntry {
     QString name;
-    FileStat stat;       ///< of the entry itself (a link is a link)
+    FileStat stat;       ///< of the entry itself (a link is a link); only its kind unless looked at
     FileStat::Kind kind; ///< what it is, a link to a file counting as a file
     bool isLink = false;
+    bool looked = false; ///< stat holds the entry's whole state, not only its kind
+};
+
+/// How closely listDirectory looks at the entries of a folder.
+enum class ListDetail {
+    Everything, ///< every entry's whole state
+    Files,      ///< the state of files and links; folders and other entries by their kind only
+    Kinds,      ///< the kind of each entry only, where the listing tells it (links are still looked at)
 };
 
 /**
  * The entries of a folder without "." and "..", in the order the system lists them. A link
  * to a folder is reported as Symlink (never followed); a link to a file as File with the
  * file's state. False with the system's reason (and errno) when the folder cannot be read.
+ * Each look at an entry is one system call, which a walk of many files pays per file; detail
+ * says which entries are worth it.
  */
-[[nodiscard]] bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error = nullptr);
+[[nodiscard]] bool listDirectory(const QString &dir,
+                                 std::vector<DirEntry> *entries,
+                                 QString *error = nullptr,
+                                 ListDetail detail = ListDetail::Everything);
+
+/**
+ * Lists dir and, with subfolders, every folder below it (never through a link), and hands
+ * each listing to visit on the calling thread: relPath is the folder below dir ("" for dir
+ * itself, else ending with '/'), the entries unsorted. The folders come in no particular
+ * order; the listing and the looks run on a second thread meanwhile, a few folders ahead at
+ * most. A folder that cannot be read is left out, with what lies below it.
+ */
+void walkFolders(const QString &dir,
+                 bool subfolders,
+                 ListDetail detail,
+                 const std::function<void(const QString &relPath, std::vector<DirEntry> &entries)> &visit);
 
 /**
  * Copies source to target with its permission bits and modification time (and owner when
@@ -95,6 +121,34 @@ bool canOpenForReading(const QString &path);
 QString makePrivateFolder(const QString &parent, const QString &prefix, QString *error = nullptr);
 /// Writes everything cached for the file system of path back to its medium.
 [[nodiscard]] bool syncFileSystem(const QString &path, QString *error = nullptr);
+
+/**
+ * Writes a file system's cache back to its medium while a run is still writing to it, so that
+ * the medium works while the run copies, and at the end makes sure that everything is there.
+ * begin() takes a handle of a folder on the file system; written() is told of what was written
+ * since, and once enough has gathered a second thread writes it back in the background.
+ * finish() waits for that thread, writes back the rest and reports every failure of writing
+ * back since begin() (the background's too). end() stops without writing back.
+ */
+class FileSystemSync
+{
+public:
+    FileSystemSync();
+    ~FileSystemSync();
+    FileSystemSync(const FileSystemSync &) = delete;
+    FileSystemSync &operator=(const FileSystemSync &) = delete;
+
+    [[nodiscard]] bool begin(const QString &folder);
+    bool isActive() const;
+    /// Bytes written to the file system (and one file's worth of metadata).
+    void written(qint64 bytes);
+    [[nodiscard]] bool finish(QString *error = nullptr);
+    void end();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
 
 /// The attributes that the Windows side keeps per file.
 struct FileAttributes {

@@ -168,6 +168,26 @@ private slots:
         QCOMPARE(readFile(incr + QStringLiteral("/Unter/Liste[1].txt")), QByteArray("geändert"));
     }
 
+    // Every permission bit and every size comes over, whether the copy is made with its bits
+    // at once or changed afterwards (bits the creation mask takes away, set-user-ID and the like).
+    void testCopiesKeepModesAndSizes()
+    {
+        const QList<QPair<uint, qint64>> files = {{0644, 0},       {0600, 1},         {0444, 4096},
+                                                  {0755, 300000},  {04755, 70000},    {02750, 5},
+                                                  {0777, 5 << 20}, {0666, (9 << 20) + 3}};
+        for (int i = 0; i < files.size(); ++i) {
+            QByteArray content(files[i].second, Qt::Uninitialized);
+            for (qint64 b = 0; b < content.size(); ++b)
+                content[b] = char((b * 31 + i) & 0xff);
+            const QString file = path(QStringLiteral("quelle/datei%1").arg(i));
+            writeFile(file, content);
+            QCOMPARE(::chmod(QFile::encodeName(file).constData(), files[i].first), 0);
+        }
+        TAuftrag &job = makeJob();
+        QCOMPARE(run(job), BackupRun::Outcome::Completed);
+        compareCopies(setFolder(QStringLiteral("B-T01")) + QStringLiteral("/root") + path(QStringLiteral("quelle")));
+    }
+
     void testCompressedSets()
     {
         makeSourceTree();
@@ -532,8 +552,9 @@ private slots:
         TAuftrag &job = makeJob();
         job.komprimieren = true;
         bool removed = false;
-        m_host.onProcessEvents = [&](ScriptedRunHost &) {
-            if (!removed)
+        // Once packing has begun (the count before it keeps the window alive too).
+        m_host.onProcessEvents = [&](ScriptedRunHost &host) {
+            if (!removed && host.progressLines.contains(QString::number(int(ProgressLine::Target)) + u':'))
                 removed = QFile::remove(path(QStringLiteral("quelle/b-weg.txt")));
         };
         BackupRun state(m_host, m_actions, *m_catalog);

@@ -158,6 +158,24 @@ private slots:
             QCOMPARE(QString::fromUtf8(names), expected.join(u'\n'));
         }
 
+        // Other readers still: 7-Zip tests every entry, bsdtar gives back every file's bytes.
+        if (!QStandardPaths::findExecutable(QStringLiteral("7z")).isEmpty()) {
+            QProcess sevenZip;
+            sevenZip.start(QStringLiteral("7z"), {QStringLiteral("t"), archive});
+            QVERIFY(sevenZip.waitForFinished(30000));
+            QVERIFY2(sevenZip.exitCode() == 0, sevenZip.readAllStandardOutput().constData());
+        }
+        if (!QStandardPaths::findExecutable(QStringLiteral("bsdtar")).isEmpty()) {
+            const QString unpacked = dir.filePath(QStringLiteral("bsdtar"));
+            QVERIFY(QDir().mkpath(unpacked));
+            QProcess bsdtar;
+            bsdtar.start(QStringLiteral("bsdtar"), {QStringLiteral("-xf"), archive, QStringLiteral("-C"), unpacked});
+            QVERIFY(bsdtar.waitForFinished(30000));
+            QVERIFY2(bsdtar.exitCode() == 0, bsdtar.readAllStandardError().constData());
+            for (const Source &s : sources)
+                QCOMPARE(readFile(unpacked + u'/' + s.name), s.bytes);
+        }
+
         QList<TZippedFile> entries;
         QVERIFY2(listArchive(archive, &entries, &error), qPrintable(error));
         QCOMPARE(entries.size(), sources.size());

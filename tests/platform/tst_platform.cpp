@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -109,6 +110,73 @@ private slots:
         QVERIFY(catalog.clear(file, before));
         QVERIFY(catalog.isSet(file));
         QVERIFY(catalog.flush());
+    }
+
+    // Records are kept per folder: a walk that goes from folder to folder and back, two
+    // programs clearing files of the same folder, and a catalog of the earlier row-per-file form.
+    void testArchiveCatalogFolders()
+    {
+        QTemporaryDir dir;
+        const QString catalogPath = dir.filePath(QStringLiteral("archive.sqlite"));
+        QStringList files;
+        for (const char *name : {"a/1.txt", "a/2.txt", "b/1.txt", "a/b/1.txt", "b/\xff.txt"}) {
+            const QString file = dir.filePath(Platform::decodePath(name));
+            QVERIFY(Platform::makePath(file.left(file.lastIndexOf(u'/'))));
+            QVERIFY(Platform::writeNewFile(file, name));
+            files << file;
+        }
+        {
+            ArchiveCatalog first;
+            ArchiveCatalog second;
+            QVERIFY(first.open(catalogPath));
+            QVERIFY(second.open(catalogPath));
+            // Back and forth between folders, and each program with its own files of "a": the
+            // second read "a" before the first wrote it, and keeps what the first wrote.
+            QVERIFY(second.isSet(files[1]));
+            QVERIFY(first.clear(files[0], Platform::statPath(files[0])));
+            QVERIFY(first.clear(files[2], Platform::statPath(files[2])));
+            QVERIFY(first.isSet(files[1]));
+            QVERIFY(!first.isSet(files[0]));
+            QVERIFY(first.clear(files[4], Platform::statPath(files[4])));
+            QVERIFY(first.flush());
+            QVERIFY(second.clear(files[1], Platform::statPath(files[1])));
+            QVERIFY(second.clear(files[3], Platform::statPath(files[3])));
+            QVERIFY(second.flush());
+            QVERIFY(first.set(files[2]));
+        }
+        ArchiveCatalog catalog;
+        QVERIFY(catalog.open(catalogPath));
+        QVERIFY(!catalog.isSet(files[0]));
+        QVERIFY(!catalog.isSet(files[1]));
+        QVERIFY(catalog.isSet(files[2]));
+        QVERIFY(!catalog.isSet(files[3]));
+        QVERIFY(!catalog.isSet(files[4]));
+        QVERIFY(catalog.isSet(dir.filePath(QStringLiteral("a/3.txt"))));
+
+        // The earlier form: its records are taken over, not lost.
+        const QString oldPath = dir.filePath(QStringLiteral("old.sqlite"));
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(oldPath).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db,
+                              "CREATE TABLE files (path TEXT PRIMARY KEY, dev INTEGER, ino INTEGER, size INTEGER,"
+                              " mtime INTEGER, ctime INTEGER) WITHOUT ROWID",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        for (const QString &file : std::as_const(files)) {
+            const Platform::FileStat st = Platform::statPath(file);
+            const QByteArray sql = "INSERT INTO files VALUES ('" + Platform::encodePath(file) + "', "
+                + QByteArray::number(st.device) + ", " + QByteArray::number(st.inode) + ", "
+                + QByteArray::number(st.size) + ", " + QByteArray::number(st.mtimeNs) + ", "
+                + QByteArray::number(st.ctimeNs) + ")";
+            QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        sqlite3_close(db);
+        ArchiveCatalog migrated;
+        QVERIFY2(migrated.open(oldPath), qPrintable(migrated.errorString()));
+        for (const QString &file : std::as_const(files))
+            QVERIFY2(!migrated.isSet(file), qPrintable(file));
+        writeFile(files[1], "geändert");
+        QVERIFY(migrated.isSet(files[1]));
     }
 
     void testDriveAndFreeSpaceOfTargetsNotMadeYet()

@@ -23,7 +23,7 @@ bool File::fail()
     return false;
 }
 
-bool File::open(const QString &path, Mode mode)
+bool File::open(const QString &path, Mode mode, uint permissions)
 {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -33,20 +33,20 @@ bool File::open(const QString &path, Mode mode)
         m_fd = openPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
         break;
     case Write:
-        m_fd = openPath(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
+        m_fd = openPath(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, permissions);
         break;
     case CreateNew:
-        m_fd = openPath(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
+        m_fd = openPath(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, permissions);
         break;
     }
     return m_fd >= 0 || fail();
 }
 
-bool File::createBeside(const QString &target)
+bool File::createBeside(const QString &target, uint permissions)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (open(target + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36),
-                 CreateNew))
+                 CreateNew, permissions))
             return true;
         if (m_error != EEXIST)
             return false;

@@ -4,9 +4,16 @@
 #include "platform/filesystem.h"
 #include "platform/linux/stat_linux.h"
 
+#include <QFile>
+
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <dirent.h>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,18 +22,44 @@ namespace Platform {
 
 namespace {
 
-// Between two keep-alive calls: small enough that a slow target never holds a window for long.
-constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kBufferSize = 256 * 1024;
+// Copies in the kernel are made in pieces that take about this long, so that keepAlive comes
+// often enough on a slow medium and a fast one is not held up by many small calls.
+constexpr qint64 kPieceTargetNs = 20'000'000;
+constexpr size_t kMinPiece = 256 * 1024;
+constexpr size_t kMaxPiece = 64 << 20;
 
-bool copyContent(int in, int out, const std::function<void()> &keepAlive)
+qint64 monotonicNs()
+{
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+/*
+ * Copies in to its end. size: what the file held when it was opened; once that much has come
+ * and a piece came short, the end is reached without asking again (a file growing meanwhile
+ * is changed, and its next backup takes it again).
+ */
+bool copyContent(int in, int out, qint64 size, const std::function<void()> &keepAlive)
 {
     bool useRange = true;
+    size_t piece = size > 0 && size < qint64(kMinPiece) ? size_t(size) + 1 : kMinPiece;
+    qint64 copied = 0;
     std::vector<char> buffer;
     for (;;) {
         if (useRange) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+            const qint64 started = monotonicNs();
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, piece, 0);
             if (n > 0) {
+                copied += n;
+                if (size_t(n) < piece && copied >= size)
+                    return true;
+                const qint64 took = monotonicNs() - started;
+                if (took < kPieceTargetNs / 4 && piece < kMaxPiece)
+                    piece *= 2;
+                else if (took > kPieceTargetNs * 2 && piece > kMinPiece)
+                    piece /= 2;
                 if (keepAlive)
                     keepAlive();
                 continue;
@@ -57,47 +90,292 @@ bool copyContent(int in, int out, const std::function<void()> &keepAlive)
     }
 }
 
+// The process's file creation mask as the system reports it; 077 (the strictest) when it does not.
+mode_t creationMask()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return mode_t(value);
+                }
+            }
+        }
+        return mode_t(077);
+    }();
+    return mask;
+}
+
 } // namespace
 
-bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error)
+namespace {
+
+/*
+ * A second thread for looking at the entries of large folders. The looks (one system call
+ * each) are most of the time a walk over many files takes, they need no lock of their own,
+ * and a machine has more than one core. One thread, made at the first use and kept for the
+ * life of the program; a caller finding it busy does all the work itself.
+ */
+class LookHelper
+{
+public:
+    static LookHelper &instance()
+    {
+        static LookHelper *helper = new LookHelper; // never destroyed: its thread may still wait at exit
+        return *helper;
+    }
+
+    /// Starts job on the helper thread; false (and nothing started) when another caller has it.
+    bool start(std::function<void()> job)
+    {
+        if (!m_use.try_lock())
+            return false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { loop(); });
+            m_job = std::move(job);
+            m_done = false;
+        }
+        m_wake.notify_one();
+        return true;
+    }
+
+    /// Waits for the job that start() began.
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_done; });
+        lock.unlock();
+        m_use.unlock();
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return bool(m_job); });
+            std::function<void()> job = std::move(m_job);
+            m_job = nullptr;
+            lock.unlock();
+            job();
+            lock.lock();
+            m_done = true;
+            m_finished.notify_one();
+        }
+    }
+
+    std::mutex m_use;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_finished;
+    std::function<void()> m_job;
+    bool m_done = true;
+    std::thread m_thread;
+};
+
+// Below this many looks a folder is not worth the hand-over.
+constexpr size_t kLooksToShare = 48;
+
+struct RawEntry {
+    const char *name = nullptr;
+    unsigned char type = DT_UNKNOWN;
+    bool look = false;
+    int result = 0; // of the look at the entry itself
+    struct stat sb;
+    int linkResult = -1; // of the look through a link
+    struct stat target;
+};
+
+// Looks at the entries of one read of the listing that need it (on two threads where many do),
+// then appends them to entries.
+void takeEntries(int fd, std::vector<RawEntry> &raw, std::vector<size_t> &looks, std::vector<DirEntry> *entries)
+{
+    looks.clear();
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i].look)
+            looks.push_back(i);
+    }
+    const auto lookAt = [&](size_t from, size_t to) {
+        for (size_t k = from; k < to; ++k) {
+            RawEntry &e = raw[looks[k]];
+            e.result = ::fstatat(fd, e.name, &e.sb, AT_SYMLINK_NOFOLLOW);
+            // A link to a file is saved as that file; links to folders are never walked into.
+            if (e.result == 0 && S_ISLNK(e.sb.st_mode))
+                e.linkResult = ::fstatat(fd, e.name, &e.target, 0);
+        }
+    };
+    const size_t half = looks.size() / 2;
+    if (looks.size() >= kLooksToShare && LookHelper::instance().start([&] { lookAt(0, half); })) {
+        lookAt(half, looks.size());
+        LookHelper::instance().wait();
+    } else {
+        lookAt(0, looks.size());
+    }
+
+    for (const RawEntry &r : raw) {
+        DirEntry e;
+        if (r.look) {
+            if (r.result != 0)
+                continue; // vanished since the listing
+            e.stat = toStat(r.sb);
+            e.looked = true;
+        } else {
+            switch (r.type) {
+            case DT_REG:
+                e.stat.kind = FileStat::File;
+                break;
+            case DT_DIR:
+                e.stat.kind = FileStat::Directory;
+                break;
+            default:
+                e.stat.kind = FileStat::Other;
+                break;
+            }
+        }
+        e.name = decodePath(r.name);
+        e.kind = e.stat.kind;
+        if (e.kind == FileStat::Symlink) {
+            e.isLink = true;
+            if (r.linkResult == 0 && S_ISREG(r.target.st_mode)) {
+                e.kind = FileStat::File;
+                e.stat = toStat(r.target);
+            }
+        }
+        entries->push_back(std::move(e));
+    }
+    raw.clear();
+}
+
+} // namespace
+
+bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error, ListDetail detail)
 {
     entries->clear();
     const int fd = openPath(dir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
-    DIR *d = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!d) {
+    if (fd < 0) {
         const int err = errno;
-        if (fd >= 0)
-            ::close(fd);
         if (error)
             *error = systemReason(err);
         errno = err;
         return false;
     }
-    const int dfd = ::dirfd(d);
-    while (struct dirent *de = ::readdir(d)) {
-        const char *n = de->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+    // The raw listing in large reads: one call brings hundreds of entries.
+    std::vector<RawEntry> raw;
+    std::vector<size_t> looks;
+    alignas(struct dirent64) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
             continue;
-        struct stat sb;
-        if (::fstatat(dfd, n, &sb, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // vanished since the listing
-        DirEntry e;
-        e.name = decodePath(n);
-        e.stat = toStat(sb);
-        e.kind = e.stat.kind;
-        if (e.kind == FileStat::Symlink) {
-            e.isLink = true;
-            struct stat target;
-            // A link to a file is saved as that file; links to folders are never walked into.
-            if (::fstatat(dfd, n, &target, 0) == 0 && S_ISREG(target.st_mode)) {
-                e.kind = FileStat::File;
-                e.stat = toStat(target);
-            }
+        if (got < 0) {
+            const int err = errno;
+            ::close(fd);
+            entries->clear();
+            if (error)
+                *error = systemReason(err);
+            errno = err;
+            return false;
         }
-        entries->push_back(std::move(e));
+        if (got == 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto *de = reinterpret_cast<const struct dirent64 *>(buffer + at);
+            at += de->d_reclen;
+            const char *n = de->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+                continue;
+            RawEntry e;
+            e.name = n;
+            e.type = de->d_type;
+            e.look = e.type == DT_UNKNOWN || e.type == DT_LNK || detail == ListDetail::Everything
+                || (detail == ListDetail::Files && e.type == DT_REG);
+            raw.push_back(e);
+        }
+        takeEntries(fd, raw, looks, entries);
     }
-    ::closedir(d);
+    ::close(fd);
     return true;
+}
+
+void walkFolders(const QString &dir,
+                 bool subfolders,
+                 ListDetail detail,
+                 const std::function<void(const QString &relPath, std::vector<DirEntry> &entries)> &visit)
+{
+    struct Listing {
+        QString relPath;
+        std::vector<DirEntry> entries;
+    };
+    // Enough to keep both threads busy; the memory of a few folders' listings.
+    constexpr size_t kAhead = 8;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Listing> ready;
+    bool done = false;
+    bool stop = false;
+
+    std::thread lister([&] {
+        std::vector<QString> pending{QString()};
+        while (!pending.empty()) {
+            Listing listing;
+            listing.relPath = std::move(pending.back());
+            pending.pop_back();
+            if (!listDirectory(dir + listing.relPath, &listing.entries, nullptr, detail))
+                continue;
+            if (subfolders) {
+                for (const DirEntry &e : listing.entries) {
+                    if (e.kind == FileStat::Directory)
+                        pending.push_back(listing.relPath + e.name + u'/');
+                }
+            }
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return stop || ready.size() < kAhead; });
+            if (stop)
+                break;
+            ready.push_back(std::move(listing));
+            changed.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        changed.notify_all();
+    });
+
+    // A visit that throws must not leave the lister waiting for room that never comes.
+    struct Joiner {
+        std::thread &thread;
+        std::mutex &mutex;
+        std::condition_variable &changed;
+        bool &stop;
+        ~Joiner()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            thread.join();
+        }
+    } joiner{lister, mutex, changed, stop};
+
+    for (;;) {
+        Listing listing;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return done || !ready.empty(); });
+            if (ready.empty())
+                return;
+            listing = std::move(ready.front());
+            ready.pop_front();
+            changed.notify_all();
+        }
+        visit(listing.relPath, listing.entries);
+    }
 }
 
 bool copyFile(const QString &source,
@@ -126,22 +404,26 @@ bool copyFile(const QString &source,
 
     // A file already in the target's place is replaced only by a complete copy: the copy is
     // made beside it and renamed over it, so a failure leaves the earlier copy as it was.
+    // Made with its permission bits where the creation mask lets them through: one call less.
+    const uint permissions = sb.st_mode & 0777;
     File out;
-    if (!out.open(target, File::CreateNew) && (out.error() != EEXIST || !out.createBeside(target))) {
+    if (!out.open(target, File::CreateNew, permissions)
+        && (out.error() != EEXIST || !out.createBeside(target, permissions))) {
         ::close(in);
         if (error)
             *error = out.errorString();
         return false;
     }
     int err = 0;
-    bool ok = copyContent(in, out.descriptor(), keepAlive);
+    bool ok = copyContent(in, out.descriptor(), sb.st_size, keepAlive);
     if (!ok)
         err = errno;
     if (ok) {
         const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
         if (::geteuid() == 0)
             (void)::fchown(out.descriptor(), sb.st_uid, sb.st_gid);
-        if (::fchmod(out.descriptor(), sb.st_mode & 07777) != 0 || ::futimens(out.descriptor(), times) != 0) {
+        const bool modeMade = (sb.st_mode & 07777) == (permissions & ~creationMask());
+        if ((!modeMade && ::fchmod(out.descriptor(), sb.st_mode & 07777) != 0) || ::futimens(out.descriptor(), times) != 0) {
             ok = false;
             err = errno;
         }
@@ -222,6 +504,116 @@ bool syncFileSystem(const QString &path, QString *error)
         *error = systemReason(errno);
     ::close(fd);
     return ok;
+}
+
+// Enough to be worth a pass of the medium; a file's metadata counts as this much data.
+constexpr qint64 kWritebackBatch = 32 << 20;
+constexpr qint64 kMetadataCost = 16 << 10;
+
+struct FileSystemSync::Private {
+    // Sampled when opened: a write-back failure after that moment is reported by syncfs on it.
+    int fd = -1;
+    // The background's own handle: its reports do not take the failures away from fd.
+    int backgroundFd = -1;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    qint64 pending = 0;
+    bool stop = false;
+
+    void loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stop || pending >= kWritebackBatch; });
+            if (stop)
+                return;
+            pending = 0;
+            lock.unlock();
+            (void)::syncfs(backgroundFd);
+            lock.lock();
+        }
+    }
+
+    void stopThread()
+    {
+        if (!thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        wake.notify_one();
+        thread.join();
+    }
+
+    void closeAll()
+    {
+        stopThread();
+        for (int *f : {&fd, &backgroundFd}) {
+            if (*f >= 0)
+                ::close(*f);
+            *f = -1;
+        }
+    }
+};
+
+FileSystemSync::FileSystemSync()
+    : d(std::make_unique<Private>())
+{
+}
+
+FileSystemSync::~FileSystemSync()
+{
+    d->closeAll();
+}
+
+bool FileSystemSync::begin(const QString &folder)
+{
+    d->closeAll();
+    d->fd = openPath(folder, O_RDONLY | O_DIRECTORY);
+    if (d->fd < 0)
+        return false;
+    d->backgroundFd = ::openat(d->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    d->pending = 0;
+    d->stop = false;
+    if (d->backgroundFd >= 0)
+        d->thread = std::thread([this] { d->loop(); });
+    return true;
+}
+
+bool FileSystemSync::isActive() const
+{
+    return d->fd >= 0;
+}
+
+void FileSystemSync::written(qint64 bytes)
+{
+    if (!d->thread.joinable())
+        return;
+    bool due;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->pending += bytes + kMetadataCost;
+        due = d->pending >= kWritebackBatch;
+    }
+    if (due)
+        d->wake.notify_one();
+}
+
+bool FileSystemSync::finish(QString *error)
+{
+    d->stopThread();
+    const bool ok = d->fd >= 0 && ::syncfs(d->fd) == 0;
+    if (!ok && error)
+        *error = systemReason(d->fd >= 0 ? errno : EBADF);
+    d->closeAll();
+    return ok;
+}
+
+void FileSystemSync::end()
+{
+    d->closeAll();
 }
 
 } // namespace Platform

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Measures how the restore window reads a backup folder against what a user would run instead:
-#   a copied set of 100,000 files   vs  find SET -type f | wc -l
+#   a copied set of 100,000 files   vs  find SET -type f | wc -l (and find -printf, which reads
+#                                       size, time and mode of each file as the window does)
 #   a zipped set of 100,000 entries vs  unzip -Z1 over every archive of the set
-# The sets are made once by `trevalo-cli run` from a generated tree (100,000 files of 0-4 KB in
-# 1,000 folders, the corpus "tiny" of run_bench.sh). bench/restorescan runs the window's own
-# "Neu Einlesen" (offscreen) and then ticks every set. Runs alternate (A B A B ...) after a
-# warm-up, all from the page cache; the table shows medians, the median of the per-round ratios,
-# the peak memory of restorescan, and, from restorescan itself, the time of the scan and of the
-# ticks and the window's longest pause in handling events during each.
+#   a copied set of 100,000 files in one folder (the worst case for the window's pauses)
+# The sets are made once by `trevalo-cli run` from generated trees (100,000 files of 0-4 KB in
+# 1,000 folders, the corpus "tiny" of run_bench.sh; and 100,000 small files in one folder).
+# bench/restorescan runs the window's own "Neu Einlesen" (offscreen), ticks every set and shows
+# the largest folder in the list. Runs alternate (A B A B ...) after a warm-up, all from the
+# page cache; the table shows medians, the median of the per-round ratios, the peak memory of
+# restorescan, and, from restorescan itself, the time of the scan, of the ticks and of showing
+# the largest folder, and the window's longest pause in handling events during scan and ticks.
 #
 # usage: bench/restore_scan.sh
 # environment: WORK (default /var/tmp/trevalo-bench), RUNS (default 5), BUILD_DIR (default ./build)
@@ -64,13 +67,13 @@ PY
 }
 
 # One set per mode, written by the engine into a backup folder of its own.
-make_set() { # mode compress
+make_set() { # mode compress corpus
     local target=$WORK/scan/$1
     [ -f "$target.done" ] && return
     rm -rf "$target" "$WORK/scan/jobs-$1"
     mkdir -p "$target" "$WORK/scan/jobs-$1/Scripts"
     printf '[Einstellungen]\r\nName=scan\r\nZiel=%s\r\nGesamtsicherung=1\r\nkomprimieren=%s\r\nproto=0\r\nStart_Meldung=0\r\nbackup_ok_anzeigen=0\r\nfehler_anzeigen=0\r\ntemp_pfad=%s\r\n[Verzeichnisse]\r\nVerz1=%s\r\n[SubDirs]\r\nSubDir1=1\r\n' \
-        "$target" "$2" "$WORK/tmp" "$WORK/corpus/tiny" > "$WORK/scan/jobs-$1/Scripts/0.scr"
+        "$target" "$2" "$WORK/tmp" "$WORK/corpus/$3" > "$WORK/scan/jobs-$1/Scripts/0.scr"
     echo "making the $1 set" >&2
     "$CLI" --scripts-folder "$WORK/scan/jobs-$1" run scan >/dev/null
     touch "$target.done"
@@ -85,18 +88,22 @@ measure() { # result-file command...
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 
 generate tiny 100000 1000 0 4096
-make_set copy 0
-make_set zip 1
+generate flat 100000 1 0 64
+make_set copy 0 tiny
+make_set zip 1 tiny
+make_set flat 0 flat
 
 results=()
 # set, the tool's name, the tool (SET stands for the set folder). "find -printf" reads what the window
 # shows of each file (size, date, mode), which "find -type f" does not.
-MODES=(copy copy zip)
-NAMES=("find SET -type f | wc -l" "find SET -type f -printf '%s %T@ %m'" "unzip -Z1 on every archive")
+MODES=(copy copy zip flat)
+NAMES=("find SET -type f | wc -l" "find SET -type f -printf '%s %T@ %m'" "unzip -Z1 on every archive"
+    "find SET -type f | wc -l")
 COMMANDS=(
     "find SET -type f | wc -l"
     "find SET -type f -printf '%s %T@ %m\\n' | wc -l"
     "find SET -type f -name Archive.zip -exec unzip -Z1 {} \\; | wc -l"
+    "find SET -type f | wc -l"
 )
 for n in "${!MODES[@]}"; do
     mode=${MODES[$n]}
@@ -123,12 +130,14 @@ for n in "${!MODES[@]}"; do
     scan_gap=$(cut -d' ' -f4 "$WORK/scan-$n-inner.txt" | sort -g | tail -n1)
     tick_ms=$(cut -d' ' -f5 "$WORK/scan-$n-inner.txt" | median)
     tick_gap=$(cut -d' ' -f6 "$WORK/scan-$n-inner.txt" | sort -g | tail -n1)
-    results+=("$(printf '| %-4s | %s / %s | %5.2f s | %s: %5.2f s | %5.2f | %5.1f MiB | %4s ms | %3s ms | %3s ms | %3s ms |' \
+    show_ms=$(cut -d' ' -f7 "$WORK/scan-$n-inner.txt" | median)
+    read -r _ _ _ _ _ _ _ show_rows <<< "$(tail -n1 "$WORK/scan-$n-inner.txt")"
+    results+=("$(printf '| %-4s | %s / %s | %5.2f s | %s: %5.2f s | %5.2f | %5.1f MiB | %4s ms | %3s ms | %3s ms | %3s ms | %s rows: %s ms |' \
         "$mode" "$records" "$others" "$t" "$other" "$o" "$r" "$(awk -v m="$m" 'BEGIN {print m / 1024}')" \
-        "$scan_ms" "$scan_gap" "$tick_ms" "$tick_gap")")
+        "$scan_ms" "$scan_gap" "$tick_ms" "$tick_gap" "$show_rows" "$show_ms")")
 done
 
 echo
-echo "| set | entries (window / tool) | restorescan | tool | ratio | peak | scan in the window | longest pause | tick all | longest pause |"
-echo "|-----|-------------------------|-------------|------|-------|------|--------------------|---------------|----------|---------------|"
+echo "| set | entries (window / tool) | restorescan | tool | ratio | peak | scan in the window | longest pause | tick all | longest pause | largest folder shown |"
+echo "|-----|-------------------------|-------------|------|-------|------|--------------------|---------------|----------|---------------|----------------------|"
 printf '%s\n' "${results[@]}"

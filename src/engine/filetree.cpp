@@ -32,14 +32,37 @@ bool globMatch(QStringView pattern, QStringView name)
 
 } // namespace
 
-bool listDirectory(const QString &dir, std::vector<Entry> *entries, QString *error, Platform::ListDetail detail)
+bool listDirectory(const QString &dir,
+                   std::vector<Entry> *entries,
+                   QString *error,
+                   Platform::ListDetail detail,
+                   const std::function<void()> &keepAlive)
 {
-    if (!Platform::listDirectory(dir, entries, error, detail))
+    if (!Platform::listDirectory(dir, entries, error, detail, keepAlive))
         return false;
-    std::sort(entries->begin(), entries->end(), [](const Entry &a, const Entry &b) {
+    const auto less = [](const Entry &a, const Entry &b) {
         const int c = a.name.compare(b.name, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a.name < b.name;
-    });
+    };
+    constexpr size_t kPiece = 4096;
+    const size_t n = entries->size();
+    if (!keepAlive || n <= 2 * kPiece) {
+        std::sort(entries->begin(), entries->end(), less);
+        return true;
+    }
+    // 100,000 names take longer to sort than a window may wait: pieces first, then merged, with its events
+    // handled in between.
+    const auto at = [entries](size_t i) { return entries->begin() + std::ptrdiff_t(i); };
+    for (size_t from = 0; from < n; from += kPiece) {
+        std::sort(at(from), at(std::min(from + kPiece, n)), less);
+        keepAlive();
+    }
+    for (size_t width = kPiece; width < n; width *= 2) {
+        for (size_t from = 0; from + width < n; from += 2 * width) {
+            std::inplace_merge(at(from), at(from + width), at(std::min(from + 2 * width, n)), less);
+            keepAlive();
+        }
+    }
     return true;
 }
 

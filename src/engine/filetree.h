@@ -18,12 +18,14 @@ using Entry = Platform::DirEntry;
  * The entries of a folder without "." and "..", in the order a case-insensitive file
  * system lists them. A link to a folder is reported as Symlink (never followed); a link to
  * a file as File. False with the system's reason when the folder cannot be read. detail: see
- * Platform::listDirectory.
+ * Platform::listDirectory. keepAlive, when given, is called every few hundred entries while
+ * they are read and sorted.
  */
 [[nodiscard]] bool listDirectory(const QString &dir,
                                  std::vector<Entry> *entries,
                                  QString *error = nullptr,
-                                 Platform::ListDetail detail = Platform::ListDetail::Everything);
+                                 Platform::ListDetail detail = Platform::ListDetail::Everything,
+                                 const std::function<void()> &keepAlive = {});
 
 /// The masks of a filter string: split at ';', empty pieces dropped, order kept.
 QStringList splitMasks(const QString &filter);

@@ -81,12 +81,14 @@ enum class ListDetail {
  * to a folder is reported as Symlink (never followed); a link to a file as File with the
  * file's state. False with the system's reason (and errno) when the folder cannot be read.
  * Each look at an entry is one system call, which a walk of many files pays per file; detail
- * says which entries are worth it.
+ * says which entries are worth it. keepAlive, when given, is called after every read of the
+ * listing (a few hundred entries; a folder may hold 100,000).
  */
 [[nodiscard]] bool listDirectory(const QString &dir,
                                  std::vector<DirEntry> *entries,
                                  QString *error = nullptr,
-                                 ListDetail detail = ListDetail::Everything);
+                                 ListDetail detail = ListDetail::Everything,
+                                 const std::function<void()> &keepAlive = {});
 
 /**
  * Lists dir and, with subfolders, every folder below it (never through a link), and hands

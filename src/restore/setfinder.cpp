@@ -176,7 +176,11 @@ public:
             return;
         std::vector<FileTree::Entry> entries;
         QString reason;
-        if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder, &entries, &reason)) {
+        if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder,
+                &entries,
+                &reason,
+                Platform::ListDetail::Everything,
+                [this] { keepAlive(); })) {
             // What the folder holds is unknown; a record of its own makes a restore of it report that.
             RestoreRecord r;
             r.node = parent;

@@ -63,6 +63,17 @@ void SetTreeView::mousePressEvent(QMouseEvent *event)
         emit toggleRequested(index);
 }
 
+void SetTreeView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second click on the image is a click too, not a request to open the folder.
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid() && event->button() == Qt::LeftButton && imageRect(index).contains(event->position().toPoint())) {
+        emit toggleRequested(index);
+        return;
+    }
+    QTreeView::mouseDoubleClickEvent(event);
+}
+
 void SetTreeView::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Space && currentIndex().isValid()) {

@@ -254,7 +254,11 @@ void takeEntries(int fd, std::vector<RawEntry> &raw, std::vector<size_t> &looks,
 
 } // namespace
 
-bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *error, ListDetail detail)
+bool listDirectory(const QString &dir,
+                   std::vector<DirEntry> *entries,
+                   QString *error,
+                   ListDetail detail,
+                   const std::function<void()> &keepAlive)
 {
     entries->clear();
     const int fd = openPath(dir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
@@ -298,6 +302,8 @@ bool listDirectory(const QString &dir, std::vector<DirEntry> *entries, QString *
             raw.push_back(e);
         }
         takeEntries(fd, raw, looks, entries);
+        if (keepAlive)
+            keepAlive();
     }
     ::close(fd);
     return true;

@@ -523,6 +523,33 @@ private slots:
         }
     }
 
+    // A folder of many files is listed in the order of a small one, and keeps its caller alive meanwhile.
+    void testLargeFolderListing()
+    {
+        const QString dir = path(QStringLiteral("viele"));
+        QVERIFY(QDir().mkpath(dir));
+        QStringList names;
+        for (int i = 0; i < 9000; ++i) {
+            // Mixed case and names equal without regard to case, in no order a file system would keep.
+            const QString name = QStringLiteral("%1datei-%2.txt").arg(i % 2 ? u'D' : u'd').arg((i * 7919) % 9000);
+            names.append(name);
+            QFile f(dir + u'/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+            const int c = a.compare(b, Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a < b;
+        });
+        std::vector<FileTree::Entry> entries;
+        int calls = 0;
+        QVERIFY(FileTree::listDirectory(dir, &entries, nullptr, [&calls] { ++calls; }));
+        QStringList listed;
+        for (const FileTree::Entry &e : entries)
+            listed.append(e.name);
+        QCOMPARE(listed, names);
+        QVERIFY2(calls >= 9, qPrintable(QString::number(calls)));
+    }
+
     void testOddEntriesDoNotHang()
     {
         writeFile(path(QStringLiteral("quelle/echt.txt")), "echt");

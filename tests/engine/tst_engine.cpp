@@ -542,7 +542,7 @@ private slots:
         });
         std::vector<FileTree::Entry> entries;
         int calls = 0;
-        QVERIFY(FileTree::listDirectory(dir, &entries, nullptr, [&calls] { ++calls; }));
+        QVERIFY(FileTree::listDirectory(dir, &entries, nullptr, Platform::ListDetail::Everything, [&calls] { ++calls; }));
         QStringList listed;
         for (const FileTree::Entry &e : entries)
             listed.append(e.name);

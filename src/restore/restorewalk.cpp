@@ -93,6 +93,13 @@ QString RestoreWalk::destinationFolder(const QString &savedPlace, const QString 
 
 RestoreWalk::Outcome RestoreWalk::run()
 {
+    // The archive kept open between its entries is closed on every way out: its medium may be ejected next.
+    struct ArchiveRelease {
+        ~ArchiveRelease()
+        {
+            releaseArchive();
+        }
+    } archiveRelease;
     restoredCount = skippedCount = failedCount = damagedCount = 0;
     failures.clear();
 
@@ -373,7 +380,6 @@ void RestoreWalk::failFolder(const QString &path, const QString &reason)
 
 void RestoreWalk::finish(const QString &message)
 {
-    releaseArchive();
     m_host.showMessage(message, kCaption);
     m_host.setProgressVisible(false);
 }

@@ -12,11 +12,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-
 namespace
 {
 
@@ -406,174 +401,6 @@ void Restorer::cancelled()
     fail(Result::Cancelled, QString());
 }
 
-/// One statement of the dump as the reading thread found it.
-struct ParsedStatement {
-    QList<QByteArray> lines;
-    qint64 total = 0; ///< bytes of the dump read when it ended
-    qsizetype lineCount = 0; ///< lines of the dump it took, with those between it and the one before
-    bool dropsTable = false;
-    QByteArray table; ///< the table a DROP TABLE names
-};
-
-/*
- * Reads the statements of the dump on a thread of its own, a bounded amount ahead of the
- * thread that sends them: the server works on one statement while the next ones are read and
- * taken apart. Stops (and waits for its thread) when destroyed.
- */
-class StatementReader
-{
-public:
-    explicit StatementReader(LineReader &reader)
-        : m_reader(reader)
-    {
-        m_thread = std::thread([this] { readAll(); });
-    }
-    ~StatementReader()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    StatementReader(const StatementReader &) = delete;
-    StatementReader &operator=(const StatementReader &) = delete;
-
-    /// The next statement; false after the last.
-    bool next(ParsedStatement *statement)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_done || !m_ready.empty(); });
-        if (m_ready.empty())
-            return false;
-        *statement = std::move(m_ready.front());
-        m_ready.pop_front();
-        m_bytesAhead -= statement->total - m_totalTaken;
-        m_totalTaken = statement->total;
-        m_changed.notify_all();
-        return true;
-    }
-
-private:
-    // Enough to keep the sender busy; a few MiB of the dump at most.
-    static constexpr qint64 kBytesAhead = 8 << 20;
-
-    bool push(ParsedStatement &&statement)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_stop || m_bytesAhead < kBytesAhead; });
-        if (m_stop)
-            return false;
-        m_bytesAhead += statement.total - m_totalEmitted;
-        m_totalEmitted = statement.total;
-        m_ready.push_back(std::move(statement));
-        m_changed.notify_all();
-        return true;
-    }
-
-    void readAll()
-    {
-        parse();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_done = true;
-        m_changed.notify_all();
-    }
-
-    void parse()
-    {
-        qint64 total = 0;
-        qsizetype lines = 0;
-        bool inInsert = false;
-        bool started = false; // the statement has a line that is not empty
-        // Stored objects stand between "DELIMITER ;;" and "DELIMITER ;": their bodies hold ";" at
-        // line ends, and their lines are taken as they are.
-        QByteArray delimiter = ";";
-        QList<QByteArray> statement;
-        QByteArray line;
-        qsizetype taken = 0;
-        const auto take = [&](ParsedStatement &&s) {
-            s.lines = std::move(statement);
-            s.total = total;
-            s.lineCount = lines;
-            statement.clear();
-            lines = 0;
-            return push(std::move(s));
-        };
-
-        while (m_reader.next(&line, &taken)) {
-            total += taken;
-            ++lines;
-            if (!started && line.startsWith("DELIMITER ")) {
-                delimiter = line.mid(10).trimmed();
-                if (delimiter.isEmpty())
-                    delimiter = ";";
-                statement.clear();
-                continue;
-            }
-            if (delimiter != ";") {
-                started = true;
-                if (line.endsWith(delimiter)) {
-                    line.chop(delimiter.size());
-                    statement.append(line);
-                    if (!take(ParsedStatement()))
-                        return;
-                    started = false;
-                } else {
-                    // A body's own CR LF line ends stay as they were.
-                    statement.append(m_reader.lastHadCr() ? line + '\r' : line);
-                }
-                continue;
-            }
-            if (line.isEmpty()) {
-                statement.append(QByteArray());
-                continue;
-            }
-            if (line.startsWith('#'))
-                continue;
-            if (!started)
-                inInsert = line.startsWith(kInsertInto);
-            started = true;
-            // Values are written raw between double quotes; the server's create statements are
-            // SQL already, and doubling their escapes would break them.
-            if (inInsert && line.contains('\\'))
-                line.replace("\\", "\\\\");
-            if (line.startsWith('"') && !statement.isEmpty())
-                statement.last() = "\r\n" + statement.last() + line;
-            else
-                statement.append(line);
-            if (!line.endsWith(';'))
-                continue;
-            ParsedStatement parsed;
-            if (line.startsWith(kDropTable)) {
-                qsizetype rest = 0;
-                QByteArray table = line.mid(kDropTable.size());
-                table.chop(1);
-                if (table.startsWith('`'))
-                    table = takeName(table, 0, &rest);
-                parsed.dropsTable = true;
-                parsed.table = table;
-            }
-            statement.last().chop(1);
-            if (!take(std::move(parsed)))
-                return;
-            inInsert = false;
-            started = false;
-        }
-    }
-
-    LineReader &m_reader;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<ParsedStatement> m_ready;
-    qint64 m_bytesAhead = 0;
-    qint64 m_totalEmitted = 0;
-    qint64 m_totalTaken = 0;
-    bool m_stop = false;
-    bool m_done = false;
-};
-
 void Restorer::restore(const QString &dumpPath)
 {
     LineReader reader;
@@ -583,19 +410,22 @@ void Restorer::restore(const QString &dumpPath)
     }
     const qint64 maximum = reader.size() / 1000;
     m_host.setGauge(2, 0, maximum);
+    qint64 total = 0;
     qsizetype counter = 0;
+    bool inInsert = false;
+    bool started = false; // the statement has a line that is not empty
+    // Stored objects stand between "DELIMITER ;;" and "DELIMITER ;": their bodies hold ";" at
+    // line ends, and their lines are taken as they are.
+    QByteArray delimiter = ";";
+    QList<QByteArray> statement;
+    QByteArray line;
+    qsizetype taken = 0;
     QString error;
-    StatementReader statements(reader);
-    ParsedStatement statement;
-    bool checkNow = true; // at the start and when a table begins, as at every tenth line
 
-    while (!m_stopped && !m_cancelConfirmed && statements.next(&statement)) {
-        // Every tenth line of the dump, as the lines go by.
-        const qsizetype before = counter;
-        counter += statement.lineCount;
-        if (checkNow || before / 10 != counter / 10) {
-            checkNow = false;
-            m_host.setGauge(2, statement.total / 1000, maximum);
+    while (!m_stopped && !m_cancelConfirmed && reader.next(&line, &taken)) {
+        total += taken;
+        if (counter % 10 == 0) {
+            m_host.setGauge(2, total / 1000, maximum);
             showItem(counter);
             m_host.processEvents();
             if (m_cancel.requested() && confirmCancel()) {
@@ -606,14 +436,63 @@ void Restorer::restore(const QString &dumpPath)
                 return;
             }
         }
-        if (statement.dropsTable) {
-            m_tableText = QStringLiteral("Datenbank: ") + m_name + QStringLiteral(" -> Tabelle: ")
-                + QString::fromUtf8(statement.table);
+        ++counter;
+        if (!started && line.startsWith("DELIMITER ")) {
+            delimiter = line.mid(10).trimmed();
+            if (delimiter.isEmpty())
+                delimiter = ";";
+            statement.clear();
+            continue;
+        }
+        if (delimiter != ";") {
+            started = true;
+            if (line.endsWith(delimiter)) {
+                line.chop(delimiter.size());
+                statement.append(line);
+                runStatement(statement);
+                statement.clear();
+                started = false;
+            } else {
+                // A body's own CR LF line ends stay as they were.
+                statement.append(reader.lastHadCr() ? line + '\r' : line);
+            }
+            continue;
+        }
+        if (line.isEmpty()) {
+            statement.append(QByteArray());
+            continue;
+        }
+        if (line.startsWith('#'))
+            continue;
+        if (!started)
+            inInsert = line.startsWith(kInsertInto);
+        started = true;
+        // Values are written raw between double quotes; the server's create statements are
+        // SQL already, and doubling their escapes would break them.
+        if (inInsert && line.contains('\\'))
+            line.replace("\\", "\\\\");
+        if (line.startsWith('"') && !statement.isEmpty())
+            statement.last() = "\r\n" + statement.last() + line;
+        else
+            statement.append(line);
+        if (!line.endsWith(';'))
+            continue;
+        if (line.startsWith(kDropTable)) {
+            qsizetype rest = 0;
+            QByteArray table = line.mid(kDropTable.size());
+            table.chop(1);
+            if (table.startsWith('`'))
+                table = takeName(table, 0, &rest);
+            m_tableText
+                = QStringLiteral("Datenbank: ") + m_name + QStringLiteral(" -> Tabelle: ") + QString::fromUtf8(table);
             counter = 0;
-            checkNow = true;
             showItem(0);
         }
-        runStatement(statement.lines);
+        statement.last().chop(1);
+        runStatement(statement);
+        statement.clear();
+        inInsert = false;
+        started = false;
     }
     if (m_cancelConfirmed) {
         cancelled();

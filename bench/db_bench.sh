@@ -143,6 +143,6 @@ echo
 echo "$ROWS rows, $RUNS alternating rounds, medians; peak memory = largest maximum resident set"
 echo "| step    | Trevalo    | tools      | ratio (median of rounds) | Trevalo peak | tools peak |"
 echo "|---------|------------|------------|--------------------------|--------------|------------|"
-report dump 1.0
-report restore 2.0
+report dump 0.7
+report restore 0.8
 echo "restored table checksum matches the source ($SOURCE_SUM)"

@@ -570,9 +570,14 @@ Report restoreDatabase(RunHost &host,
     const QString base = tempFolder.isEmpty() ? QDir::tempPath() : tempFolder;
     QTemporaryDir work(QDir(base).filePath(QStringLiteral("trevalo-restore-XXXXXX")));
     QString error;
+    bool extracted = false;
     if (!work.isValid()) {
         error = QStringLiteral("Der Ordner für temporäre Dateien kann nicht angelegt werden: ") + work.errorString();
-    } else if (extractEntry(findArchive(archivePath), work.path(), DatabaseDump::kDumpFileName, &error)) {
+    } else {
+        extracted = extractEntry(findArchive(archivePath), work.path(), DatabaseDump::kDumpFileName, &error);
+        releaseArchive(); // the archive's medium may be ejected next
+    }
+    if (extracted) {
         restorer.restore(QDir(work.path()).filePath(DatabaseDump::kDumpFileName));
         restorer.disconnect();
         return restorer.report();

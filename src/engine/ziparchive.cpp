@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <cerrno>
 #include <zip.h>
@@ -107,19 +108,69 @@ QString entryName(zip_t *za, zip_uint64_t index)
     return raw ? Platform::decodePath(raw) : QString();
 }
 
-// The first entry of that name. libzip's own lookup goes by the names it converted from code
-// page 437, so it would not find a name that is not UTF-8 by its bytes.
-zip_int64_t locateEntry(zip_t *za, const QString &name)
-{
-    const zip_int64_t count = zip_get_num_entries(za, 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (entryName(za, zip_uint64_t(i)) == name)
-            return i;
+/*
+ * The archive a restore reads from, kept open between the entries it extracts one after the
+ * other: opening it and finding an entry by name for each of a hundred entries would read its
+ * directory a hundred times. Kept per thread, and only while the file is the same one.
+ */
+struct OpenArchive {
+    QString path;
+    Platform::FileStat state;
+    zip_t *za = nullptr;
+    QHash<QString, zip_int64_t> index; // the first entry of each name
+
+    void release()
+    {
+        if (za)
+            zip_discard(za);
+        za = nullptr;
+        path.clear();
+        index.clear();
     }
-    return -1;
+    ~OpenArchive()
+    {
+        release();
+    }
+};
+
+thread_local OpenArchive t_archive;
+
+bool sameState(const Platform::FileStat &a, const Platform::FileStat &b)
+{
+    return a.exists() && a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtimeNs == b.mtimeNs
+        && a.ctimeNs == b.ctimeNs;
+}
+
+OpenArchive *openCached(const QString &archivePath, QString *error)
+{
+    const Platform::FileStat state = Platform::statPath(archivePath, true);
+    if (t_archive.za && t_archive.path == archivePath && sameState(state, t_archive.state))
+        return &t_archive;
+    t_archive.release();
+    zip_t *za = openForReading(archivePath, error);
+    if (!za)
+        return nullptr;
+    t_archive.za = za;
+    t_archive.path = archivePath;
+    t_archive.state = state;
+    const zip_int64_t count = zip_get_num_entries(za, 0);
+    t_archive.index.reserve(count);
+    // The first entry of a name counts; libzip's own lookup goes by names it converted from code
+    // page 437, so it would not find a name that is not UTF-8 by its bytes.
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const QString name = entryName(za, zip_uint64_t(i));
+        if (!t_archive.index.contains(name))
+            t_archive.index.insert(name, i);
+    }
+    return &t_archive;
 }
 
 } // namespace
+
+void releaseArchive()
+{
+    t_archive.release();
+}
 
 bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error)
 {
@@ -165,15 +216,15 @@ bool extractEntry(const QString &archivePath,
                 .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath)));
         return false;
     }
-    zip_t *za = openForReading(archivePath, error);
-    if (!za)
+    OpenArchive *archive = openCached(archivePath, error);
+    if (!archive)
         return false;
-    const zip_int64_t index = locateEntry(za, entryName);
+    zip_t *za = archive->za;
+    const zip_int64_t index = archive->index.value(entryName, -1);
     if (index < 0) {
         setError(error,
             QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
                 .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath)));
-        zip_discard(za);
         return false;
     }
     zip_stat_t st;
@@ -195,14 +246,14 @@ bool extractEntry(const QString &archivePath,
     Platform::File out;
     if (!out.createBeside(target)) {
         setError(error, QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2").arg(shown, out.errorString()));
-        zip_discard(za);
         return false;
     }
     const QString tempName = out.path();
     auto fail = [&](const QString &text) {
         (void)out.close();
         Platform::removeFile(tempName);
-        zip_discard(za);
+        // A damaged archive is read anew next time.
+        t_archive.release();
         setError(error, text);
         return false;
     };
@@ -210,7 +261,8 @@ bool extractEntry(const QString &archivePath,
     zip_file_t *zf = zip_fopen_index(za, zip_uint64_t(index), 0);
     if (!zf)
         return fail(archiveReadError(archivePath, QString::fromLocal8Bit(zip_strerror(za))));
-    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    // Small entries need no large buffer; the buffer of a thread is kept for the next entry.
+    thread_local QByteArray buffer(256 * 1024, Qt::Uninitialized);
     QElapsedTimer sinceKeepAlive;
     sinceKeepAlive.start();
     for (;;) {
@@ -236,7 +288,6 @@ bool extractEntry(const QString &archivePath,
 
     if (!out.setModeAndTime(mode, mtime * 1000000000LL) || !out.close())
         return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2").arg(shown, out.errorString()));
-    zip_discard(za);
     // The rename replaces an existing file (also a read-only one) in one step.
     if (Platform::renamePath(tempName, target) != 0) {
         const int err = errno;

@@ -90,6 +90,9 @@ struct ZipResult {
  */
 [[nodiscard]] bool listArchive(const QString &archivePath, QList<TZippedFile> *entries, QString *error);
 
+/// Closes the archive that extractEntry keeps open on this thread between the entries of one archive.
+void releaseArchive();
+
 /// True for a plain file name that stays inside any folder it is written to: not empty, not "." or "..",
 /// no "/" or NUL (on Windows also no "\\" or drive colon; elsewhere a backslash is a name character).
 bool isSafeEntryName(const QString &name);

@@ -9,6 +9,7 @@
 #include "restore/restoremodel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -17,6 +18,7 @@ namespace
 {
 
 const QString kCaption = QStringLiteral("Wiederherstellen von Daten");
+constexpr qint64 kEventIntervalMs = 20;
 
 // A path as the messages show it: native separators, bytes that are no text as "\xNN".
 QString native(const QString &path)
@@ -91,6 +93,13 @@ QString RestoreWalk::destinationFolder(const QString &savedPlace, const QString 
 
 RestoreWalk::Outcome RestoreWalk::run()
 {
+    // The archive kept open between its entries is closed on every way out: its medium may be ejected next.
+    struct ArchiveRelease {
+        ~ArchiveRelease()
+        {
+            releaseArchive();
+        }
+    } archiveRelease;
     restoredCount = skippedCount = failedCount = damagedCount = 0;
     failures.clear();
 
@@ -127,6 +136,8 @@ RestoreWalk::Outcome RestoreWalk::run()
     m_host.setGauge(2, 0, total);
     m_host.setProgressVisible(true);
     m_overwriteAll = false;
+    m_madeFolder.clear();
+    QElapsedTimer sinceEvents;
 
     qint64 done = 0;
     const auto &records = m_model.records();
@@ -136,7 +147,11 @@ RestoreWalk::Outcome RestoreWalk::run()
             if (!restoreRecord(*it, ++done, total, &cancelled) && cancelled)
                 return Outcome::Cancelled;
         }
-        m_host.processEvents();
+        // Often enough for a live window and its cancel button, not after every one of many small files.
+        if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEventIntervalMs) {
+            m_host.processEvents();
+            sinceEvents.start();
+        }
         if (m_cancel.requested()) {
             Question q;
             q.text = QStringLiteral("Möchten Sie den Wiederherstellungsvorgang wirklich abbrechen?");
@@ -296,14 +311,16 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             break;
         }
     }
-    // The folder is made even for a skipped file, as a restore of its folder would.
-    if (!Platform::makePath(destFolder)) {
+    // The folder is made even for a skipped file, as a restore of its folder would; once for the
+    // files of one folder that come one after the other.
+    if (destFolder != m_madeFolder && !Platform::makePath(destFolder)) {
         const int err = errno;
         fail(dest,
             QStringLiteral("Der Ordner %1 kann nicht angelegt werden: %2")
                 .arg(native(destFolder), Platform::systemReason(err)));
         return false;
     }
+    m_madeFolder = destFolder;
     if (existing.exists() && !replace) {
         ++skippedCount;
         return true;

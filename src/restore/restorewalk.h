@@ -111,4 +111,5 @@ private:
     QString m_jobName;
     QString m_resolvedFolder; ///< the restore folder of the running walk, absolute, ending with '/'; or empty
     bool m_overwriteAll = false;
+    QString m_madeFolder; ///< the destination folder made for the record before, if any
 };

@@ -373,6 +373,31 @@ private slots:
             QVERIFY(!error.isEmpty());
         }
     }
+
+    // Entries of one archive come one after the other from the archive kept open; an archive
+    // made anew under the same name is read anew.
+    void testExtractionFollowsAReplacedArchive()
+    {
+        QTemporaryDir dir;
+        const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+        const QString out = dir.filePath(QStringLiteral("ziel"));
+        QVERIFY(QDir().mkpath(out));
+        QString error;
+        for (const QByteArray &content : {QByteArray("erste Fassung"), QByteArray("zweite, längere Fassung")}) {
+            QStringList files;
+            for (const char *name : {"a.txt", "b.txt"}) {
+                files << dir.filePath(QStringLiteral("quelle/") + QLatin1String(name));
+                QVERIFY(writeFile(files.last(), content + name));
+            }
+            QVERIFY(zipFiles(archive, files, {}, &error));
+            for (const char *name : {"a.txt", "b.txt"}) {
+                QVERIFY2(extractEntry(archive, out, QLatin1String(name), &error), qPrintable(error));
+                QCOMPARE(readFile(out + u'/' + QLatin1String(name)), content + name);
+            }
+            QVERIFY(!extractEntry(archive, out, QStringLiteral("c.txt"), &error));
+        }
+        releaseArchive();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestZipArchive)

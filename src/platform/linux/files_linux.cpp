@@ -426,7 +426,8 @@ bool copyFile(const QString &source,
         err = errno;
     if (ok) {
         const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
-        if (::geteuid() == 0)
+        static const bool asRoot = ::geteuid() == 0;
+        if (asRoot)
             (void)::fchown(out.descriptor(), sb.st_uid, sb.st_gid);
         const bool modeMade = (sb.st_mode & 07777) == (permissions & ~creationMask());
         if ((!modeMade && ::fchmod(out.descriptor(), sb.st_mode & 07777) != 0) || ::futimens(out.descriptor(), times) != 0) {

@@ -153,6 +153,13 @@ private:
     void runStatement(QList<QByteArray> &lines);
     void addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt);
     void flushBatch();
+    void settle();
+    void finishBatches()
+    {
+        flushBatch();
+        settle();
+    }
+    void batchDone(const QList<QByteArray> &statements, bool ok, const QString &error);
     bool execute(const QByteArray &sql, QString *error);
     bool executeReported(const QByteArray &sql, const QByteArray &firstLine);
     void reportFailure(const QByteArray &firstLine, const QString &message);
@@ -172,6 +179,9 @@ private:
     QByteArray m_batch;
     QList<QByteArray> m_batchStatements;
     qsizetype m_batchLimit = kBatchLimit;
+    // The batch the server runs while the next one is read from the dump. Its answer is read
+    // before anything else is sent, so a refused batch is taken apart before later statements run.
+    QList<QByteArray> m_sentStatements;
 };
 
 bool Restorer::connect(const Access &access)
@@ -270,6 +280,7 @@ bool Restorer::executeReported(const QByteArray &sql, const QByteArray &firstLin
 
 void Restorer::flushBatch()
 {
+    settle();
     if (m_batchStatements.isEmpty())
         return;
     const QList<QByteArray> statements = std::move(m_batchStatements);
@@ -277,12 +288,33 @@ void Restorer::flushBatch()
     m_batchStatements.clear();
     m_batch.clear();
     m_batchTable.clear();
+    if (m_stopped)
+        return;
     if (statements.size() == 1) {
         executeReported(statements.first(), statements.first());
         return;
     }
-    QString error;
-    if (execute(batch, &error)) {
+    if (!m_db.wire().sendQuery(batch)) {
+        batchDone(statements, false, m_db.wire().errorString());
+        return;
+    }
+    m_sentStatements = statements;
+}
+
+void Restorer::settle()
+{
+    if (m_sentStatements.isEmpty())
+        return;
+    const QList<QByteArray> statements = std::move(m_sentStatements);
+    m_sentStatements.clear();
+    MySqlWire &wire = m_db.wire();
+    const bool ok = wire.readAnswer() && (!wire.resultPending() || wire.discardResult());
+    batchDone(statements, ok, ok ? QString() : wire.errorString());
+}
+
+void Restorer::batchDone(const QList<QByteArray> &statements, bool ok, const QString &error)
+{
+    if (ok) {
         m_report.statements += int(statements.size());
         return;
     }
@@ -344,7 +376,7 @@ void Restorer::runStatement(QList<QByteArray> &lines)
             return;
         }
     }
-    flushBatch();
+    finishBatches();
     if (m_stopped)
         return;
 
@@ -429,7 +461,7 @@ void Restorer::restore(const QString &dumpPath)
             showItem(counter);
             m_host.processEvents();
             if (m_cancel.requested() && confirmCancel()) {
-                flushBatch();
+                finishBatches();
                 if (!m_cancelConfirmed)
                     execute("COMMIT", &error);
                 cancelled();
@@ -499,7 +531,7 @@ void Restorer::restore(const QString &dumpPath)
         return;
     }
     if (!m_stopped) {
-        flushBatch();
+        finishBatches();
         if (!m_stopped && !execute("COMMIT", &error)) {
             reportFailure("COMMIT", error);
             fail(Result::ConnectionLost, error);

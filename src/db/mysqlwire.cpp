@@ -191,7 +191,8 @@ struct MySqlWire::Private {
     bool checkCancel = true; // off while saying goodbye
     bool cancelled = false; // the cancel check ended the last wait
 
-    enum class State { Closed, Idle, Rows };
+    // Answer: a statement went out with sendQuery and its answer is not read yet.
+    enum class State { Closed, Idle, Answer, Rows };
     State state = State::Closed;
     QList<MySqlColumn> columns;
     bool moreResults = false;
@@ -428,7 +429,7 @@ struct MySqlWire::Private {
     {
         if (state == State::Closed)
             return setClientError(MySqlClientError::ServerGone), false;
-        if (state == State::Rows)
+        if (state == State::Rows || state == State::Answer)
             return setClientError(MySqlClientError::CommandsOutOfSync), false;
         cancelled = false;
         errorCode = 0;
@@ -954,10 +955,11 @@ void MySqlWire::setCancelCheck(std::function<bool()> check)
 
 bool MySqlWire::query(const QByteArray &sql, bool *hasResult)
 {
-    bool dummy = false;
-    if (!hasResult)
-        hasResult = &dummy;
-    *hasResult = false;
+    return sendQuery(sql) && readAnswer(hasResult);
+}
+
+bool MySqlWire::sendQuery(const QByteArray &sql)
+{
     if (!d->startCommand())
         return false;
     d->affectedRows = d->insertId = 0;
@@ -966,6 +968,24 @@ bool MySqlWire::query(const QByteArray &sql, bool *hasResult)
     packet.append(ComQuery).append(sql);
     if (!d->writePacket(packet))
         return false;
+    d->state = Private::State::Answer;
+    return true;
+}
+
+bool MySqlWire::answerPending() const
+{
+    return d->state == Private::State::Answer;
+}
+
+bool MySqlWire::readAnswer(bool *hasResult)
+{
+    bool dummy = false;
+    if (!hasResult)
+        hasResult = &dummy;
+    *hasResult = false;
+    if (d->state != Private::State::Answer)
+        return d->setClientError(MySqlClientError::CommandsOutOfSync), false;
+    d->state = Private::State::Idle;
     if (!d->readResultHead(hasResult))
         return false;
     // We ask for one result per statement; should a server still send more, keep the stream in step.

@@ -107,6 +107,14 @@ public:
      * insertId() are set. Error 2014 while an earlier result is still being read.
      */
     bool query(const QByteArray &sql, bool *hasResult);
+    /**
+     * query() in two halves, so that the caller can work while the server runs the statement:
+     * sendQuery() writes it, readAnswer() waits for its answer. No other command may be sent
+     * in between (error 2014).
+     */
+    bool sendQuery(const QByteArray &sql);
+    bool readAnswer(bool *hasResult = nullptr);
+    bool answerPending() const;
     bool resultPending() const;
     const QList<MySqlColumn> &columns() const;
     /// The next row into *row; *atEnd true (and row untouched) after the last one.

@@ -70,10 +70,11 @@ namespace
         return !place.isEmpty() && isSeparator(place.back()) && path == place + name;
     }
 
+    // Sizes and dates of copied files are neither listed nor needed here: read by name only.
     bool scan(RestoreModel *model, const QString &folder, const QString &job)
     {
         QString error;
-        if (!scanBackupFolder(model, folder, job, nullptr, &error)) {
+        if (!scanBackupFolder(model, folder, job, nullptr, &error, nullptr, false)) {
             refuse(error);
             return false;
         }

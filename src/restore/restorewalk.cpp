@@ -284,12 +284,16 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
     const Platform::FileStat existing = Platform::statPath(dest);
     bool replace = existing.exists();
     if (existing.exists() && !m_overwriteAll) {
+        QDateTime savedDate = record.date;
+        if (!savedDate.isValid()) // read without details
+            savedDate = QDateTime::fromMSecsSinceEpoch(
+                Platform::statPath(sourceFolder + record.name).mtimeNs / 1000000, Qt::UTC);
         Question q;
         q.text = QStringLiteral("Die Datei: \r\r   ") + native(dest) + QStringLiteral("\r\r")
             + QStringLiteral("   Datum: ")
             + GermanFormat::dateTimeValue(QDateTime::fromMSecsSinceEpoch(existing.mtimeNs / 1000000))
             + QStringLiteral("\r\r") + QStringLiteral("existiert bereits. Soll Sie mit der Datei der Datensicherung:")
-            + QStringLiteral("\r\r") + QStringLiteral("   Datum: ") + GermanFormat::dateTimeValue(record.date.toLocalTime())
+            + QStringLiteral("\r\r") + QStringLiteral("   Datum: ") + GermanFormat::dateTimeValue(savedDate.toLocalTime())
             + QStringLiteral("\r\r") + QStringLiteral("überschrieben werden?");
         q.icon = Icon::Warning;
         q.buttons = Answer::Yes | Answer::No | Answer::Cancel | Answer::All;

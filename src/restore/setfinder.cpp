@@ -138,9 +138,10 @@ QString levelOneText(const QString &name)
 class Scanner
 {
 public:
-    Scanner(RestoreModel &model, ScanProgress &progress)
+    Scanner(RestoreModel &model, ScanProgress &progress, bool fileDetails)
         : m_model(model)
         , m_progress(progress)
+        , m_detail(fileDetails ? Platform::ListDetail::Everything : Platform::ListDetail::Kinds)
     {
         m_sinceKeepAlive.start();
     }
@@ -179,7 +180,7 @@ public:
         if (!FileTree::listDirectory(m_model.backupFolder() + relativeFolder,
                 &entries,
                 &reason,
-                Platform::ListDetail::Everything,
+                m_detail,
                 [this] { keepAlive(); })) {
             // What the folder holds is unknown; a record of its own makes a restore of it report that.
             RestoreRecord r;
@@ -283,6 +284,7 @@ private:
 
     RestoreModel &m_model;
     ScanProgress &m_progress;
+    const Platform::ListDetail m_detail;
     QHash<QDate, QDateTime> m_days;
     QElapsedTimer m_sinceKeepAlive;
     bool m_stopped = false;
@@ -296,7 +298,8 @@ bool scanBackupFolder(RestoreModel *model,
     const QString &jobFilter,
     ScanProgress *progress,
     QString *error,
-    bool *cancelled)
+    bool *cancelled,
+    bool fileDetails)
 {
     ScanProgress &show = progress ? *progress : s_silent;
     if (cancelled)
@@ -313,7 +316,7 @@ bool scanBackupFolder(RestoreModel *model,
                          .arg(Platform::displayPath(QDir::toNativeSeparators(backupFolder)), reason);
         return false;
     }
-    Scanner scanner(*model, show);
+    Scanner scanner(*model, show, fileDetails);
     for (const FileTree::Entry &e : entries) {
         if (scanner.keepAlive())
             break;

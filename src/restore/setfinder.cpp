@@ -235,7 +235,7 @@ private:
         r.node = index;
         r.relativeFolder = node.relativeFolder;
         r.folder = true;
-        r.date = fromNs(e.stat.mtimeNs);
+        r.date = statDate(e);
         r.mode = e.stat.mode;
         m_model.addRecord(r);
     }
@@ -254,7 +254,7 @@ private:
             if (!listArchive(m_model.backupFolder() + relativeFolder + e.name, &entries, &error)) {
                 // A damaged archive is a part of the set whose files cannot come back; it is listed as such.
                 r.name = e.name;
-                r.date = fromNs(e.stat.mtimeNs);
+                r.date = statDate(e);
                 r.damage = error;
                 m_model.addRecord(r);
                 return;
@@ -268,9 +268,15 @@ private:
             return;
         }
         r.name = e.name;
-        r.date = fromNs(e.stat.mtimeNs);
+        r.date = statDate(e);
         r.size = e.stat.size;
         m_model.addRecord(std::move(r));
+    }
+
+    // Without details the entry carries no time: the date stays unknown rather than 1970.
+    QDateTime statDate(const FileTree::Entry &e) const
+    {
+        return m_detail == Platform::ListDetail::Everything ? fromNs(e.stat.mtimeNs) : QDateTime();
     }
 
     // The local start of a day, made once per day: archives date their many entries by the day.

@@ -776,6 +776,31 @@ private slots:
         QVERIFY(!host.progressVisible);
     }
 
+    // A set read by name only (as the command line reads it) still dates the saved file in the question.
+    void testOverwriteQuestionWithoutDetails()
+    {
+        makeBackupFolder();
+        const QString saved = path(QStringLiteral("medium/B-T01071227-Lager/C/x.txt"));
+        setMtime(saved, QDateTime(QDate(2007, 12, 27), QTime(18, 30)).toSecsSinceEpoch());
+        const QString dest = path(QStringLiteral("ziel/C/x.txt"));
+        writeFile(dest, "alt");
+        setMtime(dest, QDateTime(QDate(2008, 2, 3), QTime(4, 5, 6)).toSecsSinceEpoch());
+
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QStringLiteral("Lager"), nullptr, nullptr, nullptr, false));
+        model.toggleNode(model.topLevel().first());
+        ScriptedRunHost host;
+        host.answers = { Answer::Yes };
+        RestoreWalk walk(model, host);
+        walk.setRestoreFolder(true, path(QStringLiteral("ziel")));
+        QCOMPARE(walk.run(), RestoreWalk::Outcome::Completed);
+        QCOMPARE(host.questions.size(), 1);
+        QVERIFY2(host.questions.first().text.contains(
+                     QStringLiteral("Datensicherung:\r\r   Datum: 27.12.2007 18:30:00\r\r")),
+            qPrintable(host.questions.first().text));
+        QCOMPARE(readFile(dest), QByteArray("x"));
+    }
+
     // Archives and folder names come from the medium; none of them may steer a write outside the destination.
     void testHostileArchive()
     {

@@ -5,6 +5,7 @@
 #include "platform/textcodec.h"
 #include "testutil.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +192,59 @@ private slots:
         QCOMPARE(Platform::withTrailingSeparator(QStringLiteral("/a")), QStringLiteral("/a/"));
         QCOMPARE(Platform::withTrailingSeparator(QStringLiteral("/a/")), QStringLiteral("/a/"));
         QVERIFY(Platform::systemTempFolder().endsWith(u'/'));
+    }
+
+    // A copy shows under its name only complete: a full disk leaves the old file or nothing, and no stray names.
+    void testCopyIsNamedOnlyWhenComplete_data()
+    {
+        QTest::addColumn<Platform::NewCopy>("newCopy");
+        QTest::addColumn<QByteArray>("old");
+        QTest::addColumn<int>("size");
+        const QByteArray none;
+        for (const Platform::NewCopy c : {Platform::NewCopy::Direct, Platform::NewCopy::WhenComplete}) {
+            const char *how = c == Platform::NewCopy::Direct ? "direct" : "when complete";
+            QTest::addRow("%s, new", how) << c << none << 5000;
+            QTest::addRow("%s, replaced", how) << c << QByteArray("alt") << 5000;
+            QTest::addRow("%s, new, disk full", how) << c << none << 3 * 1024 * 1024;
+            QTest::addRow("%s, replaced, disk full", how) << c << QByteArray("alt") << 3 * 1024 * 1024;
+        }
+    }
+
+    void testCopyIsNamedOnlyWhenComplete()
+    {
+        QFETCH(Platform::NewCopy, newCopy);
+        QFETCH(QByteArray, old);
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const QString mountDir = dir.filePath(QStringLiteral("medium"));
+        TestUtil::TmpfsMount mount(mountDir, QStringLiteral("size=2m"));
+        REQUIRE_MOUNT(mount);
+        const QString source = dir.filePath(QStringLiteral("quelle.bin"));
+        QByteArray bytes(size, 'q');
+        QVERIFY(writeFile(source, bytes));
+        QVERIFY(::chmod(source.toLocal8Bit().constData(), 0640) == 0);
+        TestUtil::setMtime(source, 1200000000);
+        const QString target = mountDir + QStringLiteral("/ziel.bin");
+        if (!old.isEmpty())
+            QVERIFY(writeFile(target, old));
+
+        QString error;
+        const bool ok = Platform::copyFile(source, target, {}, nullptr, &error, newCopy);
+        const bool fits = size < 2 * 1024 * 1024;
+        QCOMPARE(ok, fits);
+        const QStringList left = QDir(mountDir).entryList(QDir::Files | QDir::Hidden);
+        if (ok) {
+            QCOMPARE(left, QStringList{QStringLiteral("ziel.bin")});
+            QCOMPARE(TestUtil::readFile(target), bytes);
+            const Platform::FileStat st = Platform::statPath(target, false);
+            QCOMPARE(st.mode & 07777, 0640u);
+            QCOMPARE(st.mtimeNs, 1200000000 * qint64(1000000000));
+        } else {
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(left, old.isEmpty() ? QStringList() : QStringList{QStringLiteral("ziel.bin")});
+            if (!old.isEmpty())
+                QCOMPARE(TestUtil::readFile(target), old);
+        }
     }
 };
 

@@ -96,10 +96,9 @@ bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,
-              QString *error,
-              Platform::NewCopy newCopy)
+              QString *error)
 {
-    return Platform::copyFile(source, target, keepAlive, sourceStat, error, newCopy);
+    return Platform::copyFile(source, target, keepAlive, sourceStat, error);
 }
 
 } // namespace FileTree

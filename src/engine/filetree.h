@@ -51,14 +51,12 @@ QList<Mask> compileMasks(const QStringList &masks);
  * keepAlive is called after every 256 KiB. A file already at target is replaced only by the
  * complete copy; on failure nothing is left under the target's name but what was there
  * before, and *error holds the system's reason. Paths of any length and names of any bytes.
- * *sourceStat receives the state of the source when it was opened. A new copy shows under
- * its name only when complete where the file system allows, elsewhere as newCopy says.
+ * *sourceStat receives the state of the source when it was opened.
  */
 [[nodiscard]] bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,
-              QString *error,
-              Platform::NewCopy newCopy = Platform::NewCopy::Direct);
+              QString *error);
 
 } // namespace FileTree

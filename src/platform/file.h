@@ -31,10 +31,6 @@ public:
     [[nodiscard]] bool open(const QString &path, Mode mode, uint permissions = 0600);
     /// Makes a new file beside target under a name nobody else uses ("<target>.trevalo-..."); path() tells it.
     [[nodiscard]] bool createBeside(const QString &target, uint permissions = 0600);
-    /// Makes a file without a name in folder, for writing; false where the file system cannot.
-    [[nodiscard]] bool createUnnamed(const QString &folder, uint permissions = 0600);
-    /// Names the file made by createUnnamed target, or (beside) a name of its own beside target; path() tells it.
-    [[nodiscard]] bool linkAs(const QString &target, bool beside = false);
     const QString &path() const
     {
         return m_path;

@@ -53,8 +53,6 @@ int removeFile(const QString &path);
 int changeMode(const QString &path, uint mode);
 int removeDirectory(const QString &path);
 int renamePath(const QString &from, const QString &to);
-/// Gives the open file fd (one made without a name) the name to; fails with EEXIST when to is taken.
-int linkOpenFile(int fd, const QString &to);
 /// Looks at path itself (follow false) or at what a link points to (follow true).
 FileStat statPath(const QString &path, bool follow);
 /// Creates path and its missing parents. False with errno set when a part cannot be made or is no folder.
@@ -104,25 +102,16 @@ void walkFolders(const QString &dir,
                  ListDetail detail,
                  const std::function<void(const QString &relPath, std::vector<DirEntry> &entries)> &visit);
 
-/// Where a file system cannot make a file without a name, how a new copy is named.
-enum class NewCopy {
-    Direct,      ///< made under its name (a crash can leave it partial there)
-    WhenComplete ///< made under a name of its own beside it and renamed into place
-};
-
 /**
  * Copies source to target with its permission bits and modification time (and owner when
  * running as root); keepAlive after every 256 KiB. A file at target is replaced only by the
- * complete copy. Where the file system allows, the copy is made without a name and named
- * only once complete; elsewhere newCopy says how a copy where nothing stood is made.
- * *sourceStat: the source as it was opened.
+ * complete copy. *sourceStat: the source as it was opened.
  */
 [[nodiscard]] bool copyFile(const QString &source,
                             const QString &target,
                             const std::function<void()> &keepAlive,
                             FileStat *sourceStat,
-                            QString *error,
-                            NewCopy newCopy = NewCopy::Direct);
+                            QString *error);
 
 /// Appends bytes to a regular file (made with its folder when missing); never blocks on a pipe or device.
 [[nodiscard]] bool appendToFile(const QString &path, const QByteArray &bytes);

@@ -194,25 +194,19 @@ private slots:
         QVERIFY(Platform::systemTempFolder().endsWith(u'/'));
     }
 
-    // A copy shows under its name only complete: a full disk leaves the old file or nothing, and no stray names.
-    void testCopyIsNamedOnlyWhenComplete_data()
+    // A copy replaces a file only complete: a full disk leaves the old file or nothing, and no stray names.
+    void testCopyReplacesOnlyWhenComplete_data()
     {
-        QTest::addColumn<Platform::NewCopy>("newCopy");
         QTest::addColumn<QByteArray>("old");
         QTest::addColumn<int>("size");
-        const QByteArray none;
-        for (const Platform::NewCopy c : {Platform::NewCopy::Direct, Platform::NewCopy::WhenComplete}) {
-            const char *how = c == Platform::NewCopy::Direct ? "direct" : "when complete";
-            QTest::addRow("%s, new", how) << c << none << 5000;
-            QTest::addRow("%s, replaced", how) << c << QByteArray("alt") << 5000;
-            QTest::addRow("%s, new, disk full", how) << c << none << 3 * 1024 * 1024;
-            QTest::addRow("%s, replaced, disk full", how) << c << QByteArray("alt") << 3 * 1024 * 1024;
-        }
+        QTest::newRow("new") << QByteArray() << 5000;
+        QTest::newRow("replaced") << QByteArray("alt") << 5000;
+        QTest::newRow("new, disk full") << QByteArray() << 3 * 1024 * 1024;
+        QTest::newRow("replaced, disk full") << QByteArray("alt") << 3 * 1024 * 1024;
     }
 
-    void testCopyIsNamedOnlyWhenComplete()
+    void testCopyReplacesOnlyWhenComplete()
     {
-        QFETCH(Platform::NewCopy, newCopy);
         QFETCH(QByteArray, old);
         QFETCH(int, size);
         QTemporaryDir dir;
@@ -229,7 +223,7 @@ private slots:
             QVERIFY(writeFile(target, old));
 
         QString error;
-        const bool ok = Platform::copyFile(source, target, {}, nullptr, &error, newCopy);
+        const bool ok = Platform::copyFile(source, target, {}, nullptr, &error);
         const bool fits = size < 2 * 1024 * 1024;
         QCOMPARE(ok, fits);
         const QStringList left = QDir(mountDir).entryList(QDir::Files | QDir::Hidden);

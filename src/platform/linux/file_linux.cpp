@@ -54,39 +54,6 @@ bool File::createBeside(const QString &target, uint permissions)
     return false;
 }
 
-bool File::createUnnamed(const QString &folder, uint permissions)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_path.clear();
-    m_fd = -1;
-    // Such a file is named through its entry below /proc; without that it could never be named.
-    static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
-    if (!canName) {
-        m_error = EOPNOTSUPP;
-        return false;
-    }
-    m_fd = openPath(folder, O_TMPFILE | O_WRONLY | O_NOCTTY, permissions);
-    return m_fd >= 0 || fail();
-}
-
-bool File::linkAs(const QString &target, bool beside)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = beside
-            ? target + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36)
-            : target;
-        if (linkOpenFile(m_fd, name) == 0) {
-            m_path = name;
-            return true;
-        }
-        fail();
-        if (!beside || m_error != EEXIST)
-            return false;
-    }
-    return false;
-}
-
 qint64 File::read(char *data, qint64 size)
 {
     for (;;) {

@@ -388,8 +388,7 @@ bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               FileStat *sourceStat,
-              QString *error,
-              NewCopy newCopy)
+              QString *error)
 {
     const int in = openPath(source, O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (in < 0) {
@@ -411,16 +410,11 @@ bool copyFile(const QString &source,
 
     // A file already in the target's place is replaced only by a complete copy: the copy is
     // made beside it and renamed over it, so a failure leaves the earlier copy as it was.
-    // Best made without a name and named when complete: nothing partial ever shows, and the
-    // folder is changed once instead of twice for a name of its own and the rename.
     // Made with its permission bits where the creation mask lets them through: one call less.
     const uint permissions = sb.st_mode & 0777;
     File out;
-    const bool unnamed = out.createUnnamed(target.left(target.lastIndexOf(u'/') + 1), permissions);
-    if (!unnamed
-        && (newCopy == NewCopy::WhenComplete ? !out.createBeside(target, permissions)
-                                             : !out.open(target, File::CreateNew, permissions)
-                    && (out.error() != EEXIST || !out.createBeside(target, permissions)))) {
+    if (!out.open(target, File::CreateNew, permissions)
+        && (out.error() != EEXIST || !out.createBeside(target, permissions))) {
         ::close(in);
         if (error)
             *error = out.errorString();
@@ -442,10 +436,6 @@ bool copyFile(const QString &source,
         }
     }
     ::close(in);
-    if (ok && unnamed && !out.linkAs(target) && (out.error() != EEXIST || !out.linkAs(target, true))) {
-        ok = false;
-        err = out.error();
-    }
     if (!out.close() && ok) {
         ok = false;
         err = out.error();
@@ -455,8 +445,7 @@ bool copyFile(const QString &source,
         err = errno;
     }
     if (!ok) {
-        if (!out.path().isEmpty())
-            removeFile(out.path());
+        removeFile(out.path());
         if (error)
             *error = systemReason(err);
     }

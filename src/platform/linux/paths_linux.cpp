@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -249,17 +248,6 @@ int renamePath(const QString &from, const QString &to)
     if (!b.ok())
         return -1;
     return ::renameat(a.dir(), a.name(), b.dir(), b.name());
-}
-
-int linkOpenFile(int fd, const QString &to)
-{
-    PathAt at(to);
-    if (!at.ok())
-        return -1;
-    // Linking a descriptor by itself needs a privilege; its entry below /proc does not.
-    char self[32];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, self, at.dir(), at.name(), AT_SYMLINK_FOLLOW);
 }
 
 FileStat statPath(const QString &path, bool follow)

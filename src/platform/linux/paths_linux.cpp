@@ -129,32 +129,34 @@ QByteArray encodePath(const QString &path)
 {
     const char16_t *u = reinterpret_cast<const char16_t *>(path.utf16());
     const qsizetype n = path.size();
-    QByteArray out;
-    out.reserve(n + n / 2);
+    // Every path call goes through here: written into room for the longest case, then cut.
+    QByteArray out(n * 3, Qt::Uninitialized);
+    char *o = out.data();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = u[i];
         if (c < 0x80) {
-            out.append(char(c));
+            *o++ = char(c);
         } else if (isKeptByte(c)) {
-            out.append(char(c - kKeptByteBase));
+            *o++ = char(c - kKeptByteBase);
         } else if (c < 0x800) {
-            out.append(char(0xC0 | (c >> 6)));
-            out.append(char(0x80 | (c & 0x3F)));
+            *o++ = char(0xC0 | (c >> 6));
+            *o++ = char(0x80 | (c & 0x3F));
         } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
             const char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (u[i + 1] - 0xDC00);
             ++i;
-            out.append(char(0xF0 | (cp >> 18)));
-            out.append(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.append(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.append(char(0x80 | (cp & 0x3F)));
+            *o++ = char(0xF0 | (cp >> 18));
+            *o++ = char(0x80 | ((cp >> 12) & 0x3F));
+            *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = char(0x80 | (cp & 0x3F));
         } else {
             // A lone surrogate that no name read from the disk gives: the replacement character.
             const char16_t v = (c >= 0xD800 && c <= 0xDFFF) ? char16_t(0xFFFD) : c;
-            out.append(char(0xE0 | (v >> 12)));
-            out.append(char(0x80 | ((v >> 6) & 0x3F)));
-            out.append(char(0x80 | (v & 0x3F)));
+            *o++ = char(0xE0 | (v >> 12));
+            *o++ = char(0x80 | ((v >> 6) & 0x3F));
+            *o++ = char(0x80 | (v & 0x3F));
         }
     }
+    out.truncate(o - out.constData());
     return out;
 }
 

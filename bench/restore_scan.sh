@@ -36,35 +36,8 @@ export XDG_STATE_HOME=$WORK/state XDG_CONFIG_HOME=$WORK/config QT_QPA_PLATFORM=o
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
 # The corpus "tiny" of run_bench.sh: text-like files, so the zipped set has real archives.
-generate() { # name files dirs min max
-    local dir=$WORK/corpus/$1
-    [ -f "$dir.done" ] && return
-    rm -rf "$dir"
-    echo "generating $1 ($2 files in $3 folders, $4-$5 bytes)" >&2
-    python3 - "$dir" "$2" "$3" "$4" "$5" <<'PY'
-import os, random, sys
-root, files, dirs, lo, hi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
-rnd = random.Random(4711)
-words = ["".join(rnd.choice("abcdefghijklmnopqrstuvwxyzäöü") for _ in range(rnd.randint(2, 11))) for _ in range(6000)]
-block = " ".join(rnd.choice(words) for _ in range(1_200_000)).encode()
-top = max(1, int(dirs ** 0.5))
-folders = []
-for i in range(dirs):
-    d = os.path.join(root, "ordner%03d" % (i % top), "sub%04d" % i) if i >= top else os.path.join(root, "ordner%03d" % i)
-    os.makedirs(d, exist_ok=True)
-    folders.append(d)
-for n in range(files):
-    size = rnd.randint(lo, hi)
-    with open(os.path.join(folders[n % dirs], "datei%06d.txt" % n), "wb") as f:
-        left = size
-        while left > 0:
-            off = rnd.randrange(0, len(block) - 1)
-            chunk = block[off:off + min(left, 1 << 20)]
-            f.write(chunk)
-            left -= len(chunk)
-PY
-    touch "$dir.done"
-}
+# shellcheck source=bench/corpus.sh
+source "$REPO/bench/corpus.sh"
 
 # One set per mode, written by the engine into a backup folder of its own.
 make_set() { # mode compress corpus

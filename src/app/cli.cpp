@@ -109,6 +109,17 @@ int refuse(const QString &message, bool withUsage)
     return Refused;
 }
 
+bool refuseUnknownOptions(const QStringList &args, const QString &command)
+{
+    for (const QString &a : args) {
+        if (a.startsWith(QLatin1String("--"))) {
+            refuse(QStringLiteral("Unbekannte Option \"%1\" für \"%2\".").arg(a, command), true);
+            return true;
+        }
+    }
+    return false;
+}
+
 
 int listJobs(Context &ctx)
 {

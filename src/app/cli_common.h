@@ -25,6 +25,9 @@ QTextStream &err();
 
 /// Prints message (and the usage) to standard error; returns Refused.
 int refuse(const QString &message, bool withUsage = false);
+/// Refuses the first argument left that begins with "--": the command took its own options out
+/// already, so it is a typing error, not a path. True after the refusal.
+bool refuseUnknownOptions(const QStringList &args, const QString &command);
 
 /// One call of the program after the global options were taken out.
 struct Context {

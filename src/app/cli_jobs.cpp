@@ -29,18 +29,6 @@ TAuftrag *findJob(Context &ctx, const QString &name)
     return job;
 }
 
-// Options this file knows are taken out first; anything else beginning with "--" is a typing error.
-bool refuseUnknownOptions(const QStringList &args, const QString &command)
-{
-    for (const QString &a : args) {
-        if (a.startsWith(QLatin1String("--"))) {
-            refuse(QStringLiteral("Unbekannte Option \"%1\" für \"%2\".").arg(a, command), true);
-            return true;
-        }
-    }
-    return false;
-}
-
 // Folders are stored as the run will look for them: a relative one from the current folder.
 QString absoluteFolder(const QString &dir)
 {

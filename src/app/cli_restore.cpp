@@ -18,18 +18,6 @@ namespace Cli
 namespace
 {
 
-    // Options this file knows; anything else beginning with "--" is a typing error, not a path.
-    bool refuseUnknownOptions(const QStringList &args, const QString &command)
-    {
-        for (const QString &a : args) {
-            if (a.startsWith(QLatin1String("--"))) {
-                refuse(QStringLiteral("Unbekannte Option \"%1\" für \"%2\".").arg(a, command), true);
-                return true;
-            }
-        }
-        return false;
-    }
-
     bool isSeparator(QChar c)
     {
         return c == u'/' || c == u'\\';

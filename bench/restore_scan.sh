@@ -33,7 +33,11 @@ command -v unzip >/dev/null || apt-get install -y -qq unzip >/dev/null
 
 mkdir -p "$WORK/corpus" "$WORK/scan" "$WORK/state" "$WORK/config" "$WORK/tmp"
 export XDG_STATE_HOME=$WORK/state XDG_CONFIG_HOME=$WORK/config QT_QPA_PLATFORM=offscreen
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+    export XDG_RUNTIME_DIR
+fi
 
 # The corpus "tiny" of run_bench.sh: text-like files, so the zipped set has real archives.
 # shellcheck source=bench/corpus.sh

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,6 +127,8 @@ private slots:
             QVERIFY(Platform::writeNewFile(file, name));
             files << file;
         }
+        // The folder's own removal cannot name a file whose name is no text.
+        const auto removeOddName = qScopeGuard([&files] { Platform::removeFile(files.last()); });
         {
             ArchiveCatalog first;
             ArchiveCatalog second;

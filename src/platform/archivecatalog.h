@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <QStringView>
 
 #include <optional>
 
@@ -62,6 +63,15 @@ public:
     /// Writes and commits pending changes; the next look-up reads the catalog again.
     bool flush() override;
 
+    /// A file's name in system bytes, hashed quickly: a run looks up and stores a name per file.
+    struct Name {
+        QByteArray bytes;
+        friend bool operator==(const Name &a, const Name &b) noexcept
+        {
+            return a.bytes == b.bytes;
+        }
+        friend size_t qHash(const Name &name, size_t seed) noexcept;
+    };
     struct Record {
         quint64 device = 0;
         quint64 inode = 0;
@@ -69,10 +79,13 @@ public:
         qint64 mtimeNs = 0;
         qint64 ctimeNs = 0;
     };
-    using Records = QHash<QByteArray, Record>;
+    using Records = QHash<Name, Record>;
 
 private:
-    /// Makes folder (system bytes, ending with '/') the one whose records are held.
+    bool isSetIn(QStringView folder, QStringView name, const Platform::FileStat &st);
+    /// Makes folder (ending with '/') the one whose records are held.
+    bool holdFolder(QStringView folder);
+    /// The same for the folder in system bytes.
     bool useFolder(const QByteArray &folder);
     bool readFolder(const QByteArray &folder, Records *records);
     /// Writes the held changes (merged into what the catalog holds now).
@@ -101,6 +114,10 @@ private:
     QString m_folderText;
     QByteArray m_folderBytes;
     Records m_records;
-    QHash<QByteArray, std::optional<Record>> m_changes;
-    QElapsedTimer m_heldSince; ///< since the oldest change in m_changes
+    /// m_records was read (or written) in the open writing transaction, so it is what the
+    /// catalog holds plus the changes: these need no merge and are not kept apart.
+    bool m_recordsCurrent = false;
+    bool m_changed = false; ///< m_records has changes not written yet
+    QHash<Name, std::optional<Record>> m_changes; ///< those changes, when they must be merged
+    QElapsedTimer m_heldSince; ///< since the oldest change not written
 };

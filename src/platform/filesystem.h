@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QtGlobal>
 
 #include <functional>
@@ -36,7 +37,7 @@ FileStat statPath(const QString &path);
 // U+DC80..U+DCFF, so that a name read from the disk is written back with exactly its bytes.
 
 /// The system's bytes of path: UTF-8, with kept bytes given back as they were read.
-QByteArray encodePath(const QString &path);
+QByteArray encodePath(QStringView path);
 /// A name or path as the system gave it (size -1: up to the NUL).
 QString decodePath(const char *bytes, qsizetype size = -1);
 /// path (or any text holding names) as users read it: a kept byte shows as "\xNN".

@@ -125,9 +125,9 @@ private:
 
 } // namespace
 
-QByteArray encodePath(const QString &path)
+QByteArray encodePath(QStringView path)
 {
-    const char16_t *u = reinterpret_cast<const char16_t *>(path.utf16());
+    const char16_t *u = path.utf16();
     const qsizetype n = path.size();
     // Every path call goes through here: written into room for the longest case, then cut.
     QByteArray out(n * 3, Qt::Uninitialized);

@@ -238,9 +238,8 @@ void BackupRun::executeBackup()
     }
     m_gauge2 = {0, qint64(sourceDirCount) * sourceShare};
     showGauge(2);
-    const QString cell = QStringLiteral("aktiv (Dateien: %1 %)").arg(m_gauge2.percent());
-    m_host.setJobProgressText(cell);
-    m_host.setTrayHint(job.Name + u' ' + cell);
+    m_shownPercent = -1;
+    showPercent();
     if (!job.hintergrundBackup)
         m_host.setProgressVisible(true);
 
@@ -943,11 +942,21 @@ void BackupRun::progressStep(bool isSourceFile)
         m_gauge1.maximum > 0 ? std::nearbyint(double(m_gauge1.progress) / double(m_gauge1.maximum) * sourceShare) : 0.0;
     m_gauge2.progress = qint64(share) + qint64(sourceShare) * sourceIndex;
     showGauge(2);
-    const QString cell = QStringLiteral("aktiv (Dateien: %1 %)").arg(m_gauge2.percent());
-    m_host.setJobProgressText(cell);
-    m_host.setTrayHint(currentAuftrag->Name + u' ' + cell);
+    showPercent();
     m_host.setProgressLine(ProgressLine::FileCount,
                            QStringLiteral("Datei %1 von %2").arg(QString::number(m_gauge1.progress), QString::number(m_gauge1.maximum)));
+}
+
+// The job list's cell and the tray's hint, made anew only when the percentage changes.
+void BackupRun::showPercent()
+{
+    const int percent = m_gauge2.percent();
+    if (percent == m_shownPercent)
+        return;
+    m_shownPercent = percent;
+    const QString cell = QStringLiteral("aktiv (Dateien: %1 %)").arg(percent);
+    m_host.setJobProgressText(cell);
+    m_host.setTrayHint(currentAuftrag->Name + u' ' + cell);
 }
 
 // Pending events are handled often enough for a live window and its cancel button, but not

@@ -169,6 +169,7 @@ private:
     bool addFileForArchive(QStringList *list, const QString &path);
     void packDirectory(const QStringList &files, const QString &sourcePath, const QString &targetFolder);
     void progressStep(bool isSourceFile);
+    void showPercent();
     bool copyToTarget(const QString &source, const QString &target, bool isSourceFile, bool clearArchiveBit);
     QString workArchivePath();
     void removeWorkFolder();
@@ -196,6 +197,7 @@ private:
     StartedBy m_startedBy = StartedBy::User;
     Gauge m_gauge1;
     Gauge m_gauge2;
+    int m_shownPercent = -1; ///< of m_gauge2, as the job list and the tray show it
     bool m_showSuccess = false;
     QList<FileTree::Mask> m_masks;
     QString m_mapped; ///< where the source under way lies in the set, below setFolder

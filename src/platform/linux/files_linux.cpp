@@ -8,6 +8,7 @@
 
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -516,6 +517,9 @@ bool syncFileSystem(const QString &path, QString *error)
 // Enough to be worth a pass of the medium; a file's metadata counts as this much data.
 constexpr qint64 kWritebackBatch = 32 << 20;
 constexpr qint64 kMetadataCost = 16 << 10;
+// Each pass commits the file system's journal, which holds up the run's own file creation for a
+// moment: with many small files, passes back to back cost more than the medium gains by them.
+constexpr std::chrono::milliseconds kWritebackPause{1000};
 
 struct FileSystemSync::Private {
     // Sampled when opened: a write-back failure after that moment is reported by syncfs on it.
@@ -539,6 +543,8 @@ struct FileSystemSync::Private {
             lock.unlock();
             (void)::syncfs(backgroundFd);
             lock.lock();
+            if (wake.wait_for(lock, kWritebackPause, [this] { return stop; }))
+                return;
         }
     }
 
@@ -601,8 +607,10 @@ void FileSystemSync::written(qint64 bytes)
     bool due;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
+        // Woken once when a batch is complete, not for every file after: each wake-up costs.
+        due = d->pending < kWritebackBatch;
         d->pending += bytes + kMetadataCost;
-        due = d->pending >= kWritebackBatch;
+        due = due && d->pending >= kWritebackBatch;
     }
     if (due)
         d->wake.notify_one();

@@ -15,6 +15,10 @@
 # never deleted between runs, see BENCH-FACTS), the incremental rows run again and again on
 # one primed target each, as a daily run does. `sync` runs before each measured command; the
 # table shows medians, the median of the per-round ratios and the peak memory of each side.
+# Each row writes to a medium of its own, newly formatted (ext4 in an image file on a loop
+# device with direct I/O), so that no row pays for the files an earlier one created or deleted;
+# without root or loop devices, or with MEDIUM=folder, targets go to $WORK/out on the work
+# folder's own file system.
 #
 # usage: bench/run_bench.sh [CORPUS[:MODE,MODE...]]...
 #   corpora: small (20,000 files of 1-64 KB in 400 folders), large (8 files of 64 MB),
@@ -23,7 +27,9 @@
 #   a corpus without modes runs copy and zip; without arguments:
 #            small large tiny:copy,zip,incr,incr1,restore,unzip
 # environment: WORK (default /var/tmp/trevalo-bench), RUNS (default 3), BUILD_DIR (default ./build),
-#              KEEP=1 keeps the targets afterwards, BASE_BUILD_DIR: the build of an earlier version,
+#              MEDIUM (image or folder, see above), MEDIUM_SIZE (of the image, default 48G; sparse),
+#              KEEP=1 keeps the targets afterwards (the last row's medium stays mounted on $WORK/out),
+#              BASE_BUILD_DIR: the build of an earlier version,
 #              run (then sync) in every round too, so the table also shows this build against it
 set -euo pipefail
 
@@ -46,6 +52,31 @@ command -v rsync >/dev/null || need+=(rsync)
 
 mkdir -p "$WORK/corpus" "$WORK/out" "$WORK/config" "$WORK/tmp"
 export XDG_CONFIG_HOME=$WORK/config
+
+MEDIUM=${MEDIUM:-image}
+if [ "$MEDIUM" = image ] && { [ "$(id -u)" != 0 ] || ! command -v losetup >/dev/null || ! command -v mkfs.ext4 >/dev/null \
+        || ! losetup -f >/dev/null 2>&1; }; then
+    echo "no loop device here: targets go to $WORK/out on the work folder's file system" >&2
+    MEDIUM=folder
+fi
+medium_device=
+drop_medium() {
+    [ -n "$medium_device" ] || return 0
+    umount "$WORK/out" && losetup -d "$medium_device" && rm -f "$WORK/medium.img"
+    medium_device=
+}
+# A newly formatted medium on $WORK/out; its inode tables are written now, not by the kernel
+# in the background while a row runs.
+fresh_medium() {
+    [ "$MEDIUM" = image ] || return 0
+    drop_medium
+    rm -rf "$WORK/out" && mkdir -p "$WORK/out"
+    truncate -s "${MEDIUM_SIZE:-48G}" "$WORK/medium.img"
+    mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0,nodiscard "$WORK/medium.img"
+    medium_device=$(losetup -f --show --direct-io=on "$WORK/medium.img")
+    mount "$medium_device" "$WORK/out"
+}
+[ "$MEDIUM" = folder ] || [ "${KEEP:-0}" = 1 ] || trap drop_medium EXIT
 
 declare -A SPEC=([small]="20000 400 1024 65536" [large]="8 1 67108864 67108864" [tiny]="100000 1000 0 4096"
     [huge]="1000000 10000 0 4096")
@@ -134,6 +165,7 @@ for item in "${ITEMS[@]}"; do
     src=$WORK/corpus/$c
     for mode in ${modes//,/ }; do
         [ -n "${OTHER[$mode]:-}" ] || { echo "unknown mode $mode" >&2; exit 1; }
+        fresh_medium
         # The page cache holds the source, as it does for a copy made right after the files were written.
         find "$src" -type f -print0 | xargs -0 -n 1000 cat > /dev/null 2>&1 || true
         rm -f "$WORK/$c-$mode-"*.txt
@@ -215,4 +247,4 @@ fi
 echo "$head"
 echo "$rule"
 printf '%s\n' "${results[@]}"
-[ "${KEEP:-0}" = 1 ] || rm -rf "$WORK/out" "$WORK/jobs" "$WORK"/state-*
+[ "${KEEP:-0}" = 1 ] || { drop_medium; rm -rf "$WORK/out" "$WORK/jobs" "$WORK"/state-*; }

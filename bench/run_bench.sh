@@ -50,6 +50,9 @@ need=()
 command -v rsync >/dev/null || need+=(rsync)
 [ ${#need[@]} -eq 0 ] || apt-get install -y -qq "${need[@]}" >/dev/null
 
+# Settings start empty: the program remembers the medium each target was on, and a target
+# path of an earlier call now on another medium would read as "medium not inserted".
+rm -rf "$WORK/config"
 mkdir -p "$WORK/corpus" "$WORK/out" "$WORK/config" "$WORK/tmp"
 export XDG_CONFIG_HOME=$WORK/config
 
@@ -147,7 +150,8 @@ make_set() { # corpus compress -> prints the set folder's parent and the set's n
     local medium=$WORK/out/set-$c-$z
     if [ ! -d "$medium" ]; then
         write_job "$WORK/jobs/set-$c-$z" bench "$z" "$medium" "$src"
-        cli new "$WORK/state-set" --scripts-folder "$WORK/jobs/set-$c-$z" run bench >/dev/null
+        cli new "$WORK/state-set" --scripts-folder "$WORK/jobs/set-$c-$z" run bench >/dev/null \
+            || { echo "the run that makes the set of $c failed" >&2; exit 1; }
     fi
     echo "$medium $(ls "$medium" | grep '^B-T0')"
 }
@@ -178,7 +182,8 @@ for item in "${ITEMS[@]}"; do
                 st=$WORK/state-$c-$mode-$which-$stamp0
                 write_job "$WORK/jobs/$c-$mode-$which-full" bench 0 "$WORK/out/i-$c-$mode-$which" "$src" 1
                 write_job "$WORK/jobs/$c-$mode-$which" bench 0 "$WORK/out/i-$c-$mode-$which" "$src" 0
-                cli "$which" "$st" --scripts-folder "$WORK/jobs/$c-$mode-$which-full" run bench >/dev/null
+                cli "$which" "$st" --scripts-folder "$WORK/jobs/$c-$mode-$which-full" run bench >/dev/null \
+                    || { echo "the priming run of $c $mode failed" >&2; exit 1; }
             done
             rsync -a "$src/" "$WORK/out/i-$c-$mode-rsync/"
             ;;

@@ -69,8 +69,8 @@ drop_medium() {
     medium_device=
 }
 # A newly formatted medium on $WORK/out, with an inode per 4 KiB (the small-file corpora need
-# millions); its inode tables are written now, not by the kernel
-# in the background while a row runs.
+# millions); its inode tables are written now, not by the kernel in the background while a row
+# runs.
 fresh_medium() {
     [ "$MEDIUM" = image ] || return 0
     drop_medium

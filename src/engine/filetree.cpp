@@ -96,9 +96,10 @@ bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,
-              QString *error)
+              QString *error,
+              Platform::NewCopy newCopy)
 {
-    return Platform::copyFile(source, target, keepAlive, sourceStat, error);
+    return Platform::copyFile(source, target, keepAlive, sourceStat, error, newCopy);
 }
 
 } // namespace FileTree

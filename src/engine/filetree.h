@@ -51,12 +51,14 @@ QList<Mask> compileMasks(const QStringList &masks);
  * keepAlive is called after every 256 KiB. A file already at target is replaced only by the
  * complete copy; on failure nothing is left under the target's name but what was there
  * before, and *error holds the system's reason. Paths of any length and names of any bytes.
- * *sourceStat receives the state of the source when it was opened.
+ * *sourceStat receives the state of the source when it was opened; newCopy says how a copy
+ * where nothing stood is made.
  */
 [[nodiscard]] bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               Platform::FileStat *sourceStat,
-              QString *error);
+              QString *error,
+              Platform::NewCopy newCopy = Platform::NewCopy::Direct);
 
 } // namespace FileTree

@@ -103,16 +103,24 @@ void walkFolders(const QString &dir,
                  ListDetail detail,
                  const std::function<void(const QString &relPath, std::vector<DirEntry> &entries)> &visit);
 
+/// How a copy where nothing stood yet is made.
+enum class NewCopy {
+    Direct,      ///< under its name (a crash can leave it partial there)
+    WhenComplete ///< under a name of its own beside it, renamed into place once complete
+};
+
 /**
  * Copies source to target with its permission bits and modification time (and owner when
  * running as root); keepAlive after every 256 KiB. A file at target is replaced only by the
- * complete copy. *sourceStat: the source as it was opened.
+ * complete copy; newCopy says how a copy where nothing stood is made. *sourceStat: the source
+ * as it was opened.
  */
 [[nodiscard]] bool copyFile(const QString &source,
                             const QString &target,
                             const std::function<void()> &keepAlive,
                             FileStat *sourceStat,
-                            QString *error);
+                            QString *error,
+                            NewCopy newCopy = NewCopy::Direct);
 
 /// Appends bytes to a regular file (made with its folder when missing); never blocks on a pipe or device.
 [[nodiscard]] bool appendToFile(const QString &path, const QByteArray &bytes);

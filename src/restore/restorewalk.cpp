@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 
 #include <cerrno>
 
@@ -346,17 +345,9 @@ bool RestoreWalk::restoreRecord(const RestoreRecord &record, qint64 done, qint64
             return false;
         }
     } else {
-        const QString made
-            = destFolder + QStringLiteral(".trevalo-") + QString::number(QRandomGenerator::global()->generate64(), 36);
-        if (!FileTree::copyFile(
-                sourceFolder + record.name, made, [this] { m_host.processEvents(); }, nullptr, &error)) {
+        if (!FileTree::copyFile(sourceFolder + record.name, dest, [this] { m_host.processEvents(); }, nullptr, &error,
+                Platform::NewCopy::WhenComplete)) {
             fail(dest, error);
-            return false;
-        }
-        if (Platform::renamePath(made, dest) != 0) {
-            const int err = errno;
-            Platform::removeFile(made);
-            fail(dest, Platform::systemReason(err));
             return false;
         }
     }

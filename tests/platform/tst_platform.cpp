@@ -200,16 +200,21 @@ private slots:
     // A copy replaces a file only complete: a full disk leaves the old file or nothing, and no stray names.
     void testCopyReplacesOnlyWhenComplete_data()
     {
+        QTest::addColumn<Platform::NewCopy>("newCopy");
         QTest::addColumn<QByteArray>("old");
         QTest::addColumn<int>("size");
-        QTest::newRow("new") << QByteArray() << 5000;
-        QTest::newRow("replaced") << QByteArray("alt") << 5000;
-        QTest::newRow("new, disk full") << QByteArray() << 3 * 1024 * 1024;
-        QTest::newRow("replaced, disk full") << QByteArray("alt") << 3 * 1024 * 1024;
+        for (const Platform::NewCopy c : {Platform::NewCopy::Direct, Platform::NewCopy::WhenComplete}) {
+            const char *how = c == Platform::NewCopy::Direct ? "direct" : "when complete";
+            QTest::addRow("%s, new", how) << c << QByteArray() << 5000;
+            QTest::addRow("%s, replaced", how) << c << QByteArray("alt") << 5000;
+            QTest::addRow("%s, new, disk full", how) << c << QByteArray() << 3 * 1024 * 1024;
+            QTest::addRow("%s, replaced, disk full", how) << c << QByteArray("alt") << 3 * 1024 * 1024;
+        }
     }
 
     void testCopyReplacesOnlyWhenComplete()
     {
+        QFETCH(Platform::NewCopy, newCopy);
         QFETCH(QByteArray, old);
         QFETCH(int, size);
         QTemporaryDir dir;
@@ -226,7 +231,7 @@ private slots:
             QVERIFY(writeFile(target, old));
 
         QString error;
-        const bool ok = Platform::copyFile(source, target, {}, nullptr, &error);
+        const bool ok = Platform::copyFile(source, target, {}, nullptr, &error, newCopy);
         const bool fits = size < 2 * 1024 * 1024;
         QCOMPARE(ok, fits);
         const QStringList left = QDir(mountDir).entryList(QDir::Files | QDir::Hidden);

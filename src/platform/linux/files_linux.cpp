@@ -389,7 +389,8 @@ bool copyFile(const QString &source,
               const QString &target,
               const std::function<void()> &keepAlive,
               FileStat *sourceStat,
-              QString *error)
+              QString *error,
+              NewCopy newCopy)
 {
     const int in = openPath(source, O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (in < 0) {
@@ -414,8 +415,9 @@ bool copyFile(const QString &source,
     // Made with its permission bits where the creation mask lets them through: one call less.
     const uint permissions = sb.st_mode & 0777;
     File out;
-    if (!out.open(target, File::CreateNew, permissions)
-        && (out.error() != EEXIST || !out.createBeside(target, permissions))) {
+    if (newCopy == NewCopy::WhenComplete ? !out.createBeside(target, permissions)
+                                         : !out.open(target, File::CreateNew, permissions)
+                && (out.error() != EEXIST || !out.createBeside(target, permissions))) {
         ::close(in);
         if (error)
             *error = out.errorString();
@@ -608,9 +610,9 @@ void FileSystemSync::written(qint64 bytes)
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         // Woken once when a batch is complete, not for every file after: each wake-up costs.
-        due = d->pending < kWritebackBatch;
+        const bool wasShort = d->pending < kWritebackBatch;
         d->pending += bytes + kMetadataCost;
-        due = due && d->pending >= kWritebackBatch;
+        due = wasShort && d->pending >= kWritebackBatch;
     }
     if (due)
         d->wake.notify_one();

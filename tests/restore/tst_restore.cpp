@@ -984,6 +984,39 @@ private slots:
         }
     }
 
+    // A copy that does not fit leaves nothing under its name, neither where nothing stood nor
+    // in place of an older file; the files that fit are restored.
+    void testFullDisk()
+    {
+        const QString set = path(QStringLiteral("medium/B-T01071227-Lager/C/"));
+        writeFile(set + QStringLiteral("klein.txt"), "k");
+        writeFile(set + QStringLiteral("gross.bin"), QByteArray(400 * 1024, 'g'));
+        writeFile(set + QStringLiteral("alt.bin"), QByteArray(400 * 1024, 'n'));
+        RestoreModel model;
+        QVERIFY(scanBackupFolder(&model, path(QStringLiteral("medium")), QStringLiteral("Lager")));
+        model.toggleNode(model.topLevel().first());
+
+        const QString dest = path(QStringLiteral("voll"));
+        TestUtil::TmpfsMount mount(dest, QStringLiteral("size=256k"));
+        REQUIRE_MOUNT(mount);
+        writeFile(dest + QStringLiteral("/C/alt.bin"), "meins");
+        ScriptedRunHost host;
+        host.answers = { Answer::All };
+        RestoreWalk walk(model, host);
+        walk.setRestoreFolder(true, dest);
+        QCOMPARE(walk.run(), RestoreWalk::Outcome::Completed);
+        QCOMPARE(walk.restoredCount, 1);
+        QCOMPARE(walk.failedCount, 2);
+        QCOMPARE(readFile(dest + QStringLiteral("/C/klein.txt")), QByteArray("k"));
+        QCOMPARE(readFile(dest + QStringLiteral("/C/alt.bin")), QByteArray("meins"));
+        QCOMPARE(QDir(dest + QStringLiteral("/C")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList({ QStringLiteral("alt.bin"), QStringLiteral("klein.txt") }));
+        QCOMPARE(host.messages.size(), 3);
+        QVERIFY(host.messages[0].endsWith(QStringLiteral("/C/gross.bin konnte nicht wiederhergestellt werden.\r\r"
+                                                         "Kein Platz mehr auf dem Datenträger")));
+        QVERIFY(host.messages[1].contains(QStringLiteral("/C/alt.bin konnte nicht wiederhergestellt werden.")));
+    }
+
     void testDamagedSets_data()
     {
         QTest::addColumn<QString>("kind");

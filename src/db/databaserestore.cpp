@@ -283,33 +283,36 @@ void Restorer::flushBatch()
     settle();
     if (m_batchStatements.isEmpty())
         return;
-    const QList<QByteArray> statements = std::move(m_batchStatements);
-    const QByteArray batch = std::move(m_batch);
+    // The lists and the batch's buffer are kept for the next batch: their memory is in use already.
+    m_sentStatements.swap(m_batchStatements);
     m_batchStatements.clear();
-    m_batch.clear();
     m_batchTable.clear();
+    const auto reset = [this] {
+        m_batch.resize(0);
+        m_sentStatements.clear();
+    };
     if (m_stopped)
-        return;
-    if (statements.size() == 1) {
-        executeReported(statements.first(), statements.first());
-        return;
+        return reset();
+    if (m_sentStatements.size() == 1) {
+        executeReported(m_sentStatements.first(), m_sentStatements.first());
+        return reset();
     }
-    if (!m_db.wire().sendQuery(batch)) {
-        batchDone(statements, false, m_db.wire().errorString());
-        return;
+    const bool sent = m_db.wire().sendQuery(m_batch);
+    m_batch.resize(0);
+    if (!sent) {
+        batchDone(m_sentStatements, false, m_db.wire().errorString());
+        m_sentStatements.clear();
     }
-    m_sentStatements = statements;
 }
 
 void Restorer::settle()
 {
     if (m_sentStatements.isEmpty())
         return;
-    const QList<QByteArray> statements = std::move(m_sentStatements);
-    m_sentStatements.clear();
     MySqlWire &wire = m_db.wire();
     const bool ok = wire.readAnswer() && (!wire.resultPending() || wire.discardResult());
-    batchDone(statements, ok, ok ? QString() : wire.errorString());
+    batchDone(m_sentStatements, ok, ok ? QString() : wire.errorString());
+    m_sentStatements.clear();
 }
 
 void Restorer::batchDone(const QList<QByteArray> &statements, bool ok, const QString &error)
@@ -345,7 +348,9 @@ void Restorer::addToBatch(const QByteArray &statement, const QByteArray &prefix,
         flushBatch();
     if (m_batchStatements.isEmpty()) {
         m_batchTable = prefix;
-        m_batch = statement;
+        if (m_batch.capacity() < m_batchLimit)
+            m_batch.reserve(m_batchLimit);
+        m_batch.append(statement);
     } else {
         m_batch += ',';
         m_batch.append(statement.constData() + valuesAt, statement.size() - valuesAt);

@@ -37,6 +37,8 @@ enum Command : char {
 
 constexpr quint16 kStatusMoreResults = 0x0008;
 constexpr int kMaxPacket = 0xFFFFFF;
+// Larger send buffers (of a statement with large values) are given back after use.
+constexpr qsizetype kKeptSendBuffer = 4 << 20;
 constexpr int kClientProtocol = 10;
 constexpr qint64 kWaitSliceMs = 100;
 
@@ -177,6 +179,7 @@ struct MySqlWire::Private {
     qsizetype inPos = 0;
     QByteArray raw; // compressed frames as read from the socket
     qsizetype rawPos = 0;
+    QByteArray sendBuffer; // the packets of the command being sent
     bool compressed = false;
     quint8 seq = 0;
     quint8 compressedSeq = 0;
@@ -410,20 +413,38 @@ struct MySqlWire::Private {
     }
     bool writePacket(const QByteArray &payload)
     {
-        QByteArray out;
-        out.reserve(payload.size() + 4 + 4 * (payload.size() / kMaxPacket));
+        return writeCommand(-1, payload);
+    }
+    // The payload (led by the command byte when there is one) in parts of at most 16 MiB - 1,
+    // built in a buffer kept for the next command: a restore's statements of a megabyte each
+    // are copied once, into memory already in use, instead of into new memory two times over.
+    bool writeCommand(int command, const QByteArray &body)
+    {
+        const qsizetype total = body.size() + (command >= 0 ? 1 : 0);
+        sendBuffer.resize(0);
+        sendBuffer.reserve(total + 4 + 4 * (total / kMaxPacket));
         qsizetype pos = 0;
+        qsizetype bodyPos = 0;
         // A payload that is an exact multiple of the part size ends with an empty part.
         for (;;) {
-            const qsizetype n = qMin<qsizetype>(kMaxPacket, payload.size() - pos);
-            putInt(out, quint64(n), 3);
-            out.append(char(seq++));
-            out.append(payload.constData() + pos, n);
+            const qsizetype n = qMin<qsizetype>(kMaxPacket, total - pos);
+            putInt(sendBuffer, quint64(n), 3);
+            sendBuffer.append(char(seq++));
+            qsizetype fromBody = n;
+            if (pos == 0 && command >= 0) {
+                sendBuffer.append(char(command));
+                --fromBody;
+            }
+            sendBuffer.append(body.constData() + bodyPos, fromBody);
+            bodyPos += fromBody;
             pos += n;
             if (n < kMaxPacket)
                 break;
         }
-        return sendBytes(out);
+        const bool sent = sendBytes(sendBuffer);
+        if (sendBuffer.capacity() > kKeptSendBuffer)
+            sendBuffer = QByteArray();
+        return sent;
     }
     bool startCommand()
     {
@@ -963,10 +984,7 @@ bool MySqlWire::sendQuery(const QByteArray &sql)
     if (!d->startCommand())
         return false;
     d->affectedRows = d->insertId = 0;
-    QByteArray packet;
-    packet.reserve(sql.size() + 1);
-    packet.append(ComQuery).append(sql);
-    if (!d->writePacket(packet))
+    if (!d->writeCommand(ComQuery, sql))
         return false;
     d->state = Private::State::Answer;
     return true;

@@ -8,9 +8,8 @@
 #include "platform/filesystem.h"
 
 #include <QDir>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 namespace
 {
@@ -27,18 +26,22 @@ const QByteArray kInsertInto = "INSERT INTO ";
 const QByteArray kDropTable = "DROP TABLE IF EXISTS ";
 const QByteArray kCreateTable = "CREATE TABLE ";
 
-/// The lines of the dump, without their line ends, read in large chunks.
+/// The lines of the dump, without their line ends, read in large chunks straight from its archive.
 class LineReader
 {
 public:
-    bool open(const QString &path)
+    explicit LineReader(ZipEntryReader &source)
+        : m_source(source)
     {
-        m_file.setFileName(path);
-        return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     qint64 size() const
     {
-        return m_file.size();
+        return qint64(m_source.size());
+    }
+    /// The archive could not be read to its end (see the source's errorString()).
+    bool failed() const
+    {
+        return m_failed;
     }
     /// The line before the last LF ended with CR (which next() leaves out).
     bool lastHadCr() const
@@ -55,7 +58,7 @@ public:
                 return true;
             }
             if (m_atEnd) {
-                if (m_pos >= m_buffer.size())
+                if (m_failed || m_pos >= m_buffer.size())
                     return false;
                 take(m_buffer.size(), 0, line, taken);
                 return true;
@@ -64,8 +67,9 @@ public:
             m_pos = 0;
             const qsizetype had = m_buffer.size();
             m_buffer.resize(had + kReadChunk);
-            const qint64 got = m_file.read(m_buffer.data() + had, kReadChunk);
+            const qint64 got = m_source.read(m_buffer.data() + had, kReadChunk);
             m_buffer.resize(had + qMax<qint64>(got, 0));
+            m_failed = got < 0;
             if (got <= 0)
                 m_atEnd = true;
         }
@@ -83,10 +87,11 @@ private:
         m_pos = end + terminator;
     }
 
-    QFile m_file;
+    ZipEntryReader &m_source;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_atEnd = false;
+    bool m_failed = false;
     bool m_lastHadCr = false;
 };
 
@@ -129,7 +134,7 @@ public:
     }
 
     bool connect(const Access &access);
-    void restore(const QString &dumpPath);
+    void restore(ZipEntryReader &dump);
     /// Ends the restore after a confirmed cancel.
     void cancelled();
     void disconnect()
@@ -438,13 +443,9 @@ void Restorer::cancelled()
     fail(Result::Cancelled, QString());
 }
 
-void Restorer::restore(const QString &dumpPath)
+void Restorer::restore(ZipEntryReader &dump)
 {
-    LineReader reader;
-    if (!reader.open(dumpPath)) {
-        fail(Result::NoDump, QStringLiteral("Die Datei %1 kann nicht gelesen werden.").arg(dumpPath));
-        return;
-    }
+    LineReader reader(dump);
     const qint64 maximum = reader.size() / 1000;
     m_host.setGauge(2, 0, maximum);
     qint64 total = 0;
@@ -535,6 +536,14 @@ void Restorer::restore(const QString &dumpPath)
         cancelled();
         return;
     }
+    if (reader.failed() && !m_stopped) {
+        // Read through once before, the archive has changed or its medium has gone since: what
+        // was sent of the last table is not committed.
+        m_stopped = true;
+        fail(Result::NoDump, dump.errorString());
+        ++m_report.failed;
+        m_host.showMessage(QStringLiteral("Die gesicherte Datenbank konnte nicht gelesen werden.\r\r") + dump.errorString());
+    }
     if (!m_stopped) {
         finishBatches();
         if (!m_stopped && !execute("COMMIT", &error)) {
@@ -570,12 +579,11 @@ namespace DatabaseRestore
 Report restoreDatabase(RunHost &host,
     const QString &archivePath,
     const QString &displayName,
-    const Access &access,
-    const QString &tempFolder)
+    const Access &access)
 {
     RunCancel cancel;
     const CancelScope cancelScope(host, cancel);
-    return restoreDatabase(host, cancel, archivePath, displayName, access, tempFolder);
+    return restoreDatabase(host, cancel, archivePath, displayName, access);
 }
 
 QString connectFailedText()
@@ -589,8 +597,7 @@ Report restoreDatabase(RunHost &host,
     RunCancel &cancel,
     const QString &archivePath,
     const QString &displayName,
-    const Access &access,
-    const QString &tempFolder)
+    const Access &access)
 {
     host.setGauge(2, 0, 0);
     host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datenbank: ") + displayName);
@@ -604,21 +611,34 @@ Report restoreDatabase(RunHost &host,
         return restorer.report();
     }
 
-    const QString base = tempFolder.isEmpty() ? QDir::tempPath() : tempFolder;
-    QTemporaryDir work(QDir(base).filePath(QStringLiteral("trevalo-restore-XXXXXX")));
+    // The dump is read through once before anything is changed, so that a damaged one changes
+    // nothing; then it is read again, straight into the statements, without a copy on disk.
+    const QString archive = findArchive(archivePath);
     QString error;
-    bool extracted = false;
-    if (!work.isValid()) {
-        error = QStringLiteral("Der Ordner für temporäre Dateien kann nicht angelegt werden: ") + work.errorString();
-    } else {
-        extracted = extractEntry(findArchive(archivePath), work.path(), DatabaseDump::kDumpFileName, &error);
-        releaseArchive(); // the archive's medium may be ejected next
+    ZipEntryReader dump;
+    bool readable = dump.open(archive, DatabaseDump::kDumpFileName, &error);
+    if (readable) {
+        static thread_local QByteArray buffer(256 * 1024, Qt::Uninitialized);
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        qint64 n = 0;
+        while ((n = dump.read(buffer.data(), buffer.size())) > 0) {
+            if (sinceEvents.elapsed() >= 40) {
+                host.processEvents();
+                sinceEvents.restart();
+            }
+        }
+        readable = n == 0 && dump.open(archive, DatabaseDump::kDumpFileName, &error);
+        if (n < 0)
+            error = dump.errorString();
     }
-    if (extracted) {
-        restorer.restore(QDir(work.path()).filePath(DatabaseDump::kDumpFileName));
+    if (readable) {
+        restorer.restore(dump);
+        dump.close(); // the archive's medium may be ejected next
         restorer.disconnect();
         return restorer.report();
     }
+    dump.close();
     restorer.disconnect();
     host.showMessage(QStringLiteral("Die gesicherte Datenbank konnte nicht gelesen werden.\r\r") + error);
     restorer.fail(Result::NoDump, error);

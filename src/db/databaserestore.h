@@ -24,7 +24,9 @@ enum class Result {
     Completed, ///< every statement went through
     WithErrors, ///< some statements were rejected (each one reported), the rest went through
     ConnectFailed, ///< nothing was changed; the chooser is shown again
-    NoDump, ///< the archive or its dump could not be read; nothing was changed
+    NoDump, ///< the archive or its dump could not be read; nothing was changed, unless the archive
+            ///< became unreadable during the restore (its medium removed): then the table being
+            ///< loaded is left without the rows of its open transaction
     Cancelled, ///< the user confirmed the cancel: the whole restore ends
     ConnectionLost ///< the server went away during the restore (reported once)
 };
@@ -46,8 +48,8 @@ QString connectFailedText();
  *
  * Connects (5 seconds at most; no login prompt) before anything else; a failure shows
  * connectFailedText() and returns ConnectFailed, so the caller can ask for access data again.
- * The dump is extracted into a folder of its own below tempFolder (the system's temporary
- * folder when empty) and deleted at the end in every case.
+ * The dump is read from the archive twice and never written to disk: once whole before anything
+ * is changed, so that a damaged archive changes nothing, and once into the statements.
  *
  * The session runs as a dump file expects: utf8mb4 (utf8 before server 5.5.3), foreign-key
  * checks off, SQL mode NO_AUTO_VALUE_ON_ZERO only (no ANSI_QUOTES, no NO_BACKSLASH_ESCAPES, no
@@ -72,13 +74,11 @@ Report restoreDatabase(RunHost &host,
     RunCancel &cancel,
     const QString &archivePath,
     const QString &displayName,
-    const Access &access,
-    const QString &tempFolder = QString());
+    const Access &access);
 /// The same as a piece of work of its own: with its own cancel state, given to the host while it runs.
 Report restoreDatabase(RunHost &host,
     const QString &archivePath,
     const QString &displayName,
-    const Access &access,
-    const QString &tempFolder = QString());
+    const Access &access);
 
 } // namespace DatabaseRestore

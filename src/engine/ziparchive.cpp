@@ -298,6 +298,62 @@ bool extractEntry(const QString &archivePath,
     return true;
 }
 
+ZipEntryReader::~ZipEntryReader()
+{
+    close();
+}
+
+bool ZipEntryReader::open(const QString &archivePath, const QString &name, QString *error)
+{
+    close();
+    m_archivePath = archivePath;
+    m_archive = openForReading(archivePath, error);
+    if (!m_archive)
+        return false;
+    const zip_int64_t count = zip_get_num_entries(m_archive, 0);
+    zip_int64_t index = 0;
+    while (index < count && entryName(m_archive, zip_uint64_t(index)) != name)
+        ++index;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (index == count) {
+        setError(error,
+            QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
+                .arg(Platform::displayPath(name), Platform::displayPath(archivePath)));
+    } else if (zip_stat_index(m_archive, zip_uint64_t(index), 0, &st) != 0
+        || !(m_file = zip_fopen_index(m_archive, zip_uint64_t(index), 0))) {
+        setError(error, archiveReadError(archivePath, QString::fromLocal8Bit(zip_strerror(m_archive))));
+    } else {
+        m_size = st.size;
+        return true;
+    }
+    close();
+    return false;
+}
+
+qint64 ZipEntryReader::read(char *data, qint64 size)
+{
+    if (!m_file) {
+        if (m_error.isEmpty())
+            m_error = archiveReadError(m_archivePath, QStringLiteral("nicht geöffnet"));
+        return -1;
+    }
+    const zip_int64_t n = zip_fread(m_file, data, zip_uint64_t(size));
+    if (n < 0)
+        m_error = archiveReadError(m_archivePath, QString::fromLocal8Bit(zip_file_strerror(m_file)));
+    return n;
+}
+
+void ZipEntryReader::close()
+{
+    if (m_file)
+        zip_fclose(m_file);
+    m_file = nullptr;
+    if (m_archive)
+        zip_discard(m_archive);
+    m_archive = nullptr;
+}
+
 bool isSafeEntryName(const QString &name)
 {
     if (name.isEmpty() || name == u'.' || name == QLatin1String(".."))

@@ -98,6 +98,42 @@ void releaseArchive();
 bool isSafeEntryName(const QString &name);
 
 /**
+ * One entry of an archive, read from its start to its end without being written anywhere.
+ * The archive is opened by the reader itself and stays open until close() or the reader's end.
+ */
+class ZipEntryReader
+{
+public:
+    ZipEntryReader() = default;
+    ZipEntryReader(const ZipEntryReader &) = delete;
+    ZipEntryReader &operator=(const ZipEntryReader &) = delete;
+    ~ZipEntryReader();
+
+    /// False with *error for a missing or damaged archive or a missing entry.
+    [[nodiscard]] bool open(const QString &archivePath, const QString &name, QString *error);
+    /// Up to size bytes into data: 0 at the end, -1 when the data is damaged or does not match
+    /// the entry's CRC, which is checked when the last byte has been read (see errorString()).
+    qint64 read(char *data, qint64 size);
+    /// The entry's uncompressed size.
+    quint64 size() const
+    {
+        return m_size;
+    }
+    QString errorString() const
+    {
+        return m_error;
+    }
+    void close();
+
+private:
+    struct zip *m_archive = nullptr;
+    struct zip_file *m_file = nullptr;
+    QString m_archivePath;
+    quint64 m_size = 0;
+    QString m_error;
+};
+
+/**
  * Extracts the entry named entryName into targetDir (which must exist) as targetDir/entryName,
  * replacing a file of that name, with the entry's modification time and permission bits
  * (set-user-ID, set-group-ID and sticky bits are not given back).

@@ -14,7 +14,7 @@ QString warningText(const QString &name)
 }
 
 DatabaseOutcome restoreRecord(
-    const DatabaseRequest &request, RunHost &host, const ChooseAccess &choose, const QString &tempFolder)
+    const DatabaseRequest &request, RunHost &host, const ChooseAccess &choose)
 {
     const auto giveBack = [&] {
         host.setProgressLine(ProgressLine::Folder, request.itemLine);
@@ -47,8 +47,8 @@ DatabaseOutcome restoreRecord(
             access->port = QStringLiteral("3306");
         // The walk's own cancel state: its progress window's button reaches the database restore too.
         const DatabaseRestore::Report report = request.cancel
-            ? DatabaseRestore::restoreDatabase(host, *request.cancel, request.archivePath, name, *access, tempFolder)
-            : DatabaseRestore::restoreDatabase(host, request.archivePath, name, *access, tempFolder);
+            ? DatabaseRestore::restoreDatabase(host, *request.cancel, request.archivePath, name, *access)
+            : DatabaseRestore::restoreDatabase(host, request.archivePath, name, *access);
         switch (report.result) {
         case DatabaseRestore::Result::ConnectFailed:
             ask.afterFailedConnect = true;

@@ -44,7 +44,6 @@ using ChooseAccess = std::function<std::optional<DatabaseRestore::Access>(const 
  */
 DatabaseOutcome restoreRecord(const DatabaseRequest &request,
     RunHost &host,
-    const ChooseAccess &choose,
-    const QString &tempFolder = QString());
+    const ChooseAccess &choose);
 
 } // namespace DatabaseStep

@@ -531,8 +531,7 @@ void TestMySqlClient::restoreSessionFollowsServerVersion()
             QString::number(server.port()),
             QStringLiteral("u"),
             QStringLiteral("p"),
-            QStringLiteral("alt") },
-        dir.path());
+            QStringLiteral("alt") });
     QCOMPARE(report.result, DatabaseRestore::Result::Completed);
     QCOMPARE(server.finish(), QStringList());
     QVERIFY(statements.contains("SET NAMES utf8"));

@@ -62,6 +62,12 @@ private:
     {
         return path(QStringLiteral("ziel/") + code + QStringLiteral("261210-") + name);
     }
+    // The set of a run of the command-line program, which goes by the real date.
+    QString cliSetFolder(const QString &code, const QString &name) const
+    {
+        return path(QStringLiteral("ziel/") + code + QDate::currentDate().toString(QStringLiteral("yyMMdd"))
+            + u'-' + name);
+    }
 
     void makeSourceTree()
     {
@@ -807,7 +813,7 @@ private slots:
         QString output;
         QCOMPARE(cli({QStringLiteral("run"), job.Name}, &output, 30000), 0);
         QVERIFY(output.contains(QStringLiteral("Fehler beim Schreiben der Protokolldatei")));
-        QVERIFY(QFileInfo::exists(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))));
+        QVERIFY(QFileInfo::exists(cliSetFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))));
     }
 
     // A job without a log folder keeps its log with the job files, not in the current folder.
@@ -903,7 +909,7 @@ private slots:
         job.backup_ok_anzeigen = true;
         QVERIFY(saveJob(job));
         if (blocked)
-            writeFile(setFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))
+            writeFile(cliSetFolder(QStringLiteral("B-T01"), job.Name) + QStringLiteral("/root") + path(QStringLiteral("quelle/a.txt"))
                           + QStringLiteral("/inhalt"),
                       "x");
         QString err;

@@ -11,6 +11,7 @@
 #include "platform/filesystem.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 /// One entry of a listed archive.
@@ -104,7 +105,7 @@ bool isSafeEntryName(const QString &name);
 class ZipEntryReader
 {
 public:
-    ZipEntryReader() = default;
+    ZipEntryReader();
     ZipEntryReader(const ZipEntryReader &) = delete;
     ZipEntryReader &operator=(const ZipEntryReader &) = delete;
     ~ZipEntryReader();
@@ -126,8 +127,12 @@ public:
     void close();
 
 private:
+    struct Inflater;
+    qint64 inflate(char *data, qint64 size);
+
     struct zip *m_archive = nullptr;
     struct zip_file *m_file = nullptr;
+    std::unique_ptr<Inflater> m_inflater; ///< for a deflated entry, read as it is stored
     QString m_archivePath;
     quint64 m_size = 0;
     QString m_error;

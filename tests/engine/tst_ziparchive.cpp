@@ -344,6 +344,66 @@ private slots:
         QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
+    // The reader gives back what was packed, deflated or stored, in pieces of any size, and
+    // reports a damaged or cut-off entry instead of ending early.
+    void testEntryReader_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("damage");
+        const QByteArray text = textLike(3 << 20);
+        const QByteArray noise = randomBytes(300000);
+        QTest::newRow("deflated") << text << QString();
+        QTest::newRow("stored") << noise << QString();
+        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::newRow("deflated, flipped byte") << text << QStringLiteral("flip");
+        QTest::newRow("stored, flipped byte") << noise << QStringLiteral("flip");
+        QTest::newRow("deflated, cut off") << text << QStringLiteral("cut");
+    }
+
+    void testEntryReader()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, damage);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("dump.sql"));
+        QVERIFY(writeFile(file, content));
+        const QString archive = dir.filePath(QStringLiteral("Archive.zip"));
+        QString error;
+        QVERIFY2(zipFiles(archive, {file}, {}, &error), qPrintable(error));
+        QByteArray bytes = readFile(archive);
+        const qsizetype dataStart = 30 + qsizetype(strlen("dump.sql"));
+        if (damage == QLatin1String("flip")) {
+            bytes[dataStart + 40000] = char(bytes[dataStart + 40000] ^ 0x55);
+        } else if (damage == QLatin1String("cut")) {
+            // The directory stays; the data it points to ends early.
+            const qsizetype directory = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4));
+            bytes = bytes.left(dataStart + 20000) + bytes.mid(directory);
+            qsizetype end = bytes.lastIndexOf(QByteArray("PK\x05\x06", 4));
+            const quint32 offset = quint32(dataStart + 20000);
+            for (int i = 0; i < 4; ++i)
+                bytes[end + 16 + i] = char(offset >> (8 * i));
+        }
+        QVERIFY(writeFile(archive, bytes));
+
+        ZipEntryReader reader;
+        QVERIFY2(reader.open(archive, QStringLiteral("dump.sql"), &error), qPrintable(error));
+        QCOMPARE(reader.size(), quint64(content.size()));
+        QByteArray got;
+        QByteArray piece(70001, Qt::Uninitialized);
+        qint64 n = 0;
+        while ((n = reader.read(piece.data(), piece.size())) > 0)
+            got.append(piece.constData(), n);
+        if (damage.isEmpty()) {
+            QCOMPARE(n, qint64(0));
+            QVERIFY(got == content);
+        } else {
+            QCOMPARE(n, qint64(-1));
+            QVERIFY2(reader.errorString().startsWith(QStringLiteral("Das Archiv ")), qPrintable(reader.errorString()));
+        }
+        QVERIFY(!reader.open(archive, QStringLiteral("fehlt.sql"), &error));
+        QVERIFY2(error.startsWith(QStringLiteral("Der Eintrag fehlt.sql fehlt im Archiv")), qPrintable(error));
+    }
+
     void testListingReplacesEarlierEntries()
     {
         QTemporaryDir dir;

@@ -211,7 +211,6 @@ RestoreRunHost::RestoreRunHost(QWidget &window, RestoreProgressWindow &progress)
     : m_window(window)
     , m_progress(progress)
 {
-    m_sinceEvents.start();
 }
 
 QWidget *RestoreRunHost::dialogParent() const
@@ -264,8 +263,9 @@ void RestoreRunHost::setCancel(RunCancel *cancel)
 
 void RestoreRunHost::processEvents()
 {
-    if (m_sinceEvents.elapsed() < kEventsEveryMs)
+    // The first round comes at once: the window shows and its cancel button is live from the start.
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventsEveryMs)
         return;
     QApplication::processEvents(QEventLoop::AllEvents, 50);
-    m_sinceEvents.restart();
+    m_sinceEvents.start();
 }

@@ -418,9 +418,8 @@ private slots:
         QTimer press;
         QString pressedDuring;
         if (cancel) {
-            // The cancel button is pressed while the first file the window shows is being
-            // restored (events are taken at most every 20 ms, and a fast disk writes even the
-            // large file in less).
+            // The cancel button is pressed in the first round of events, which comes after the
+            // first file (a fast disk writes even the large one between two later rounds).
             m_script.answers = { Answer::Yes };
             connect(&press, &QTimer::timeout, this, [&] {
                 pressedDuring = w.progressWindow().itemLine();

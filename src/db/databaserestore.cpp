@@ -618,7 +618,7 @@ Report restoreDatabase(RunHost &host,
     ZipEntryReader dump;
     bool readable = dump.open(archive, DatabaseDump::kDumpFileName, &error);
     if (readable) {
-        static thread_local QByteArray buffer(256 * 1024, Qt::Uninitialized);
+        QByteArray buffer(kReadChunk, Qt::Uninitialized);
         QElapsedTimer sinceEvents;
         sinceEvents.start();
         qint64 n = 0;

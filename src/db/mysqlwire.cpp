@@ -990,11 +990,6 @@ bool MySqlWire::sendQuery(const QByteArray &sql)
     return true;
 }
 
-bool MySqlWire::answerPending() const
-{
-    return d->state == Private::State::Answer;
-}
-
 bool MySqlWire::readAnswer(bool *hasResult)
 {
     bool dummy = false;

@@ -114,7 +114,6 @@ public:
      */
     bool sendQuery(const QByteArray &sql);
     bool readAnswer(bool *hasResult = nullptr);
-    bool answerPending() const;
     bool resultPending() const;
     const QList<MySqlColumn> &columns() const;
     /// The next row into *row; *atEnd true (and row untouched) after the last one.

@@ -1086,13 +1086,11 @@ void TestMySqlClient::queryErrorsKeepTheSession()
     // A statement sent ahead: nothing else goes out before its answer is read, and its error comes with it.
     MySqlWire &wire = db.wire();
     QVERIFY(wire.sendQuery("SELEKT 3"));
-    QVERIFY(wire.answerPending());
     second.setSql(QStringLiteral("SELECT 4"));
     QVERIFY(!second.open());
     QCOMPARE(second.errorCode(), 2014);
     QVERIFY(!wire.readAnswer());
     QCOMPARE(wire.errorCode(), 1064);
-    QVERIFY(!wire.answerPending());
     QVERIFY2(second.open(), qPrintable(second.errorString()));
     QCOMPARE(second.field(0)->asString(), QStringLiteral("4"));
     second.close();

@@ -53,6 +53,12 @@ QString archiveReadError(const QString &archivePath, const QString &reason)
         .arg(Platform::displayPath(archivePath), reason);
 }
 
+QString missingEntryText(const QString &archivePath, const QString &entryName)
+{
+    return QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
+        .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath));
+}
+
 QString zipErrorText(int code)
 {
     zip_error_t err;
@@ -224,9 +230,7 @@ bool extractEntry(const QString &archivePath,
     zip_t *za = archive->za;
     const zip_int64_t index = archive->index.value(entryName, -1);
     if (index < 0) {
-        setError(error,
-            QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
-                .arg(Platform::displayPath(entryName), Platform::displayPath(archivePath)));
+        setError(error, missingEntryText(archivePath, entryName));
         return false;
     }
     zip_stat_t st;
@@ -338,9 +342,7 @@ bool ZipEntryReader::open(const QString &archivePath, const QString &name, QStri
         && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method == ZIP_EM_NONE
         && (st.valid & ZIP_STAT_CRC);
     if (index == count) {
-        setError(error,
-            QStringLiteral("Der Eintrag %1 fehlt im Archiv %2.")
-                .arg(Platform::displayPath(name), Platform::displayPath(archivePath)));
+        setError(error, missingEntryText(archivePath, name));
     } else if (!(st.valid & ZIP_STAT_SIZE)
         || !(m_file = zip_fopen_index(m_archive, zip_uint64_t(index), deflated ? ZIP_FL_COMPRESSED : 0))) {
         setError(error, archiveReadError(archivePath, QString::fromLocal8Bit(zip_strerror(m_archive))));
@@ -360,7 +362,8 @@ bool ZipEntryReader::open(const QString &archivePath, const QString &name, QStri
 
 qint64 ZipEntryReader::read(char *data, qint64 size)
 {
-    if (!m_file)
+    // A damaged entry stays damaged: it never reads as ended after its error.
+    if (!m_file || !m_error.isEmpty())
         return -1;
     if (m_inflater)
         return inflate(data, size);

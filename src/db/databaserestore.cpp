@@ -10,6 +10,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cctype>
 
 namespace
 {
@@ -123,6 +127,40 @@ QByteArray takeName(const QByteArray &text, qsizetype from, qsizetype *rest)
     return text.mid(from, end - from);
 }
 
+// The first words of a statement in upper case, behind a version comment's "/*!40101".
+QList<QByteArray> leadingWords(const QByteArray &sql, int count)
+{
+    qsizetype i = 0;
+    const auto skipSpace = [&] {
+        while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n'))
+            ++i;
+    };
+    skipSpace();
+    if (sql.mid(i, 3) == "/*!") {
+        i += 3;
+        while (i < sql.size() && sql[i] >= '0' && sql[i] <= '9')
+            ++i;
+    }
+    QList<QByteArray> words;
+    while (words.size() < count) {
+        skipSpace();
+        const qsizetype start = i;
+        while (i < sql.size() && (std::isalpha(uchar(sql[i])) || sql[i] == '_'))
+            ++i;
+        if (i == start)
+            break;
+        words.append(sql.mid(start, i - start).toUpper());
+    }
+    return words;
+}
+
+bool hasPrimaryKey(const QList<QByteArray> &createLines)
+{
+    return std::any_of(createLines.cbegin(), createLines.cend(), [](const QByteArray &line) {
+        return line.trimmed().startsWith("PRIMARY KEY ");
+    });
+}
+
 class Restorer
 {
 public:
@@ -131,6 +169,8 @@ public:
         , m_cancel(cancel)
         , m_name(displayName)
     {
+        m_lanes[0].db = &m_db;
+        m_lanes[1].db = &m_secondDb;
     }
 
     bool connect(const Access &access);
@@ -140,6 +180,7 @@ public:
     void disconnect()
     {
         m_db.close();
+        m_secondDb.close();
     }
     Report report() const
     {
@@ -152,20 +193,42 @@ public:
     }
 
 private:
+    /// A server session the rows are sent on. The rows of a large table alternate between two,
+    /// so that the server works on both at once (it runs one session on one core).
+    struct Lane {
+        TmySQLDatabase *db = nullptr;
+        QList<QByteArray> sent; ///< the statements of the batch the server runs now; empty: none
+        quint64 sentAs = 0; ///< its number, so that answers are taken in the order of the dump
+    };
+    enum class Second { Closed, Open, Refused };
+
     bool confirmCancel();
     bool cancelCheck();
     void showItem(qsizetype counter);
     void runStatement(QList<QByteArray> &lines);
+    void followSession(const QByteArray &sql, bool ok);
     void addToBatch(const QByteArray &statement, const QByteArray &prefix, qsizetype valuesAt);
     void flushBatch();
-    void settle();
+    Lane &freeLane();
+    bool openSecondLane();
+    void closeSecondLane();
+    void endSecondLane();
+    void settle(Lane &lane);
+    void settleAll();
     void finishBatches()
     {
         flushBatch();
-        settle();
+        settleAll();
+        endSecondLane();
     }
-    void batchDone(const QList<QByteArray> &statements, bool ok, const QString &error);
-    bool execute(const QByteArray &sql, QString *error);
+    bool readAnswer(TmySQLDatabase &db, QString *error);
+    bool answerTaken(Lane &lane, bool ok, const QString &error);
+    void batchDone(Lane &lane, bool ok, const QString &error);
+    bool execute(TmySQLDatabase &db, const QByteArray &sql, QString *error);
+    bool execute(const QByteArray &sql, QString *error)
+    {
+        return execute(m_db, sql, error);
+    }
     bool executeReported(const QByteArray &sql, const QByteArray &firstLine);
     void reportFailure(const QByteArray &firstLine, const QString &message);
 
@@ -184,9 +247,19 @@ private:
     QByteArray m_batch;
     QList<QByteArray> m_batchStatements;
     qsizetype m_batchLimit = kBatchLimit;
-    // The batch the server runs while the next one is read from the dump. Its answer is read
-    // before anything else is sent, so a refused batch is taken apart before later statements run.
-    QList<QByteArray> m_sentStatements;
+    // Each session runs one batch while the next is read from the dump. Answers are read in the
+    // order the batches were sent, and a refused batch is taken apart before anything else is sent.
+    Lane m_lanes[2];
+    quint64 m_batchesSent = 0;
+
+    // The second session: opened for the first table that fills more than one batch, with every
+    // session setting the first one was given, and kept in step with it.
+    TmySQLDatabase m_secondDb;
+    Second m_second = Second::Closed;
+    QList<QByteArray> m_sessionStatements; ///< what the second session must run before its first rows
+    bool m_twoLanes = false; ///< the rows being read may go over both sessions
+    bool m_secondUsed = false; ///< the second session has had rows of the table being read
+    bool m_firstAutocommit = false; ///< the first session commits each batch meanwhile
 };
 
 bool Restorer::connect(const Access &access)
@@ -229,6 +302,7 @@ bool Restorer::connect(const Access &access)
             return false;
         }
     }
+    m_sessionStatements = session;
     TmySQLQuery packet(&m_db);
     packet.setSql(QStringLiteral("SELECT @@max_allowed_packet"));
     if (packet.open() && !packet.eof()) {
@@ -239,9 +313,9 @@ bool Restorer::connect(const Access &access)
     return m_db.connected();
 }
 
-bool Restorer::execute(const QByteArray &sql, QString *error)
+bool Restorer::execute(TmySQLDatabase &db, const QByteArray &sql, QString *error)
 {
-    MySqlWire &wire = m_db.wire();
+    MySqlWire &wire = db.wire();
     bool hasResult = false;
     if (!wire.query(sql, &hasResult)) {
         *error = wire.errorString();
@@ -285,63 +359,181 @@ bool Restorer::executeReported(const QByteArray &sql, const QByteArray &firstLin
 
 void Restorer::flushBatch()
 {
-    settle();
     if (m_batchStatements.isEmpty())
         return;
+    Lane &lane = freeLane();
     // The lists and the batch's buffer are kept for the next batch: their memory is in use already.
-    m_sentStatements.swap(m_batchStatements);
+    lane.sent.swap(m_batchStatements);
     m_batchStatements.clear();
     m_batchTable.clear();
-    const auto reset = [this] {
+    if (m_stopped) {
         m_batch.resize(0);
-        m_sentStatements.clear();
-    };
-    if (m_stopped)
-        return reset();
-    if (m_sentStatements.size() == 1) {
-        executeReported(m_sentStatements.first(), m_sentStatements.first());
-        return reset();
-    }
-    const bool sent = m_db.wire().sendQuery(m_batch);
-    m_batch.resize(0);
-    if (!sent) {
-        batchDone(m_sentStatements, false, m_db.wire().errorString());
-        m_sentStatements.clear();
-    }
-}
-
-void Restorer::settle()
-{
-    if (m_sentStatements.isEmpty())
+        lane.sent.clear();
         return;
-    MySqlWire &wire = m_db.wire();
-    const bool ok = wire.readAnswer() && (!wire.resultPending() || wire.discardResult());
-    batchDone(m_sentStatements, ok, ok ? QString() : wire.errorString());
-    m_sentStatements.clear();
+    }
+    lane.sentAs = ++m_batchesSent;
+    if (&lane == &m_lanes[1])
+        m_secondUsed = true;
+    const bool sent = lane.db->wire().sendQuery(m_batch);
+    m_batch.resize(0);
+    if (!sent)
+        batchDone(lane, false, lane.db->wire().errorString());
 }
 
-void Restorer::batchDone(const QList<QByteArray> &statements, bool ok, const QString &error)
+// The session the next batch goes to, its last batch answered.
+Restorer::Lane &Restorer::freeLane()
+{
+    Lane &first = m_lanes[0];
+    Lane &second = m_lanes[1];
+    if (m_twoLanes && !first.sent.isEmpty() && !second.sent.isEmpty())
+        settle(first.sentAs < second.sentAs ? first : second);
+    if (m_twoLanes && !m_stopped) {
+        if (second.sent.isEmpty() && !first.sent.isEmpty() && openSecondLane())
+            return second;
+        if (first.sent.isEmpty())
+            return first;
+    }
+    settleAll();
+    return first;
+}
+
+bool Restorer::openSecondLane()
+{
+    if (m_second == Second::Open)
+        return true;
+    if (m_second == Second::Refused)
+        return false;
+    // Whatever goes wrong, the restore goes on in the one session.
+    m_second = Second::Refused;
+    m_secondDb.setParams(m_db.params());
+    m_secondDb.setLoginPrompt(false);
+    m_secondDb.setConnectOptions(m_db.connectOptions());
+    m_secondDb.setCancelCheck([this] { return cancelCheck(); });
+    if (!m_secondDb.open())
+        return false;
+    QString error;
+    // Each batch is committed by itself: see settle().
+    m_sessionStatements << "SET autocommit=1";
+    for (const QByteArray &sql : std::as_const(m_sessionStatements)) {
+        if (!execute(m_secondDb, sql, &error)) {
+            m_secondDb.close();
+            m_sessionStatements.clear();
+            return false;
+        }
+    }
+    m_sessionStatements.clear();
+    m_second = Second::Open;
+    return true;
+}
+
+void Restorer::closeSecondLane()
+{
+    m_secondDb.close();
+    m_second = Second::Refused;
+    m_sessionStatements.clear();
+}
+
+// After a table's rows went over two sessions, the first one commits per table again.
+void Restorer::endSecondLane()
+{
+    m_secondUsed = false;
+    if (m_firstAutocommit && !m_stopped) {
+        QString error;
+        execute("SET autocommit=0", &error);
+    }
+    m_firstAutocommit = false;
+}
+
+/*
+ * While a table's rows go over two sessions, each batch is committed as it is run. A session
+ * whose row has the key of a row the other one has not committed yet waits for that commit; were
+ * the other session to hold its rows until the end of the table, it would wait until that one
+ * gave up (50 seconds by default), or the server would end the wait by taking back one of the two
+ * whole transactions, rows of earlier batches with it. With a commit per batch, the wait ends
+ * with the other batch, and what the server takes back is one batch, which is then taken apart.
+ * The second session commits by itself; the first one, whose first batch of the table was sent
+ * before the second session got rows, commits from the answer to that batch on.
+ */
+void Restorer::settle(Lane &lane)
+{
+    if (lane.sent.isEmpty())
+        return;
+    QString error;
+    const bool ok = readAnswer(*lane.db, &error);
+    if (&lane == &m_lanes[0] && m_secondUsed && !m_firstAutocommit && !m_cancelConfirmed) {
+        QString switchError;
+        m_firstAutocommit = execute("SET autocommit=1", &switchError);
+    }
+    batchDone(lane, ok, error);
+}
+
+void Restorer::settleAll()
+{
+    Lane &first = m_lanes[0];
+    Lane &second = m_lanes[1];
+    const bool secondOlder = second.sentAs < first.sentAs;
+    settle(secondOlder ? second : first);
+    settle(secondOlder ? first : second);
+}
+
+bool Restorer::readAnswer(TmySQLDatabase &db, QString *error)
+{
+    MySqlWire &wire = db.wire();
+    const bool ok = wire.readAnswer() && (!wire.resultPending() || wire.discardResult());
+    if (!ok)
+        *error = wire.errorString();
+    return ok;
+}
+
+// Counts an accepted batch, or ends the restore after a cancel or a lost connection; false when
+// the server refused the batch.
+bool Restorer::answerTaken(Lane &lane, bool ok, const QString &error)
 {
     if (ok) {
-        m_report.statements += int(statements.size());
-        return;
+        m_report.statements += int(lane.sent.size());
+        return true;
     }
     if (m_cancelConfirmed) {
         m_stopped = true;
-        return;
+        return true;
     }
-    if (!m_db.connected()) {
-        m_report.statements += int(statements.size());
-        reportFailure(statements.first(), error);
+    if (!lane.db->connected()) {
+        m_report.statements += int(lane.sent.size());
+        reportFailure(lane.sent.first(), error);
         m_stopped = true;
         fail(Result::ConnectionLost, error);
-        return;
+        return true;
     }
+    return false;
+}
+
+void Restorer::batchDone(Lane &lane, bool ok, const QString &error)
+{
+    const auto sentDone = qScopeGuard([&lane] { lane.sent.clear(); });
+    if (answerTaken(lane, ok, error))
+        return;
     // InnoDB took back the whole refused statement: row by row, each refusal is reported as itself.
-    for (const QByteArray &statement : statements) {
-        if (m_stopped)
-            return;
-        executeReported(statement, statement);
+    QList<QList<QByteArray>> refused { lane.sent };
+    if (m_twoLanes || m_secondUsed) {
+        // The rest of the table goes over the first session alone, once the other batch is
+        // answered: its rows come before the refused ones are sent again.
+        m_twoLanes = false;
+        Lane &other = &lane == &m_lanes[0] ? m_lanes[1] : m_lanes[0];
+        if (!other.sent.isEmpty()) {
+            const auto otherDone = qScopeGuard([&other] { other.sent.clear(); });
+            QString otherError;
+            const bool otherOk = readAnswer(*other.db, &otherError);
+            if (!answerTaken(other, otherOk, otherError))
+                refused.append(other.sent);
+        }
+        endSecondLane();
+    }
+    for (const QList<QByteArray> &statements : std::as_const(refused)) {
+        for (const QByteArray &statement : statements) {
+            if (m_stopped)
+                return;
+            executeReported(statement, statement);
+        }
     }
 }
 
@@ -390,17 +582,51 @@ void Restorer::runStatement(QList<QByteArray> &lines)
     if (m_stopped)
         return;
 
+    m_twoLanes = false;
     const QByteArray sql = lines.join('\n');
     const bool ok = executeReported(sql, first);
+    followSession(sql, ok);
     if (first.startsWith(kCreateTable)) {
         // Only a transactional table takes a refused multi-row INSERT back as a whole.
         qsizetype rest = 0;
         const QByteArray table = takeName(first, kCreateTable.size(), &rest);
         const bool innodb = lines.last().toLower().contains("engine=innodb");
         m_batchableTable = ok && innodb ? table : QByteArray();
+        // Its rows may go over two sessions when they follow right after it. Without a primary
+        // key, the rows would keep the order in which they arrived instead of the dump's.
+        m_twoLanes = !m_batchableTable.isEmpty() && hasPrimaryKey(lines) && m_second != Second::Refused;
     } else if (first.startsWith(kDropTable)) {
         m_batchableTable.clear();
     }
+}
+
+// The second session runs as the first: it is given each of the dump's session settings too. A
+// lock the first one takes could make the second one wait for it, so it is not used after one.
+void Restorer::followSession(const QByteArray &sql, bool ok)
+{
+    if (m_second == Second::Refused)
+        return;
+    const QList<QByteArray> words = leadingWords(sql, 2);
+    const QByteArray verb = words.value(0);
+    if (verb == "LOCK" || verb == "FLUSH") {
+        closeSecondLane();
+        return;
+    }
+    // "SET STATEMENT ... FOR" runs a statement of its own and sets nothing for the session.
+    if (!ok || !(verb == "USE" || (verb == "SET" && words.value(1) != "STATEMENT")))
+        return;
+    // The sessions' commits are this restore's own: a dump that changes them keeps one session.
+    if (sql.toUpper().contains("AUTOCOMMIT")) {
+        closeSecondLane();
+        return;
+    }
+    if (m_second == Second::Closed) {
+        m_sessionStatements.append(sql);
+        return;
+    }
+    QString error;
+    if (!execute(m_secondDb, sql, &error))
+        closeSecondLane();
 }
 
 void Restorer::showItem(qsizetype counter)
@@ -437,6 +663,7 @@ bool Restorer::cancelCheck()
 void Restorer::cancelled()
 {
     m_db.close();
+    m_secondDb.close();
     m_host.showMessage(QStringLiteral("Der Wiederherstellungsvorgang wurde abgebrochen."));
     m_host.setProgressVisible(false);
     m_stopped = true;
@@ -542,7 +769,8 @@ void Restorer::restore(ZipEntryReader &dump)
         m_stopped = true;
         fail(Result::NoDump, dump.errorString());
         ++m_report.failed;
-        m_host.showMessage(QStringLiteral("Die gesicherte Datenbank konnte nicht gelesen werden.\r\r") + dump.errorString());
+        m_host.showMessage(
+            QStringLiteral("Die gesicherte Datenbank konnte nicht gelesen werden.\r\r") + dump.errorString());
     }
     if (!m_stopped) {
         finishBatches();
@@ -576,10 +804,7 @@ QString findArchive(const QString &archivePath)
 namespace DatabaseRestore
 {
 
-Report restoreDatabase(RunHost &host,
-    const QString &archivePath,
-    const QString &displayName,
-    const Access &access)
+Report restoreDatabase(RunHost &host, const QString &archivePath, const QString &displayName, const Access &access)
 {
     RunCancel cancel;
     const CancelScope cancelScope(host, cancel);
@@ -593,11 +818,8 @@ QString connectFailedText()
         "Bitte ändern sie die Zugangsdaten.");
 }
 
-Report restoreDatabase(RunHost &host,
-    RunCancel &cancel,
-    const QString &archivePath,
-    const QString &displayName,
-    const Access &access)
+Report restoreDatabase(
+    RunHost &host, RunCancel &cancel, const QString &archivePath, const QString &displayName, const Access &access)
 {
     host.setGauge(2, 0, 0);
     host.setProgressLine(ProgressLine::FileCount, QStringLiteral("Datenbank: ") + displayName);

@@ -60,7 +60,11 @@ QString connectFailedText();
  * "Fehler bei der Datenbankwiederherstellung. ..." with its first line and the server's text,
  * and the restore goes on. The rows of an InnoDB table are sent in one transaction, joined
  * into multi-row INSERTs; a batch the server rejects is sent again row by row, so each
- * rejected row is reported on its own.
+ * rejected row is reported on its own. The rows of a table with a primary key that fill more
+ * than one batch go over a second session as well, every other batch, so that the server loads
+ * them on two cores; the second session is given every session setting of the first (the
+ * dump's time zone among them), and each batch of such a table is committed as it is run. A
+ * second session that cannot be opened, or a dump that takes locks, leaves the restore in one.
  *
  * Progress: the FileCount line shows "Datenbank: <name> -> Tabelle: <table> -> Satz: <n>",
  * gauge 2 the part of the dump read. Every tenth line pending events are processed; a cancel
@@ -70,15 +74,9 @@ QString connectFailedText();
  * returns Cancelled. The cancel is also asked while the connection waits for the server; a Yes
  * there ends the wait at once (the server then takes back the open transaction).
  */
-Report restoreDatabase(RunHost &host,
-    RunCancel &cancel,
-    const QString &archivePath,
-    const QString &displayName,
-    const Access &access);
+Report restoreDatabase(
+    RunHost &host, RunCancel &cancel, const QString &archivePath, const QString &displayName, const Access &access);
 /// The same as a piece of work of its own: with its own cancel state, given to the host while it runs.
-Report restoreDatabase(RunHost &host,
-    const QString &archivePath,
-    const QString &displayName,
-    const Access &access);
+Report restoreDatabase(RunHost &host, const QString &archivePath, const QString &displayName, const Access &access);
 
 } // namespace DatabaseRestore

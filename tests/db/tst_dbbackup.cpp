@@ -14,6 +14,7 @@
 #include "testutil.h"
 
 #include <QElapsedTimer>
+#include <QPoint>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
@@ -21,6 +22,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using TestUtil::readFile;
 using TestUtil::writeFile;
@@ -163,6 +165,24 @@ private:
             qWarning() << error;
         QFile::remove(folder + QStringLiteral("/trevalo_db.sql"));
         return archive;
+    }
+
+    // A row of the large table: all rows are of one length, the times UTC, a second apart.
+    static QByteArray rowStatement(int id, const QByteArray &text)
+    {
+        const QByteArray time = QDateTime(QDate(2024, 1, 1), QTime(0, 0), QTimeZone::utc())
+                                    .addSecs(id)
+                                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                    .toLatin1();
+        return "INSERT INTO t VALUES (\"" + QByteArray::number(id).rightJustified(8, '0') + "\", \"" + time + "\", \""
+            + (text + ' ' + QByteArray::number(id)).leftJustified(20, '.') + "\")";
+    }
+
+    // How many of those rows one batch takes: about 1 MiB of them, the size the restore sends.
+    static int rowsPerBatch()
+    {
+        const QByteArray row = rowStatement(1, "Zeile");
+        return (1 << 20) / int(row.size() - row.indexOf(" VALUES (") - 8);
     }
 
 private slots:
@@ -436,10 +456,8 @@ private slots:
         sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4"));
         sql(QStringLiteral("SET GLOBAL time_zone = '+02:00'"));
         const auto zoneBack = qScopeGuard([this] { sql(QStringLiteral("SET GLOBAL time_zone = SYSTEM")); });
-        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
-            packDump(dump),
-            QStringLiteral("Hand"),
-            access(QStringLiteral("hand")));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
+            m_host, packDump(dump), QStringLiteral("Hand"), access(QStringLiteral("hand")));
         QCOMPARE(m_host.messages, messages);
         QCOMPARE(report.failed, int(messages.size()));
         QCOMPARE(report.result,
@@ -451,6 +469,156 @@ private slots:
             got += row.join('|') + ';';
         QCOMPARE(got, rows);
         QVERIFY(m_host.progressLines.contains(QStringLiteral("7:Datenbank: Hand -> Tabelle: t -> Satz: 0")));
+    }
+
+    // A table of several batches: its rows alternate between two sessions of the server.
+    void testRestoreInTwoSessions_data()
+    {
+        QTest::addColumn<bool>("primaryKey");
+        QTest::addColumn<QList<QPoint>>("repeats"); // before row x, a row with the key of row y
+        QTest::addColumn<QString>("interruption"); // "", "cancel" or "kill" half way
+        QTest::addColumn<QString>("user"); // "einzeln" may have one session only
+        QTest::addColumn<int>("sessions"); // logins tried
+
+        // Batch k holds the rows from k * perBatch on (see rowsPerBatch()).
+        const int b = rowsPerBatch();
+        QTest::newRow("times marked as UTC") << true << QList<QPoint>() << QString() << "test_native" << 2;
+        QTest::newRow("no primary key: one session, rows in their order")
+            << false << QList<QPoint>() << QString() << "test_native" << 1;
+        QTest::newRow("the server allows one session: the restore goes on in it")
+            << true << QList<QPoint>() << QString() << "einzeln" << 2;
+        // The repeated row meets its twin of the other session before that one is committed: it
+        // must still be reported as the duplicate it is, without a wait until the server gives up.
+        QTest::newRow("second session repeats a row of the first")
+            << true << QList<QPoint> { { b + b / 2, 7 } } << QString() << "test_native" << 2;
+        QTest::newRow("first session repeats a row of the second, then one more")
+            << true << QList<QPoint> { { 2 * b + b / 2, b + 9 }, { 3 * b + b / 2, 11 } } << QString() << "test_native"
+            << 2;
+        QTest::newRow("cancelled: what both sessions sent is kept") << true << QList<QPoint>() << "cancel"
+                                                                    << "test_native" << 2;
+        QTest::newRow("second session killed") << true << QList<QPoint>() << "kill"
+                                               << "test_native" << 2;
+    }
+
+    void testRestoreInTwoSessions()
+    {
+        QFETCH(bool, primaryKey);
+        QFETCH(QList<QPoint>, repeats);
+        QFETCH(QString, interruption);
+        QFETCH(QString, user);
+        QFETCH(int, sessions);
+        const int count = 4 * rowsPerBatch() + 100;
+        QByteArray dump = "# Datensicherung der Datenbank: Hand\r\n/*!40103 SET TIME_ZONE='+00:00' */;"
+                          "\r\n\r\n\r\nDROP TABLE IF EXISTS t;\r\n\r\nCREATE TABLE `t` (\n  `id` int(11) NOT NULL,\n"
+                          "  `ts` timestamp NULL,\n  `v` varchar(40) NOT NULL";
+        dump += primaryKey ? ",\n  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;" : "\n) ENGINE=InnoDB;";
+        QStringList messages;
+        for (int id = 1; id <= count; ++id) {
+            for (const QPoint &repeat : std::as_const(repeats)) {
+                if (repeat.x() != id)
+                    continue;
+                const QByteArray statement = rowStatement(repeat.y(), "doppelt");
+                dump += "\r\n" + statement + ';';
+                messages << QStringLiteral("Fehler bei der Datenbankwiederherstellung. Wiederherstellung wird "
+                                           "fortgesetzt.\r\rBefehl: ")
+                        + QString::fromUtf8(statement)
+                        + QStringLiteral("\r\rFehlermeldung: Duplicate entry '%1' for key 'PRIMARY'").arg(repeat.y());
+            }
+            dump += "\r\n" + rowStatement(id, "Zeile") + ';';
+        }
+        const QString archive = packDump(dump);
+        sql(QStringLiteral("DROP DATABASE IF EXISTS hand; CREATE DATABASE hand CHARACTER SET utf8mb4; "
+                           "CREATE USER IF NOT EXISTS einzeln@'%' IDENTIFIED BY 'pw' WITH MAX_USER_CONNECTIONS 1; "
+                           "GRANT ALL ON hand.* TO einzeln@'%'"));
+        // New sessions start in +02:00: a session that missed the dump's UTC mark would shift the times.
+        sql(QStringLiteral("SET GLOBAL time_zone = '+02:00'"));
+        const auto zoneBack = qScopeGuard([this] { sql(QStringLiteral("SET GLOBAL time_zone = SYSTEM")); });
+
+        TmySQLDatabase db;
+        QVERIFY(connect(db, QStringLiteral("hand")));
+        const auto status = [&](const char *name) {
+            return rows(db, QStringLiteral("SHOW GLOBAL STATUS LIKE '%1'").arg(QLatin1String(name)))
+                .value(0)
+                .value(1)
+                .toInt();
+        };
+        const int connectionsBefore = status("Connections");
+        const int refusedBefore = status("Aborted_connects");
+        // A row of one session that waited for the other session's open transaction until the server gave up.
+        const auto lockTimeouts = [&] {
+            return rows(
+                db, QStringLiteral("SELECT COUNT FROM information_schema.INNODB_METRICS WHERE NAME = 'lock_timeouts'"))
+                .value(0)
+                .value(0)
+                .toInt();
+        };
+        const int lockTimeoutsBefore = lockTimeouts();
+        bool interrupted = false;
+        m_host.onProcessEvents = [&](ScriptedRunHost &host) {
+            if (interrupted || interruption.isEmpty()
+                || !host.progressLines.last().endsWith(QStringLiteral("Satz: %1").arg(rowsPerBatch() * 5 / 2)))
+                return;
+            interrupted = true;
+            if (interruption == QLatin1String("cancel")) {
+                host.pressCancel();
+                return;
+            }
+            // The second session is the newest of the restore's two.
+            const QByteArray second = rows(db,
+                QStringLiteral("SELECT MAX(ID) FROM information_schema.PROCESSLIST "
+                               "WHERE USER = 'test_native' AND ID <> CONNECTION_ID()"))
+                                          .value(0)
+                                          .value(0);
+            QVERIFY(rows(db, QStringLiteral("KILL CONNECTION ") + QString::fromLatin1(second)).isEmpty());
+        };
+        m_host.answers = { Answer::Yes };
+        DatabaseRestore::Access login = access(QStringLiteral("hand"));
+        if (user != login.user) {
+            login.user = user;
+            login.password = QStringLiteral("pw");
+        }
+        const DatabaseRestore::Report report
+            = DatabaseRestore::restoreDatabase(m_host, archive, QStringLiteral("Hand"), login);
+        m_host.onProcessEvents = nullptr;
+        QCOMPARE(status("Connections") - connectionsBefore, sessions);
+        QCOMPARE(status("Aborted_connects") - refusedBefore, user == QLatin1String("einzeln") ? 1 : 0);
+        QCOMPARE(lockTimeouts() - lockTimeoutsBefore, 0);
+        QCOMPARE(interrupted, !interruption.isEmpty());
+
+        const auto value = [&](const QString &select) { return rows(db, select).value(0).value(0).toInt(); };
+        // Each row of the table, at the instant it was saved.
+        const QString sameTime
+            = QStringLiteral("SELECT COUNT(*) FROM t WHERE v LIKE 'Zeile%' AND ts = TIMESTAMP'2024-01-01 02:00:00' "
+                             "+ INTERVAL id SECOND");
+        if (interruption == QLatin1String("cancel")) {
+            QCOMPARE(report.result, DatabaseRestore::Result::Cancelled);
+            // Every row counted as done is in the table: a row from the first, a row from the
+            // second session in every pair of batches.
+            const int restored = report.statements - 3;
+            QVERIFY2(restored >= 2 * rowsPerBatch(), qPrintable(QString::number(restored)));
+            QCOMPARE(value(QStringLiteral("SELECT COUNT(*) FROM t")), restored);
+            QCOMPARE(value(QStringLiteral("SELECT MAX(id) FROM t")), restored);
+            QCOMPARE(value(sameTime), restored);
+            return;
+        }
+        if (interruption == QLatin1String("kill")) {
+            QCOMPARE(report.result, DatabaseRestore::Result::ConnectionLost);
+            QCOMPARE(m_host.messages.size(), 1);
+            QCOMPARE(report.failed, 1);
+            return;
+        }
+        QCOMPARE(m_host.messages, messages);
+        QCOMPARE(report.failed, int(messages.size()));
+        QCOMPARE(report.result,
+            messages.isEmpty() ? DatabaseRestore::Result::Completed : DatabaseRestore::Result::WithErrors);
+        QCOMPARE(value(QStringLiteral("SELECT COUNT(*) FROM t")), count);
+        QCOMPARE(value(sameTime), count);
+        if (!primaryKey) {
+            QList<QList<QByteArray>> inOrder;
+            for (int id = 1; id <= count; ++id)
+                inOrder.append({ QByteArray::number(id) });
+            QCOMPARE(rows(db, QStringLiteral("SELECT id FROM t")), inOrder);
+        }
     }
 
     // A dump whose archive is damaged past its first table changes nothing: it is read through
@@ -509,10 +677,8 @@ private slots:
             }
         };
         m_host.answers = { answer };
-        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
-            m_fixtureArchive,
-            QStringLiteral("Stammdaten"),
-            access(QStringLiteral("fixture_cancel")));
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
+            m_host, m_fixtureArchive, QStringLiteral("Stammdaten"), access(QStringLiteral("fixture_cancel")));
         QCOMPARE(m_host.questionTexts(),
             QStringList { QStringLiteral("Möchten Sie die Wiederherstellung wirklich abbrechen?") });
         // Stopping half way would leave a database without some of its tables.
@@ -816,10 +982,8 @@ private slots:
         // The restore of such a job asks the same of its server.
         DatabaseRestore::Access secure = access(QStringLiteral("fixture_tls"));
         secure.requireTls = true;
-        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(m_host,
-            path(QStringLiteral("nowhere/Archive.zip")),
-            QStringLiteral("Sicher"),
-            secure);
+        const DatabaseRestore::Report report = DatabaseRestore::restoreDatabase(
+            m_host, path(QStringLiteral("nowhere/Archive.zip")), QStringLiteral("Sicher"), secure);
         QCOMPARE(report.result, DatabaseRestore::Result::ConnectFailed);
         QCOMPARE(
             report.errorString, QStringLiteral("Der Datenbankserver bietet keine verschlüsselte Verbindung (TLS) an."));
@@ -879,10 +1043,18 @@ private slots:
         QProcess p;
         p.setStandardInputFile(QProcess::nullDevice());
         p.start(QStringLiteral(TREVALO_CLI),
-            { QStringLiteral("restore-db"), archive, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-                QStringLiteral("--port"), QString::number(silent.serverPort()), QStringLiteral("--user"),
-                QStringLiteral("u"), QStringLiteral("--password-file"), path(QStringLiteral("pw-stumm")),
-                QStringLiteral("--database"), QStringLiteral("stumm") });
+            { QStringLiteral("restore-db"),
+                archive,
+                QStringLiteral("--host"),
+                QStringLiteral("127.0.0.1"),
+                QStringLiteral("--port"),
+                QString::number(silent.serverPort()),
+                QStringLiteral("--user"),
+                QStringLiteral("u"),
+                QStringLiteral("--password-file"),
+                path(QStringLiteral("pw-stumm")),
+                QStringLiteral("--database"),
+                QStringLiteral("stumm") });
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections() || silent.waitForNewConnection(0), 5000);
         QTest::qWait(300);

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/restoreprogress.h"
 
-#include "ui/dialogs.h"
 #include "ui/progresswindow.h"
-#include "ui/prompt.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -208,7 +206,8 @@ void RestoreProgressWindow::reject()
 }
 
 RestoreRunHost::RestoreRunHost(QWidget &window, RestoreProgressWindow &progress)
-    : m_window(window)
+    : DialogRunHost(progress)
+    , m_window(window)
     , m_progress(progress)
 {
 }
@@ -216,31 +215,6 @@ RestoreRunHost::RestoreRunHost(QWidget &window, RestoreProgressWindow &progress)
 QWidget *RestoreRunHost::dialogParent() const
 {
     return m_progress.isVisible() ? static_cast<QWidget *>(&m_progress) : &m_window;
-}
-
-Answer::Button RestoreRunHost::ask(const Question &question)
-{
-    return Prompt::ask(dialogParent(), question);
-}
-
-bool RestoreRunHost::askCredentials(const QString &caption, const QString &text, QString *user, QString *password)
-{
-    return LoginDialog::ask(dialogParent(), caption, text, user, password);
-}
-
-void RestoreRunHost::showMessage(const QString &text, const QString &caption)
-{
-    Prompt::message(dialogParent(), text, caption);
-}
-
-void RestoreRunHost::setProgressVisible(bool visible)
-{
-    if (visible) {
-        m_progress.show();
-        m_progress.raise();
-    } else {
-        m_progress.hide();
-    }
 }
 
 void RestoreRunHost::setProgressLine(ProgressLine line, const QString &text)

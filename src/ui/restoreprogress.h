@@ -4,6 +4,7 @@
 
 #include "engine/runhost.h"
 #include "restore/setfinder.h"
+#include "ui/widgetrunhost.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -108,23 +109,20 @@ private:
  * window, its cancel button. Pending events are handled at most every 20 ms, which keeps the
  * window alive without costing more than the restore of many small files.
  */
-class RestoreRunHost : public RunHost
+class RestoreRunHost : public DialogRunHost
 {
 public:
     RestoreRunHost(QWidget &window, RestoreProgressWindow &progress);
 
-    Answer::Button ask(const Question &question) override;
-    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
-    void showMessage(const QString &text, const QString &caption = QString()) override;
-    void setProgressVisible(bool visible) override;
     void setProgressLine(ProgressLine line, const QString &text) override;
     void setGauge(int gauge, qint64 progress, qint64 maximum) override;
     void setCancel(RunCancel *cancel) override;
     void processEvents() override;
 
-private:
-    QWidget *dialogParent() const;
+protected:
+    QWidget *dialogParent() const override;
 
+private:
     QWidget &m_window;
     RestoreProgressWindow &m_progress;
     QElapsedTimer m_sinceEvents;

@@ -9,8 +9,39 @@
 
 #include <QApplication>
 
+DialogRunHost::DialogRunHost(QWidget &progress)
+    : m_progressWindow(progress)
+{
+}
+
+Answer::Button DialogRunHost::ask(const Question &question)
+{
+    return Prompt::ask(dialogParent(), question);
+}
+
+bool DialogRunHost::askCredentials(const QString &caption, const QString &text, QString *user, QString *password)
+{
+    return LoginDialog::ask(dialogParent(), caption, text, user, password);
+}
+
+void DialogRunHost::showMessage(const QString &text, const QString &caption)
+{
+    Prompt::message(dialogParent(), text, caption);
+}
+
+void DialogRunHost::setProgressVisible(bool visible)
+{
+    if (visible) {
+        m_progressWindow.show();
+        m_progressWindow.raise();
+    } else {
+        m_progressWindow.hide();
+    }
+}
+
 WidgetRunHost::WidgetRunHost(MainWindow &window, ProgressWindow &progress)
-    : m_window(window)
+    : DialogRunHost(progress)
+    , m_window(window)
     , m_progress(progress)
 {
 }
@@ -26,30 +57,10 @@ Answer::Button WidgetRunHost::ask(const Question &question)
 {
     // Asked while a cancel is pending, a No is the answer to "really cancel?": the run goes on.
     const bool cancelPending = m_progress.cancelRequested();
-    const Answer::Button answer = Prompt::ask(dialogParent(), question);
+    const Answer::Button answer = DialogRunHost::ask(question);
     if (cancelPending && answer == Answer::No && onCancelWithdrawn)
         onCancelWithdrawn();
     return answer;
-}
-
-bool WidgetRunHost::askCredentials(const QString &caption, const QString &text, QString *user, QString *password)
-{
-    return LoginDialog::ask(dialogParent(), caption, text, user, password);
-}
-
-void WidgetRunHost::showMessage(const QString &text, const QString &caption)
-{
-    Prompt::message(dialogParent(), text, caption);
-}
-
-void WidgetRunHost::setProgressVisible(bool visible)
-{
-    if (visible) {
-        m_progress.show();
-        m_progress.raise();
-    } else {
-        m_progress.hide();
-    }
 }
 
 void WidgetRunHost::setProgressLine(ProgressLine line, const QString &text)

@@ -11,20 +11,38 @@ class ProgressWindow;
 class QWidget;
 
 /**
- * Questions become message boxes (Prompt) over the progress window while it is shown, else
- * over the main window; credentials go to the login dialog; the progress calls to the
- * progress window; the notifications to the main window.
+ * What the windows' hosts share: questions become message boxes (Prompt) and credentials the
+ * login dialog, over the window dialogParent() names; the progress window is shown and hidden.
  */
-class WidgetRunHost : public RunHost
+class DialogRunHost : public RunHost
+{
+public:
+    explicit DialogRunHost(QWidget &progress);
+
+    Answer::Button ask(const Question &question) override;
+    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
+    void showMessage(const QString &text, const QString &caption = QString()) override;
+    void setProgressVisible(bool visible) override;
+
+protected:
+    /// The progress window while it is shown, else the window the work was started from.
+    virtual QWidget *dialogParent() const = 0;
+
+private:
+    QWidget &m_progressWindow;
+};
+
+/**
+ * The main window's host: dialogs over the progress window while it is shown, else over the
+ * main window; the progress calls go to the progress window, the notifications to the main window.
+ */
+class WidgetRunHost : public DialogRunHost
 {
 public:
     WidgetRunHost(MainWindow &window, ProgressWindow &progress);
 
     Answer::Button ask(const Question &question) override;
-    bool askCredentials(const QString &caption, const QString &text, QString *user, QString *password) override;
-    void showMessage(const QString &text, const QString &caption = QString()) override;
 
-    void setProgressVisible(bool visible) override;
     void setProgressLine(ProgressLine line, const QString &text) override;
     void setGauge(int gauge, qint64 progress, qint64 maximum) override;
     void setCancel(RunCancel *cancel) override;
@@ -43,9 +61,10 @@ public:
     /// Told when a question asked while a cancel was pending is answered No (the run is to go on).
     std::function<void()> onCancelWithdrawn;
 
-private:
-    QWidget *dialogParent() const;
+protected:
+    QWidget *dialogParent() const override;
 
+private:
     MainWindow &m_window;
     ProgressWindow &m_progress;
 };

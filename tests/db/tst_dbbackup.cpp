@@ -569,7 +569,9 @@ private slots:
                                "WHERE USER = 'test_native' AND ID <> CONNECTION_ID()"))
                                           .value(0)
                                           .value(0);
-            QVERIFY(rows(db, QStringLiteral("KILL CONNECTION ") + QString::fromLatin1(second)).isEmpty());
+            TmySQLQuery kill(&db);
+            kill.setSql(QStringLiteral("KILL CONNECTION ") + QString::fromLatin1(second));
+            QVERIFY2(kill.execSql(), qPrintable(kill.errorString()));
         };
         m_host.answers = { Answer::Yes };
         DatabaseRestore::Access login = access(QStringLiteral("hand"));
